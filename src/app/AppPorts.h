@@ -1,0 +1,25 @@
+// Everything the controller asks of the operating system, in one bundle. The
+// Win32 program fills it with adapters, the unit tests with fakes.
+#pragma once
+
+#include "platform/Clock.h"
+#include "platform/Dialogs.h"
+#include "platform/FileSystem.h"
+#include "platform/MainForm.h"
+#include "platform/Profile.h"
+#include "platform/Shell.h"
+#include "platform/System.h"
+
+namespace umbrane {
+
+struct AppPorts {
+  IFileSystem& files;
+  IProfile& profile;
+  IClock& clock;
+  ISystem& system;
+  IShell& shell;
+  IDialogs& dialogs;
+  IMainForm& form;
+};
+
+}  // namespace umbrane

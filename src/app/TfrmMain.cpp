@@ -1,0 +1,145 @@
+#include "app/TfrmMain.h"
+
+#include "BuildConfig.h"
+#include "app/Commands.h"
+#include "app/ErrorText.h"
+#include "base/Text.h"
+#include "proxy/Probes.h"
+
+namespace umbrane {
+
+TfrmMain::TfrmMain(AppPorts& ports, IBrowserSwitch& browsers, Globals& globals)
+    : ports_(ports), browsers_(browsers), g_(globals) {}
+
+void TfrmMain::InitRun() {
+  if (!InitSettings()) {
+    return;
+  }
+  if (!InitInterface()) {
+    return;
+  }
+  SilentUpdate();
+}
+
+bool TfrmMain::InitSettings() {
+  g_.AppPath = ExtractFilePath(ports_.system.ExecutablePath());
+  g_.DataPath = GetAppDataFolder(ports_.system) + "Umbrane";
+  g_.TempPath = GetTempFolder(ports_.system);
+  if (!EnsureFolder(ports_.files, g_.DataPath)) {
+    FailStartup("Can not create Application Data folder");
+    return false;
+  }
+  g_.DataPath = AddTrailingBackslash(g_.DataPath);
+  g_.Settings = std::make_unique<IniFile>(ports_.profile, g_.DataPath + "umbrane.ini");
+  applicationTitle_ = kApplicationTitle;
+  g_.AgentLines = std::make_unique<LineList>();
+  g_.LogLines = std::make_unique<LineList>();
+  logFile_ = std::make_unique<LogFile>(ports_.files, g_.DataPath + "log.txt");
+  g_.LineIndex = 0;
+  helpFile_ = g_.AppPath + "help.chm";
+  g_.SkinFile = g_.Settings->ReadString("Config", "Skin", g_.AppPath + "default.skn");
+  g_.AccessToken = kDefaultAccessToken;
+  return true;
+}
+
+bool TfrmMain::InitInterface() {
+  if (!ports_.files.FileExists(g_.SkinFile)) {
+    FailStartup("Can not find Skin File");
+    return false;
+  }
+  ports_.form.ApplySkin(g_.SkinFile);
+  const int labelWidth = ports_.form.SetAppNameCaption("Umbrane " + g_.VersionText);
+  // Integer division truncates toward zero, as the layout rule wants.
+  ports_.form.SetAppNameLeft((ports_.form.OuterWidth() - labelWidth) / 2);
+  return true;
+}
+
+bool TfrmMain::SilentUpdate() {
+  // The update check is not built yet: nothing is asked and no session
+  // starts by itself.
+  return false;
+}
+
+void TfrmMain::FailStartup(const std::string& message) {
+  ports_.dialogs.ShowMessageBox(message, MessageKind::Error, MessageButtons::Ok);
+  ports_.form.Close();
+}
+
+void TfrmMain::FormClose() {
+  browsers_.SetBrowsersProxy(false, "", "", "");
+  std::exception_ptr logFailure;
+  try {
+    Report("Closing...");
+  } catch (const LogWriteError&) {
+    // The program must still be able to end: finish the shutdown first.
+    logFailure = std::current_exception();
+  }
+  g_.AgentLines.reset();
+  g_.LogLines.reset();
+  logFile_.reset();
+  g_.Settings.reset();
+  Sweep();
+  if (logFailure) {
+    std::rethrow_exception(logFailure);
+  }
+}
+
+void TfrmMain::Report(const std::string& message) {
+  if (!g_.LogLines || !logFile_) {
+    return;  // before InitSettings or after FormClose there is no log
+  }
+  const std::string stamp = FormatLogStamp(ports_.clock.Now(), ports_.clock.TimeSeparator(),
+                                           ports_.clock.DateSeparator());
+  g_.LogLines->Add(FormatLogEntry(stamp, message));
+  logFile_->Sync(*g_.LogLines);
+}
+
+void TfrmMain::OnCommand(int command) {
+  switch (command) {
+    case kCmdSeeMyIP1:
+      SeeMyIP1Click();
+      break;
+    case kCmdReport1:
+      Report1Click();
+      break;
+    case kCmdHelp1:
+      Help1Click();
+      break;
+    case kCmdExit1:
+      Exit1Click();
+      break;
+    default:
+      break;
+  }
+}
+
+void TfrmMain::SeeMyIP1Click() {
+  ShellOpen(ports_.shell, build::kIpCheckUrl);
+}
+
+void TfrmMain::Report1Click() {
+  ShellOpen(ports_.shell, g_.DataPath + "log.txt");
+}
+
+void TfrmMain::Help1Click() {
+  ports_.shell.Open(helpFile_, ports_.form.Handle());
+}
+
+void TfrmMain::Exit1Click() {
+  ports_.form.Close();
+}
+
+void TfrmMain::Sweep() {
+  // No agent can run yet: the tunnel is not built, so there is nothing to end.
+}
+
+void TfrmMain::ShowException(const std::exception& error) {
+  ports_.dialogs.ShowErrorBox(applicationTitle_.empty() ? kApplicationTitle : applicationTitle_,
+                              TopLevelErrorText(error.what()));
+}
+
+void ShellOpen(IShell& shell, const std::string& target) {
+  shell.Open(target, 0);
+}
+
+}  // namespace umbrane

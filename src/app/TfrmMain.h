@@ -1,0 +1,81 @@
+// The controller: start-up, the commands, the activity log and shutdown. It
+// owns no window; the main window reaches it through the main-form adapter,
+// which forwards the close and the menu commands, and it reaches the window
+// and the system through the ports.
+#pragma once
+
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "app/ActivityLog.h"
+#include "app/AppPorts.h"
+#include "app/Globals.h"
+#include "proxy/BrowserSwitch.h"
+
+namespace umbrane {
+
+inline constexpr const char* kApplicationTitle = "Umbrane";
+
+class TfrmMain {
+ public:
+  TfrmMain(AppPorts& ports, IBrowserSwitch& browsers, Globals& globals);
+
+  // Start-up, after the window exists and before the message loop runs.
+  void InitRun();
+  // Each returns false when start-up cannot go on; the window has then been
+  // asked to close.
+  bool InitSettings();
+  bool InitInterface();
+  bool SilentUpdate();
+
+  // The main window's close handler: the browsers back on a direct
+  // connection, "Closing...", the state freed, the agent ended. Every step
+  // runs even when logging fails; that failure is raised at the end.
+  void FormClose();
+
+  // Appends one entry to the log and brings log.txt up to date. Throws
+  // LogWriteError when the file cannot be written; the entry stays in the
+  // list and reaches the file with the next successful entry.
+  void Report(const std::string& message);
+
+  // A menu command by its identifier (Commands.h); unknown ones are ignored.
+  void OnCommand(int command);
+  void SeeMyIP1Click();
+  void Report1Click();
+  void Help1Click();
+  void Exit1Click();
+
+  // Ends the agent if it runs.
+  void Sweep();
+
+  // Runs an event handler; an error it does not catch is shown in the
+  // top-level error box and the program goes on.
+  template <typename Handler>
+  void Dispatch(Handler&& handler) {
+    try {
+      handler();
+    } catch (const std::exception& e) {
+      ShowException(e);
+    }
+  }
+  void ShowException(const std::exception& error);
+
+  const std::string& HelpFile() const { return helpFile_; }
+  const std::string& ApplicationTitle() const { return applicationTitle_; }
+
+ private:
+  void FailStartup(const std::string& message);
+
+  AppPorts& ports_;
+  IBrowserSwitch& browsers_;
+  Globals& g_;
+  std::unique_ptr<LogFile> logFile_;
+  std::string applicationTitle_;
+  std::string helpFile_;
+};
+
+// The shell's "OPEN" on a file or a web address, with no parent window.
+void ShellOpen(IShell& shell, const std::string& target);
+
+}  // namespace umbrane

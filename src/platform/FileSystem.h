@@ -1,0 +1,30 @@
+// Port: the files and folders the core reads and writes. Paths are Windows
+// paths (backslashes) everywhere, also in the in-memory fake of the tests.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace umbrane {
+
+enum class WriteMode { Replace, Append };
+
+class IFileSystem {
+ public:
+  virtual ~IFileSystem() = default;
+
+  virtual bool FileExists(const std::string& path) = 0;
+  virtual bool FolderExists(const std::string& path) = 0;
+  // Creates the last level of `path` only; false when that fails (for
+  // example because the parent folder does not exist).
+  virtual bool CreateFolder(const std::string& path) = 0;
+  // Writes `data` to the file, creating it when missing. On failure returns
+  // false and sets `error` to the system's reason.
+  virtual bool WriteFile(const std::string& path, std::string_view data, WriteMode mode,
+                         std::string& error) = 0;
+  // The whole file, or nothing when it cannot be read.
+  virtual std::optional<std::string> ReadFile(const std::string& path) = 0;
+};
+
+}  // namespace umbrane

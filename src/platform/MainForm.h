@@ -1,0 +1,29 @@
+// Port: the main (about) window as the controller sees it. The window itself,
+// its message handling and its look live in the Win32 adapter.
+#pragma once
+
+#include <string>
+
+#include "platform/TopLevelWindows.h"
+
+namespace umbrane {
+
+class IMainForm {
+ public:
+  virtual ~IMainForm() = default;
+
+  virtual WindowId Handle() = 0;
+  // The window takes its look from this skin file.
+  virtual void ApplySkin(const std::string& skinFile) = 0;
+  // Sets the version label's caption; the label sizes itself to the text and
+  // its new width in pixels is returned.
+  virtual int SetAppNameCaption(const std::string& caption) = 0;
+  virtual void SetAppNameLeft(int left) = 0;
+  // Outer width of the window in pixels, frame included.
+  virtual int OuterWidth() = 0;
+  // Asks the window to close. The close runs from the message loop, which
+  // then calls the controller's FormClose.
+  virtual void Close() = 0;
+};
+
+}  // namespace umbrane

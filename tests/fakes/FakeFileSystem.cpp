@@ -1,0 +1,99 @@
+#include "FakeFileSystem.h"
+
+#include "base/Text.h"
+
+namespace umbrane::fakes {
+
+std::string FakeFileSystem::Key(const std::string& path) {
+  std::string key = LowerCase(path);
+  while (key.size() > 1 && key.back() == '\\') {
+    key.pop_back();
+  }
+  return key;
+}
+
+bool FakeFileSystem::ParentExists(const std::string& key) const {
+  const auto pos = key.find_last_of('\\');
+  if (pos == std::string::npos) {
+    return true;  // relative to the current folder, which exists
+  }
+  const std::string parent = key.substr(0, pos);
+  return parent.empty() || folders_.count(parent) > 0 ||
+         (parent.size() == 2 && parent[1] == ':');  // a drive root
+}
+
+void FakeFileSystem::AddFolder(const std::string& path) {
+  std::string key = Key(path);
+  while (!key.empty() && !(key.size() == 2 && key[1] == ':')) {
+    folders_.insert(key);
+    const auto pos = key.find_last_of('\\');
+    if (pos == std::string::npos) {
+      break;
+    }
+    key.resize(pos);
+  }
+}
+
+void FakeFileSystem::AddFile(const std::string& path, const std::string& content) {
+  AddFolder(ExtractFilePath(path));
+  files_[Key(path)] = content;
+}
+
+std::optional<std::string> FakeFileSystem::Content(const std::string& path) const {
+  const auto it = files_.find(Key(path));
+  if (it == files_.end()) {
+    return std::nullopt;
+  }
+  return it->second;
+}
+
+bool FakeFileSystem::FileExists(const std::string& path) {
+  return files_.count(Key(path)) > 0;
+}
+
+bool FakeFileSystem::FolderExists(const std::string& path) {
+  return folders_.count(Key(path)) > 0;
+}
+
+bool FakeFileSystem::CreateFolder(const std::string& path) {
+  if (log_ != nullptr) {
+    log_->Add("CreateFolder " + path);
+  }
+  const std::string key = Key(path);
+  if (folders_.count(key) > 0 || files_.count(key) > 0 || !ParentExists(key) ||
+      failingFolders.count(path) > 0) {
+    return false;
+  }
+  folders_.insert(key);
+  return true;
+}
+
+bool FakeFileSystem::WriteFile(const std::string& path, std::string_view data, WriteMode mode,
+                               std::string& error) {
+  ++writeCount;
+  if (log_ != nullptr) {
+    log_->Add(std::string(mode == WriteMode::Replace ? "WriteFile " : "AppendFile ") + path);
+  }
+  const std::string key = Key(path);
+  if (failingWrites.count(path) > 0) {
+    error = "The process cannot access the file because it is being used by another process.";
+    return false;
+  }
+  if (!ParentExists(key)) {
+    error = "The system cannot find the path specified.";
+    return false;
+  }
+  std::string& content = files_[key];
+  if (mode == WriteMode::Replace) {
+    content.assign(data);
+  } else {
+    content.append(data);
+  }
+  return true;
+}
+
+std::optional<std::string> FakeFileSystem::ReadFile(const std::string& path) {
+  return Content(path);
+}
+
+}  // namespace umbrane::fakes

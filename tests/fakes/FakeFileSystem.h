@@ -1,0 +1,48 @@
+// An in-memory file system with Windows paths: names compare without regard
+// to case, a file or folder can only be made inside an existing folder, and
+// single paths can be set to fail.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "CallLog.h"
+#include "platform/FileSystem.h"
+
+namespace umbrane::fakes {
+
+class FakeFileSystem : public IFileSystem {
+ public:
+  explicit FakeFileSystem(CallLog* log = nullptr) : log_(log) {}
+
+  // Adds a folder and all its parents.
+  void AddFolder(const std::string& path);
+  // Adds a file (and its folders).
+  void AddFile(const std::string& path, const std::string& content);
+  std::optional<std::string> Content(const std::string& path) const;
+
+  // Writes to this path fail until the switch is cleared.
+  std::set<std::string> failingWrites;
+  // Folders that cannot be created even though their parent exists.
+  std::set<std::string> failingFolders;
+  int writeCount = 0;
+
+  bool FileExists(const std::string& path) override;
+  bool FolderExists(const std::string& path) override;
+  bool CreateFolder(const std::string& path) override;
+  bool WriteFile(const std::string& path, std::string_view data, WriteMode mode,
+                 std::string& error) override;
+  std::optional<std::string> ReadFile(const std::string& path) override;
+
+ private:
+  static std::string Key(const std::string& path);
+  bool ParentExists(const std::string& key) const;
+
+  CallLog* log_;
+  std::map<std::string, std::string> files_;
+  std::set<std::string> folders_;
+};
+
+}  // namespace umbrane::fakes

@@ -1,0 +1,166 @@
+// Small scripted fakes of the ports. Each records what it is asked, in the
+// shared call log where the order across ports matters.
+#pragma once
+
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "CallLog.h"
+#include "platform/Clock.h"
+#include "platform/Dialogs.h"
+#include "platform/MainForm.h"
+#include "platform/ProcessList.h"
+#include "platform/Shell.h"
+#include "platform/System.h"
+#include "platform/TopLevelWindows.h"
+#include "proxy/BrowserSwitch.h"
+
+namespace umbrane::fakes {
+
+class FakeClock : public IClock {
+ public:
+  LocalTime now{2008, 3, 10, 9, 5, 3, 42};
+  char timeSeparator = ':';
+  char dateSeparator = '/';
+
+  LocalTime Now() override { return now; }
+  char TimeSeparator() override { return timeSeparator; }
+  char DateSeparator() override { return dateSeparator; }
+};
+
+class FakeSystem : public ISystem {
+ public:
+  OsVersion version{kPlatformWindowsNT, 5, 1, 2600};
+  std::string windowsDirectory = "C:\\WINDOWS";
+  std::map<int, std::string> specialFolders{
+      {26, "C:\\Documents and Settings\\ann\\Application Data"}};
+  std::string tempPath = "C:\\DOCUME~1\\ann\\LOCALS~1\\Temp\\";
+  std::string executablePath = "C:\\Program Files\\Umbrane\\umbrane.exe";
+
+  OsVersion Version() override { return version; }
+  std::string WindowsDirectory() override { return windowsDirectory; }
+  std::string SpecialFolder(int csidl) override { return specialFolders[csidl]; }
+  std::string TempPath() override { return tempPath; }
+  std::string ExecutablePath() override { return executablePath; }
+};
+
+class FakeShell : public IShell {
+ public:
+  struct Call {
+    std::string target;
+    WindowId parent;
+  };
+  std::vector<Call> opened;
+
+  void Open(const std::string& target, WindowId parent) override {
+    opened.push_back({target, parent});
+  }
+};
+
+class FakeDialogs : public IDialogs {
+ public:
+  explicit FakeDialogs(CallLog* log = nullptr) : log_(log) {}
+
+  struct Box {
+    std::string text;
+    MessageKind kind;
+    MessageButtons buttons;
+  };
+  std::vector<Box> boxes;
+  std::vector<std::pair<std::string, std::string>> errorBoxes;  // caption, text
+  std::deque<MessageAnswer> answers;                            // scripted; OK or Yes when empty
+
+  MessageAnswer ShowMessageBox(const std::string& text, MessageKind kind,
+                               MessageButtons buttons) override {
+    if (log_ != nullptr) {
+      log_->Add("MessageBox " + text);
+    }
+    boxes.push_back({text, kind, buttons});
+    if (answers.empty()) {
+      return buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::Yes;
+    }
+    const MessageAnswer answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+  void ShowErrorBox(const std::string& caption, const std::string& text) override {
+    if (log_ != nullptr) {
+      log_->Add("ErrorBox " + text);
+    }
+    errorBoxes.emplace_back(caption, text);
+  }
+
+ private:
+  CallLog* log_;
+};
+
+class FakeMainForm : public IMainForm {
+ public:
+  explicit FakeMainForm(CallLog* log = nullptr) : log_(log) {}
+
+  WindowId handle = 0x1234;
+  int outerWidth = 365;
+  int pixelsPerChar = 13;
+  std::string skin;
+  std::string caption;
+  int left = -1;
+  int closeRequests = 0;
+
+  WindowId Handle() override { return handle; }
+  void ApplySkin(const std::string& skinFile) override { skin = skinFile; }
+  int SetAppNameCaption(const std::string& text) override {
+    caption = text;
+    return static_cast<int>(text.size()) * pixelsPerChar;
+  }
+  void SetAppNameLeft(int x) override { left = x; }
+  int OuterWidth() override { return outerWidth; }
+  void Close() override {
+    ++closeRequests;
+    if (log_ != nullptr) {
+      log_->Add("CloseForm");
+    }
+  }
+
+ private:
+  CallLog* log_;
+};
+
+class FakeBrowserSwitch : public IBrowserSwitch {
+ public:
+  explicit FakeBrowserSwitch(CallLog* log = nullptr) : log_(log) {}
+
+  void SetBrowsersProxy(bool enable, const std::string& proxy, const std::string& country,
+                        const std::string& bypass) override {
+    if (log_ != nullptr) {
+      log_->Add("SetBrowsersProxy " + std::string(enable ? "on" : "off") + " [" + proxy + "][" +
+                country + "][" + bypass + "]");
+    }
+  }
+
+ private:
+  CallLog* log_;
+};
+
+class FakeProcessList : public IProcessList {
+ public:
+  std::vector<std::string> names;
+  std::vector<std::string> Names() override { return names; }
+};
+
+// Windows numbered 1..titles.size() in Z order.
+class FakeTopLevelWindows : public ITopLevelWindows {
+ public:
+  std::vector<std::string> titles;
+  std::vector<WindowId> asked;  // every window whose title was read
+
+  WindowId First() override { return titles.empty() ? 0 : 1; }
+  WindowId Next(WindowId w) override { return w < titles.size() ? w + 1 : 0; }
+  std::string Title(WindowId w) override {
+    asked.push_back(w);
+    return titles.at(w - 1);
+  }
+};
+
+}  // namespace umbrane::fakes

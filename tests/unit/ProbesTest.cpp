@@ -1,0 +1,120 @@
+#include <gtest/gtest.h>
+
+#include "FakeFileSystem.h"
+#include "FakePorts.h"
+#include "proxy/Probes.h"
+
+namespace umbrane {
+namespace {
+
+using fakes::FakeFileSystem;
+using fakes::FakeProcessList;
+using fakes::FakeSystem;
+using fakes::FakeTopLevelWindows;
+
+struct OsRow {
+  unsigned platform, major, minor, build;
+  const char* name;
+};
+
+TEST(Probes, OsNameTable) {
+  const OsRow rows[] = {
+      {1, 4, 0, 950, "Win95"},    {1, 4, 10, 2222, "Win98"},  {1, 4, 90, 3000, "Win98"},
+      {1, 5, 0, 0, "Win98"},      {1, 3, 95, 0, "Win95"},     {2, 3, 51, 1057, "WinNT"},
+      {2, 4, 0, 1381, "WinNT"},   {2, 5, 0, 2195, "Win2000"}, {2, 5, 1, 2600, "WinXP"},
+      {2, 5, 2, 3790, "WinXP"},   {2, 6, 0, 6002, "Vista"},   {2, 6, 1, 7601, "Win7"},
+      {2, 6, 2, 9200, "Win8"},    {2, 6, 3, 9600, "Win81"},   {2, 10, 0, 19045, "Win10"},
+      {2, 10, 0, 21999, "Win10"}, {2, 10, 0, 22000, "Win11"}, {2, 10, 0, 26100, "Win11"},
+      {2, 6, 4, 9841, "WinNT"},   {2, 11, 0, 30000, "WinNT"}, {0, 3, 10, 0, "WinNT"},
+      {0, 6, 1, 0, "Unknown"},    {3, 7, 0, 0, "Unknown"},
+  };
+  for (const OsRow& r : rows) {
+    EXPECT_EQ(GetOSName(OsVersion{r.platform, r.major, r.minor, r.build}), r.name)
+        << "platform " << r.platform << " version " << r.major << "." << r.minor << "." << r.build;
+  }
+}
+
+TEST(Probes, AppDataFolderOfEachFamily) {
+  FakeSystem system;
+  system.specialFolders[kCsidlAppData] = "C:\\Users\\ann\\AppData\\Roaming";
+  for (const OsVersion v : {OsVersion{2, 5, 1, 2600}, OsVersion{2, 6, 1, 7601},
+                            OsVersion{2, 10, 0, 22631}, OsVersion{2, 12, 0, 1}}) {
+    system.version = v;
+    EXPECT_EQ(GetAppDataFolder(system), "C:\\Users\\ann\\AppData\\Roaming\\")
+        << v.major << "." << v.minor;
+  }
+
+  system.version = {1, 4, 10, 2222};
+  system.windowsDirectory = "C:\\WINDOWS";
+  EXPECT_EQ(GetAppDataFolder(system), "C:\\WINDOWS\\Application Data\\");
+  system.windowsDirectory = "C:\\";
+  EXPECT_EQ(GetAppDataFolder(system), "C:\\Application Data\\");
+
+  system.version = {3, 7, 0, 0};
+  EXPECT_EQ(GetAppDataFolder(system), "");
+}
+
+TEST(Probes, TempFolderGainsABackslashOnlyWhenMissing) {
+  FakeSystem system;
+  system.tempPath = "C:\\users\\ann\\Temp\\";
+  EXPECT_EQ(GetTempFolder(system), "C:\\users\\ann\\Temp\\");
+  system.tempPath = "D:\\TMP";
+  EXPECT_EQ(GetTempFolder(system), "D:\\TMP\\");
+}
+
+TEST(Probes, EnsureFolderCreatesOneLevelOnly) {
+  FakeFileSystem files;
+  files.AddFolder("C:\\Users\\ann\\AppData\\Roaming");
+  EXPECT_TRUE(EnsureFolder(files, "C:\\Users\\ann\\AppData\\Roaming")) << "existing folder";
+  EXPECT_TRUE(EnsureFolder(files, "C:\\Users\\ann\\AppData\\Roaming\\Umbrane"));
+  EXPECT_TRUE(files.FolderExists("C:\\Users\\ann\\AppData\\Roaming\\Umbrane"));
+  EXPECT_FALSE(EnsureFolder(files, "C:\\Missing\\Parent\\Umbrane"));
+  EXPECT_FALSE(files.FolderExists("C:\\Missing\\Parent"));
+  files.AddFile("C:\\Users\\ann\\file", "x");
+  EXPECT_FALSE(EnsureFolder(files, "C:\\Users\\ann\\file")) << "a file is no folder";
+}
+
+TEST(Probes, RunningBrowserIsTheLastMatchInSnapshotOrder) {
+  FakeProcessList processes;
+  EXPECT_EQ(GetRunningBrowser(processes), "");
+  processes.names = {"System", "explorer.exe", "notepad.exe"};
+  EXPECT_EQ(GetRunningBrowser(processes), "");
+  processes.names = {"firefox.exe", "opera.exe"};
+  EXPECT_EQ(GetRunningBrowser(processes), "Opera");
+  processes.names = {"opera.exe", "FireFox.EXE"};
+  EXPECT_EQ(GetRunningBrowser(processes), "Firefox");
+  processes.names = {"operasetup.exe"};
+  EXPECT_EQ(GetRunningBrowser(processes), "Opera");
+  processes.names = {"NETSCP6.EXE", "svchost.exe"};
+  EXPECT_EQ(GetRunningBrowser(processes), "Netscape");
+  processes.names = {"firefox-opera-netscp.exe"};
+  EXPECT_EQ(GetRunningBrowser(processes), "Netscape") << "within one name the later test wins";
+}
+
+TEST(Probes, FindWindowByTitleIgnoresCaseAndEmptySearch) {
+  FakeTopLevelWindows windows;
+  windows.titles = {"Program Manager", "Start - Mozilla Firefox", "mozilla firefox"};
+  EXPECT_EQ(FindWindowByTitle(windows, "Mozilla Firefox"), 2u);
+  EXPECT_EQ(FindWindowByTitle(windows, "PROGRAM"), 1u);
+  EXPECT_EQ(FindWindowByTitle(windows, "Opera"), 0u);
+  windows.asked.clear();
+  EXPECT_EQ(FindWindowByTitle(windows, ""), 0u);
+  EXPECT_TRUE(windows.asked.empty());
+}
+
+TEST(Probes, FindWindowByTitleLooksAtMostAt1001Windows) {
+  FakeTopLevelWindows windows;
+  windows.titles.assign(1200, "untitled");
+  windows.titles[1000] = "Mozilla Firefox";  // window 1001
+  EXPECT_EQ(FindWindowByTitle(windows, "firefox"), 1001u);
+  windows.titles[1000] = "untitled";
+  windows.titles[1001] = "Mozilla Firefox";  // window 1002
+  windows.asked.clear();
+  EXPECT_EQ(FindWindowByTitle(windows, "firefox"), 0u);
+  EXPECT_EQ(windows.asked.size(), 1001u);
+  FakeTopLevelWindows none;
+  EXPECT_EQ(FindWindowByTitle(none, "x"), 0u);
+}
+
+}  // namespace
+}  // namespace umbrane
