@@ -1,0 +1,35 @@
+#include "win32/Win32Clock.h"
+
+#include <windows.h>
+
+namespace umbrane::win32 {
+
+namespace {
+
+// The first character of a locale separator, or `fallback` when the locale
+// has none.
+char LocaleSeparator(LCTYPE type, char fallback) {
+  char buffer[8] = {};
+  if (GetLocaleInfoA(LOCALE_USER_DEFAULT, type, buffer, sizeof buffer) > 1) {
+    return buffer[0];
+  }
+  return fallback;
+}
+
+}  // namespace
+
+LocalTime Win32Clock::Now() {
+  SYSTEMTIME t;
+  GetLocalTime(&t);
+  return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds};
+}
+
+char Win32Clock::TimeSeparator() {
+  return LocaleSeparator(LOCALE_STIME, ':');
+}
+
+char Win32Clock::DateSeparator() {
+  return LocaleSeparator(LOCALE_SDATE, '/');
+}
+
+}  // namespace umbrane::win32

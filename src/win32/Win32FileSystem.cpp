@@ -1,0 +1,62 @@
+#include "win32/Win32FileSystem.h"
+
+#include <algorithm>
+
+#include "win32/Handle.h"
+#include "win32/SystemError.h"
+
+namespace umbrane::win32 {
+
+bool Win32FileSystem::FileExists(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool Win32FileSystem::FolderExists(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool Win32FileSystem::CreateFolder(const std::string& path) {
+  return CreateDirectoryA(path.c_str(), nullptr) != FALSE;
+}
+
+bool Win32FileSystem::WriteFile(const std::string& path, std::string_view data, WriteMode mode,
+                                std::string& error) {
+  const bool append = mode == WriteMode::Append;
+  UniqueHandle file(CreateFileA(path.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE,
+                                FILE_SHARE_READ, nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.Valid()) {
+    error = SystemErrorText(GetLastError());
+    return false;
+  }
+  std::size_t done = 0;
+  while (done < data.size()) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(data.size() - done, 1u << 30));
+    DWORD written = 0;
+    if (!::WriteFile(file.Get(), data.data() + done, chunk, &written, nullptr) || written == 0) {
+      error = SystemErrorText(GetLastError());
+      return false;
+    }
+    done += written;
+  }
+  return true;
+}
+
+std::optional<std::string> Win32FileSystem::ReadFile(const std::string& path) {
+  UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.Valid()) {
+    return std::nullopt;
+  }
+  std::string content;
+  char buffer[65536];
+  DWORD read = 0;
+  while (::ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
+    content.append(buffer, read);
+  }
+  return content;
+}
+
+}  // namespace umbrane::win32

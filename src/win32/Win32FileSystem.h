@@ -1,0 +1,18 @@
+// The file-system port on the Win32 file API (ANSI paths).
+#pragma once
+
+#include "platform/FileSystem.h"
+
+namespace umbrane::win32 {
+
+class Win32FileSystem final : public IFileSystem {
+ public:
+  bool FileExists(const std::string& path) override;
+  bool FolderExists(const std::string& path) override;
+  bool CreateFolder(const std::string& path) override;
+  bool WriteFile(const std::string& path, std::string_view data, WriteMode mode,
+                 std::string& error) override;
+  std::optional<std::string> ReadFile(const std::string& path) override;
+};
+
+}  // namespace umbrane::win32

@@ -1,0 +1,72 @@
+#include "win32/Win32System.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+namespace umbrane::win32 {
+
+namespace {
+
+// RtlGetVersion tells the true version: GetVersionEx answers 6.2 to any
+// program whose manifest does not list the newer systems.
+using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
+
+std::string UpToNul(const char* text) {
+  return std::string(text);
+}
+
+}  // namespace
+
+OsVersion Win32System::Version() {
+  if (HMODULE ntdll = GetModuleHandleA("ntdll.dll")) {
+    const auto rtlGetVersion = reinterpret_cast<RtlGetVersionFn>(
+        reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion")));
+    OSVERSIONINFOW info = {};
+    info.dwOSVersionInfoSize = sizeof info;
+    if (rtlGetVersion != nullptr && rtlGetVersion(&info) == 0) {
+      return {info.dwPlatformId, info.dwMajorVersion, info.dwMinorVersion, info.dwBuildNumber};
+    }
+  }
+  OSVERSIONINFOA info = {};
+  info.dwOSVersionInfoSize = sizeof info;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  if (!GetVersionExA(&info)) {
+    return {};
+  }
+#pragma GCC diagnostic pop
+  return {info.dwPlatformId, info.dwMajorVersion, info.dwMinorVersion, info.dwBuildNumber & 0xFFFF};
+}
+
+std::string Win32System::WindowsDirectory() {
+  char buffer[261] = {};
+  (void)GetWindowsDirectoryA(buffer, sizeof buffer);  // empty on failure
+  return UpToNul(buffer);
+}
+
+std::string Win32System::SpecialFolder(int csidl) {
+  // No owner window: the owner only matters for folders that need a dial-up
+  // connection, which the application-data folder never does.
+  LPITEMIDLIST items = nullptr;
+  if (FAILED(SHGetSpecialFolderLocation(nullptr, csidl, &items)) || items == nullptr) {
+    return {};
+  }
+  char buffer[MAX_PATH + 1] = {};
+  const BOOL ok = SHGetPathFromIDListA(items, buffer);
+  CoTaskMemFree(items);
+  return ok ? UpToNul(buffer) : std::string();
+}
+
+std::string Win32System::TempPath() {
+  char buffer[261] = {};
+  (void)GetTempPathA(260, buffer);  // empty on failure
+  return UpToNul(buffer);
+}
+
+std::string Win32System::ExecutablePath() {
+  char buffer[MAX_PATH + 1] = {};
+  const DWORD length = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
+  return std::string(buffer, length);
+}
+
+}  // namespace umbrane::win32

@@ -1,0 +1,16 @@
+// The top-level window port: FindWindowA for the first window, GetWindow
+// for the next ones in Z order, GetWindowTextA for titles.
+#pragma once
+
+#include "platform/TopLevelWindows.h"
+
+namespace umbrane::win32 {
+
+class Win32TopLevelWindows final : public ITopLevelWindows {
+ public:
+  WindowId First() override;
+  WindowId Next(WindowId window) override;
+  std::string Title(WindowId window) override;
+};
+
+}  // namespace umbrane::win32

@@ -1,0 +1,59 @@
+// Program entry: one instance per logon session, the hidden main window, the
+// start-up, then the message loop until the main window closes.
+#include <windows.h>
+
+#include <stdexcept>
+
+#include "app/TfrmMain.h"
+#include "proxy/BrowserSwitch.h"
+#include "win32/MainWindow.h"
+#include "win32/SingleInstance.h"
+#include "win32/Win32Clock.h"
+#include "win32/Win32Dialogs.h"
+#include "win32/Win32FileSystem.h"
+#include "win32/Win32Profile.h"
+#include "win32/Win32Shell.h"
+#include "win32/Win32System.h"
+
+using namespace umbrane;
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  win32::SingleInstance single("Umbrane");
+  if (single.AlreadyRunning()) {
+    return 0;  // the running instance is left alone and nothing is shown
+  }
+
+  win32::Win32FileSystem files;
+  win32::Win32Profile profile;
+  win32::Win32Clock clock;
+  win32::Win32System system;
+  win32::Win32Shell shell;
+  win32::Win32Dialogs dialogs;
+  try {
+    win32::MainWindow window(instance);
+    AppPorts ports{files, profile, clock, system, shell, dialogs, window};
+    Globals globals;
+    BrowserSwitch browsers;
+    TfrmMain main(ports, browsers, globals);
+    window.Attach(main);
+
+    try {
+      main.InitRun();
+    } catch (const std::exception& e) {
+      // An error that ends the start-up is shown; the program then closes
+      // the regular way, so the shutdown sequence still runs.
+      main.ShowException(e);
+      window.Close();
+    }
+
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+      (void)TranslateMessage(&msg);
+      (void)DispatchMessageA(&msg);
+    }
+    return 0;
+  } catch (const std::exception& e) {
+    dialogs.ShowErrorBox(kApplicationTitle, e.what());
+    return 1;
+  }
+}

@@ -1,0 +1,198 @@
+// The whole umbrane.exe under Wine: started, driven from outside the way
+// Windows automation does it, and closed; checked through its window, its
+// exit and log.txt.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <shlobj.h>
+
+#include <vector>
+
+#include "WaitFor.h"
+#include "app/Commands.h"
+#include "base/LineList.h"
+#include "win32/Handle.h"
+#include "win32/Win32FileSystem.h"
+
+namespace umbrane::e2e {
+namespace {
+
+using testing::HostPath;
+using testing::WaitFor;
+using win32::UniqueHandle;
+
+const std::string kUmbraneExe = HostPath(UMBRANE_EXE);
+
+std::string LogPath() {
+  char appData[MAX_PATH] = {};
+  EXPECT_TRUE(SHGetSpecialFolderPathA(nullptr, appData, CSIDL_APPDATA, FALSE));
+  return std::string(appData) + "\\Umbrane\\log.txt";
+}
+
+std::vector<std::string> LogEntries() {
+  LineList lines;
+  lines.SetText(win32::Win32FileSystem().ReadFile(LogPath()).value_or(""));
+  return lines.Lines();
+}
+
+// The message of an entry: what follows "] ".
+std::string Message(const std::string& entry) {
+  const auto pos = entry.find("] ");
+  return pos == std::string::npos ? entry : entry.substr(pos + 2);
+}
+
+struct Running {
+  UniqueHandle process;
+  DWORD id = 0;
+};
+
+Running Start(const std::string& exe) {
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info = {};
+  std::string commandLine = "\"" + exe + "\"";
+  Running running;
+  if (CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                     &startup, &info)) {
+    running.process.Reset(info.hProcess);
+    (void)CloseHandle(info.hThread);
+    running.id = info.dwProcessId;
+  }
+  return running;
+}
+
+// Top-level windows of `process`, optionally only those of `className`.
+std::vector<HWND> WindowsOf(DWORD process, const char* className = nullptr) {
+  struct Search {
+    DWORD process;
+    const char* className;
+    std::vector<HWND> found;
+  } search{process, className, {}};
+  (void)EnumWindows(
+      [](HWND hwnd, LPARAM param) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(param);
+        DWORD owner = 0;
+        (void)GetWindowThreadProcessId(hwnd, &owner);
+        char name[64] = {};
+        (void)GetClassNameA(hwnd, name, sizeof name);
+        if (owner == s->process && (s->className == nullptr || lstrcmpA(name, s->className) == 0)) {
+          s->found.push_back(hwnd);
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+HWND WaitForMainWindow(const Running& running) {
+  HWND main = nullptr;
+  WaitFor([&] {
+    const auto found = WindowsOf(running.id, "TfrmMain");
+    main = found.empty() ? nullptr : found.front();
+    return main != nullptr;
+  });
+  return main;
+}
+
+DWORD WaitForExit(const Running& running) {
+  DWORD code = STILL_ACTIVE;
+  if (WaitForSingleObject(running.process.Get(), 15000) == WAIT_OBJECT_0) {
+    (void)GetExitCodeProcess(running.process.Get(), &code);
+  }
+  return code;
+}
+
+class Program : public ::testing::Test {
+ protected:
+  void SetUp() override { (void)DeleteFileA(LogPath().c_str()); }
+  void TearDown() override {
+    for (Running* r : {&first, &second}) {
+      if (r->process.Valid() && WaitForSingleObject(r->process.Get(), 0) == WAIT_TIMEOUT) {
+        (void)TerminateProcess(r->process.Get(), 1);
+        (void)WaitForSingleObject(r->process.Get(), 5000);
+      }
+    }
+  }
+  Running first;
+  Running second;
+};
+
+TEST_F(Program, StartsHiddenAndWmCloseLeavesClosingAsTheLastEntry) {
+  first = Start(kUmbraneExe);
+  ASSERT_TRUE(first.process.Valid()) << kUmbraneExe;
+  HWND main = WaitForMainWindow(first);
+  ASSERT_NE(main, nullptr);
+  EXPECT_FALSE(IsWindowVisible(main));
+  char caption[64] = {};
+  (void)GetWindowTextA(main, caption, sizeof caption);
+  EXPECT_STREQ(caption, "Umbrane");
+  RECT client = {};
+  (void)GetClientRect(main, &client);
+  EXPECT_EQ(client.right, 357);
+  EXPECT_EQ(client.bottom, 322);
+
+  ASSERT_TRUE(PostMessageA(main, WM_CLOSE, 0, 0));
+  EXPECT_EQ(WaitForExit(first), 0u);
+  const auto entries = LogEntries();
+  ASSERT_FALSE(entries.empty());
+  EXPECT_EQ(Message(entries.back()), "Closing...");
+  EXPECT_EQ(entries.back().rfind("[ ", 0), 0u) << entries.back();
+}
+
+TEST_F(Program, SecondStartEndsAtOnceWithoutAWindow) {
+  first = Start(kUmbraneExe);
+  ASSERT_NE(WaitForMainWindow(first), nullptr);
+  second = Start(kUmbraneExe);
+  ASSERT_TRUE(second.process.Valid());
+  EXPECT_EQ(WaitForExit(second), 0u);
+  EXPECT_TRUE(WindowsOf(second.id).empty());
+  EXPECT_EQ(WindowsOf(first.id, "TfrmMain").size(), 1u) << "the first instance is untouched";
+  EXPECT_EQ(WaitForSingleObject(first.process.Get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+}
+
+TEST_F(Program, ExitCommandRunsTheShutdown) {
+  first = Start(kUmbraneExe);
+  HWND main = WaitForMainWindow(first);
+  ASSERT_NE(main, nullptr);
+  ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdExit1, 0));
+  EXPECT_EQ(WaitForExit(first), 0u);
+  const auto entries = LogEntries();
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(Message(entries[0]), "Closing...");
+}
+
+TEST_F(Program, MissingSkinIsReportedAndTheProgramCloses) {
+  // A copy of the program in a folder without default.skn.
+  char temp[MAX_PATH] = {};
+  (void)GetTempPathA(MAX_PATH, temp);
+  const std::string folder = std::string(temp) + "umbrane-noskin";
+  (void)CreateDirectoryA(folder.c_str(), nullptr);
+  const std::string exe = folder + "\\umbrane.exe";
+  ASSERT_TRUE(CopyFileA(kUmbraneExe.c_str(), exe.c_str(), FALSE));
+  (void)DeleteFileA((folder + "\\default.skn").c_str());
+
+  first = Start(exe);
+  HWND box = nullptr;
+  ASSERT_TRUE(WaitFor([&] {
+    for (HWND w : WindowsOf(first.id, "#32770")) {
+      char caption[32] = {};
+      (void)GetWindowTextA(w, caption, sizeof caption);
+      if (lstrcmpA(caption, "Error") == 0) {
+        box = w;
+      }
+    }
+    return box != nullptr;
+  }));
+  char text[128] = {};
+  (void)GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+  EXPECT_STREQ(text, "Can not find Skin File");
+  ASSERT_TRUE(PostMessageA(box, WM_COMMAND, IDOK, 0));
+  EXPECT_EQ(WaitForExit(first), 0u);
+  const auto entries = LogEntries();
+  ASSERT_EQ(entries.size(), 1u) << "only the shutdown is logged";
+  EXPECT_EQ(Message(entries[0]), "Closing...");
+  (void)DeleteFileA(exe.c_str());
+  (void)RemoveDirectoryA(folder.c_str());
+}
+
+}  // namespace
+}  // namespace umbrane::e2e

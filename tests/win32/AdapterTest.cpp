@@ -1,0 +1,174 @@
+// The Win32 adapters against the real API as Wine implements it.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "WaitFor.h"
+#include "app/ActivityLog.h"
+#include "proxy/Probes.h"
+#include "win32/Handle.h"
+#include "win32/SingleInstance.h"
+#include "win32/Win32Clock.h"
+#include "win32/Win32FileSystem.h"
+#include "win32/Win32ProcessList.h"
+#include "win32/Win32Profile.h"
+#include "win32/Win32System.h"
+#include "win32/Win32TopLevelWindows.h"
+
+namespace umbrane::win32 {
+namespace {
+
+// A fresh folder under the temporary folder, removed with its files after
+// the test.
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    Win32System system;
+    path_ = GetTempFolder(system) + "umbrane-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+            std::to_string(GetTickCount64());
+    EXPECT_TRUE(CreateDirectoryA(path_.c_str(), nullptr));
+    path_ += "\\";
+  }
+  ~ScratchFolder() {
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((path_ + "*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+      do {
+        (void)DeleteFileA((path_ + data.cFileName).c_str());
+        (void)RemoveDirectoryA((path_ + data.cFileName).c_str());
+      } while (FindNextFileA(find, &data));
+      (void)FindClose(find);
+    }
+    (void)RemoveDirectoryA(path_.c_str());
+  }
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+TEST(Win32System, RealFoldersAndVersion) {
+  Win32System system;
+  const OsVersion version = system.Version();
+  EXPECT_EQ(version.platformId, kPlatformWindowsNT);
+  EXPECT_NE(GetOSName(version), "Unknown") << version.major << "." << version.minor;
+
+  const std::string appData = GetAppDataFolder(system);
+  ASSERT_FALSE(appData.empty());
+  EXPECT_EQ(appData.back(), '\\');
+  EXPECT_NE(LowerCase(appData).find("\\appdata\\roaming\\"), std::string::npos) << appData;
+  EXPECT_TRUE(Win32FileSystem().FolderExists(appData));
+
+  const std::string temp = GetTempFolder(system);
+  EXPECT_EQ(temp.back(), '\\');
+  EXPECT_TRUE(Win32FileSystem().FolderExists(temp)) << temp;
+
+  EXPECT_EQ(LowerCase(GetWindowsFolder(system)), "c:\\windows");
+  const std::string exe = LowerCase(system.ExecutablePath());
+  EXPECT_EQ(exe.substr(exe.size() - 4), ".exe") << exe;
+  EXPECT_TRUE(Win32FileSystem().FileExists(system.ExecutablePath()));
+}
+
+TEST(Win32FileSystem, EnsureFolderCreatesOneLevelOnly) {
+  ScratchFolder scratch;
+  Win32FileSystem files;
+  EXPECT_FALSE(EnsureFolder(files, scratch.Path() + "missing\\Umbrane"));
+  EXPECT_FALSE(files.FolderExists(scratch.Path() + "missing"));
+  EXPECT_TRUE(EnsureFolder(files, scratch.Path() + "Umbrane"));
+  EXPECT_TRUE(EnsureFolder(files, scratch.Path() + "Umbrane")) << "an existing folder";
+  EXPECT_TRUE(files.FolderExists(scratch.Path() + "Umbrane"));
+  EXPECT_FALSE(files.FileExists(scratch.Path() + "Umbrane"));
+}
+
+TEST(Win32FileSystem, LogFileBytesAreCrLfWithoutByteOrderMark) {
+  ScratchFolder scratch;
+  Win32FileSystem files;
+  const std::string path = scratch.Path() + "log.txt";
+  std::string error;
+  ASSERT_TRUE(files.WriteFile(path, "from an earlier run\r\n", WriteMode::Replace, error));
+
+  LogFile log(files, path);
+  LineList lines;
+  lines.Add(FormatLogEntry("09:05:03:042 2008/03/10", "SilentUpdate"));
+  log.Sync(lines);
+  lines.Add(FormatLogEntry("09:05:04:000 2008/03/10", "Caf\xE9 \xA9"));
+  log.Sync(lines);
+  EXPECT_EQ(files.ReadFile(path),
+            "[ 09:05:03:042 2008/03/10 ] SilentUpdate\r\n"
+            "[ 09:05:04:000 2008/03/10 ] Caf\xE9 \xA9\r\n");
+}
+
+TEST(Win32FileSystem, WriteToALockedFileFailsWithTheSystemsReason) {
+  ScratchFolder scratch;
+  Win32FileSystem files;
+  const std::string path = scratch.Path() + "log.txt";
+  UniqueHandle locked(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(locked.Valid());
+  std::string error;
+  EXPECT_FALSE(files.WriteFile(path, "x\r\n", WriteMode::Append, error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_NE(error.back(), '\n');
+  locked.Reset();
+  EXPECT_TRUE(files.WriteFile(path, "x\r\n", WriteMode::Append, error));
+  EXPECT_FALSE(
+      files.WriteFile(scratch.Path() + "no\\such\\log.txt", "x", WriteMode::Replace, error));
+}
+
+TEST(Win32Profile, ReadsLikeTheSystemDoes) {
+  ScratchFolder scratch;
+  Win32FileSystem files;
+  const std::string ini = scratch.Path() + "umbrane.ini";
+  std::string error;
+  ASSERT_TRUE(files.WriteFile(
+      ini,
+      "[Other]\r\nSkin=wrong\r\n[config]\r\nSKIN = D:\\Skins\\night.skn\r\nEmpty=\r\nLong=" +
+          std::string(3000, 'x') + "\r\n",
+      WriteMode::Replace, error));
+  Win32Profile profile;
+  EXPECT_EQ(profile.ReadString(ini, "Config", "Skin", "default"), "D:\\Skins\\night.skn");
+  EXPECT_EQ(profile.ReadString(ini, "Config", "Empty", "default"), "");
+  EXPECT_EQ(profile.ReadString(ini, "Config", "Missing", "default"), "default");
+  EXPECT_EQ(profile.ReadString(ini, "Config", "Long", ""), std::string(2047, 'x'));
+  EXPECT_EQ(profile.ReadString(scratch.Path() + "none.ini", "Config", "Skin", "d"), "d");
+}
+
+TEST(Win32ProcessList, SeesThisProcess) {
+  Win32ProcessList processes;
+  const auto names = processes.Names();
+  ASSERT_FALSE(names.empty());
+  const std::string self = LowerCase(Win32System().ExecutablePath());
+  const std::string selfName = self.substr(self.find_last_of('\\') + 1);
+  bool found = false;
+  for (const std::string& name : names) {
+    found = found || LowerCase(name) == selfName;
+  }
+  EXPECT_TRUE(found) << selfName;
+}
+
+TEST(Win32Clock, NowIsTheLocalTime) {
+  Win32Clock clock;
+  SYSTEMTIME before;
+  GetLocalTime(&before);
+  const LocalTime now = clock.Now();
+  EXPECT_EQ(now.year, before.wYear);
+  EXPECT_GE(now.month, 1u);
+  EXPECT_LE(now.month, 12u);
+  EXPECT_LT(now.millisecond, 1000u);
+  EXPECT_NE(clock.TimeSeparator(), '\0');
+  EXPECT_NE(clock.DateSeparator(), '\0');
+}
+
+TEST(SingleInstance, SecondHolderOfTheNameIsToldItRuns) {
+  const std::string name = "UmbraneTest" + std::to_string(GetCurrentProcessId());
+  SingleInstance first(name.c_str());
+  EXPECT_FALSE(first.AlreadyRunning());
+  {
+    SingleInstance second(name.c_str());
+    EXPECT_TRUE(second.AlreadyRunning());
+  }
+  SingleInstance third(name.c_str());
+  EXPECT_TRUE(third.AlreadyRunning()) << "the first still holds it";
+}
+
+}  // namespace
+}  // namespace umbrane::win32
