@@ -81,7 +81,7 @@ start_display() {
   local keepalive=${1:-}
   local n i
   n=$(free_display)
-  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+  setsid Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
   echo $! >"$ROOT/xvfb.pid"
   for i in $(seq 1 100); do
     [ -e "/tmp/.X11-unix/X$n" ] && break
@@ -101,7 +101,7 @@ start_display() {
   if [ -n "$keepalive" ]; then
     # One long-running GUI program keeps the desktop process alive, so it is
     # not started and ended inside every GUI test.
-    DISPLAY=":$n" "$WINE64" "$keepalive" </dev/null >/dev/null 2>&1 &
+    DISPLAY=":$n" setsid "$WINE64" "$keepalive" </dev/null >/dev/null 2>&1 &
     echo $! >"$ROOT/keepalive.pid"
   fi
   echo "Xvfb display :$n ready"

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs what the build, the tests and the demo need, from Debian's
+# packages only, and only what is missing. Run as root on Debian 12.
+set -euo pipefail
+
+packages=(
+  cmake make g++ googletest             # native build and unit tests
+  g++-mingw-w64-x86-64-posix            # umbrane.exe, 64-bit (posix threads)
+  g++-mingw-w64-i686-posix              # umbrane.exe, 32-bit (build only)
+  binutils-mingw-w64-x86-64 binutils-mingw-w64-i686  # windres
+  wine wine64                           # runs the Windows build here
+  xvfb                                  # an X display for windows under Wine
+  util-linux coreutils                  # flock, realpath, timeout
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "setup: everything is installed"
+  exit 0
+fi
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "setup: missing packages: ${missing[*]}; run this script as root" >&2
+  exit 1
+fi
+echo "setup: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}"
