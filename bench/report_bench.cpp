@@ -2,7 +2,8 @@
 // the log written to a real file on this machine. For comparison it also
 // times the earlier scheme that rewrote the whole file for every entry.
 //
-// Run: build/native/bench/umbrane_bench_report [folder]
+// Run: cmake --preset bench && cmake --build --preset bench &&
+//      build/bench/bench/umbrane_bench_report [folder]
 #include <chrono>
 #include <cstdio>
 #include <filesystem>

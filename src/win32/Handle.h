@@ -1,4 +1,5 @@
-// One owner for every kernel handle: closed exactly once, never copied.
+// One owner for every handle and GDI object: released exactly once, never
+// copied (a copy would release twice), moved when ownership changes hands.
 #pragma once
 
 #include <windows.h>
@@ -7,34 +8,48 @@
 
 namespace umbrane::win32 {
 
-class UniqueHandle {
+template <typename T, typename Traits>
+class UniqueResource {
  public:
-  UniqueHandle() = default;
-  explicit UniqueHandle(HANDLE handle) : handle_(handle) {}
-  UniqueHandle(const UniqueHandle&) = delete;
-  UniqueHandle& operator=(const UniqueHandle&) = delete;
-  UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.Release()) {}
-  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+  UniqueResource() = default;
+  explicit UniqueResource(T value) : value_(value) {}
+  UniqueResource(const UniqueResource&) = delete;
+  UniqueResource& operator=(const UniqueResource&) = delete;
+  UniqueResource(UniqueResource&& other) noexcept : value_(other.Release()) {}
+  UniqueResource& operator=(UniqueResource&& other) noexcept {
     if (this != &other) {
       Reset(other.Release());
     }
     return *this;
   }
-  ~UniqueHandle() { Reset(); }
+  ~UniqueResource() { Reset(); }
 
-  HANDLE Get() const { return handle_; }
-  // Both "no handle" values of the API count as empty.
-  bool Valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE Release() { return std::exchange(handle_, nullptr); }
-  void Reset(HANDLE handle = nullptr) {
+  T Get() const { return value_; }
+  bool Valid() const { return Traits::Valid(value_); }
+  T Release() { return std::exchange(value_, T{}); }
+  void Reset(T value = T{}) {
     if (Valid()) {
-      (void)CloseHandle(handle_);  // nothing useful to do when closing fails
+      Traits::Close(value_);
     }
-    handle_ = handle;
+    value_ = value;
   }
 
  private:
-  HANDLE handle_ = nullptr;
+  T value_{};
 };
+
+struct KernelHandleTraits {
+  // Both "no handle" values of the API count as empty.
+  static bool Valid(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+  static void Close(HANDLE h) { (void)CloseHandle(h); }  // nothing to do when it fails
+};
+
+struct GdiObjectTraits {
+  static bool Valid(HGDIOBJ object) { return object != nullptr; }
+  static void Close(HGDIOBJ object) { (void)DeleteObject(object); }
+};
+
+using UniqueHandle = UniqueResource<HANDLE, KernelHandleTraits>;
+using UniqueFont = UniqueResource<HFONT, GdiObjectTraits>;
 
 }  // namespace umbrane::win32

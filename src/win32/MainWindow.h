@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/MainForm.h"
+#include "win32/Handle.h"
 
 namespace umbrane {
 class TfrmMain;
@@ -15,24 +16,6 @@ class TfrmMain;
 namespace umbrane::win32 {
 
 inline constexpr const char* kMainWindowClass = "TfrmMain";
-
-// A GDI font that is deleted with its owner.
-class UniqueFont {
- public:
-  UniqueFont() = default;
-  explicit UniqueFont(HFONT font) : font_(font) {}
-  UniqueFont(const UniqueFont&) = delete;
-  UniqueFont& operator=(const UniqueFont&) = delete;
-  ~UniqueFont() {
-    if (font_ != nullptr) {
-      (void)DeleteObject(font_);
-    }
-  }
-  HFONT Get() const { return font_; }
-
- private:
-  HFONT font_ = nullptr;
-};
 
 class MainWindow final : public IMainForm {
  public:
