@@ -32,4 +32,4 @@ fi
 echo "setup: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}"
+apt-get install -y -qq "${missing[@]}"
