@@ -6,9 +6,11 @@
 #include "platform/Dialogs.h"
 #include "platform/FileSystem.h"
 #include "platform/MainForm.h"
+#include "platform/NotificationArea.h"
 #include "platform/Profile.h"
 #include "platform/Shell.h"
 #include "platform/System.h"
+#include "platform/TrayMenu.h"
 
 namespace umbrane {
 
@@ -20,6 +22,8 @@ struct AppPorts {
   IShell& shell;
   IDialogs& dialogs;
   IMainForm& form;
+  INotificationArea& tray;
+  ITrayMenu& menu;
 };
 
 }  // namespace umbrane

@@ -13,6 +13,9 @@ enum MenuCommand : int {
   kCmdHelp1 = 40005,
   kCmdAbout1 = 40006,
   kCmdExit1 = 40007,
+  // Controls of the about window.
+  kCmdAboutOK = 40101,
+  kCmdSeeMyIPLink = 40102,
 };
 
 }  // namespace umbrane

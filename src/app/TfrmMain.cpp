@@ -5,11 +5,39 @@
 #include "app/ErrorText.h"
 #include "base/Text.h"
 #include "proxy/Probes.h"
+#include "skin/Skin.h"
 
 namespace umbrane {
 
 TfrmMain::TfrmMain(AppPorts& ports, IBrowserSwitch& browsers, Globals& globals)
-    : ports_(ports), browsers_(browsers), g_(globals) {}
+    : ports_(ports),
+      browsers_(browsers),
+      g_(globals),
+      ctiControl_(ports.tray, ports.form, &ports.menu) {}
+
+void TfrmMain::FormCreate() {
+  ports_.menu.SetEnabled(kCmdUmbrane1, false);
+  for (int command :
+       {kCmdStopUmbrane1, kCmdSeeMyIP1, kCmdReport1, kCmdHelp1, kCmdAbout1, kCmdExit1}) {
+    ports_.menu.SetEnabled(command, true);
+  }
+  ctiControl_.SetIconList(&imlBusy);
+  ctiControl_.SetIconIndex(0);
+  ctiControl_.SetCycleIcons(false);
+  ctiControl_.SetCycleInterval(0);
+  ctiControl_.SetHint(kApplicationTitle);
+  ctiControl_.SetShowHint(true);
+  ctiControl_.SetIconVisible(true);
+  ctiControl_.SetLeftPopup(false);
+  ctiControl_.SetMinimizeToTray(true);
+  ctiControl_.OnClick = [this] { ctiControlClick(); };
+  ctiControl_.OnStartup = [this](bool& show) { ctiControlStartup(show); };
+  ctiControl_.Loaded();
+}
+
+void TfrmMain::FormDestroy() {
+  ctiControl_.Destroy();
+}
 
 void TfrmMain::InitRun() {
   if (!InitSettings()) {
@@ -47,7 +75,7 @@ bool TfrmMain::InitInterface() {
     FailStartup("Can not find Skin File");
     return false;
   }
-  ports_.form.ApplySkin(g_.SkinFile);
+  ports_.form.ApplySkin(ReadSkin(ports_.profile, g_.SkinFile));
   const int labelWidth = ports_.form.SetAppNameCaption("Umbrane " + g_.VersionText);
   // Integer division truncates toward zero, as the layout rule wants.
   ports_.form.SetAppNameLeft((ports_.form.OuterWidth() - labelWidth) / 2);
@@ -94,8 +122,48 @@ void TfrmMain::Report(const std::string& message) {
   logFile_->Sync(*g_.LogLines);
 }
 
+void TfrmMain::SetUmbraneStatus(std::uint8_t kind, const std::string& message,
+                                std::uint8_t balloonIcon) {
+  switch (kind) {
+    case kStatusBusy:
+      ctiControl_.SetIconList(&imlBusy);
+      ctiControl_.SetCycleInterval(300);
+      ctiControl_.SetCycleIcons(true);
+      ctiControl_.SetHint(message);
+      ctiControl_.ShowBalloon(kApplicationTitle, message, balloonIcon, 10);
+      break;
+    case kStatusOn:
+    case kStatusOff: {
+      const bool on = kind == kStatusOn;
+      ctiControl_.SetIconList(&imlStatus);
+      ctiControl_.SetIconIndex(on ? 0 : 1);
+      ctiControl_.SetCycleIcons(false);
+      ctiControl_.SetHint(on ? "Umbrane ON" : "Umbrane OFF");
+      ctiControl_.ShowBalloon(kApplicationTitle, message, balloonIcon, 10);
+      ports_.menu.SetEnabled(kCmdUmbrane1, !on);
+      ports_.menu.SetEnabled(kCmdStopUmbrane1, on);
+      break;
+    }
+    default:
+      break;  // any other kind changes nothing
+  }
+}
+
 void TfrmMain::OnCommand(int command) {
   switch (command) {
+    case kCmdUmbrane1:
+      Umbrane1Click();
+      break;
+    case kCmdStopUmbrane1:
+      StopUmbrane1Click();
+      break;
+    case kCmdAbout1:
+      About1Click();
+      break;
+    case kCmdAboutOK:
+      suitempbtnOKClick();
+      break;
+    case kCmdSeeMyIPLink:
     case kCmdSeeMyIP1:
       SeeMyIP1Click();
       break;
@@ -111,6 +179,30 @@ void TfrmMain::OnCommand(int command) {
     default:
       break;
   }
+}
+
+void TfrmMain::Umbrane1Click() {
+  // Starting the agent comes with the tunnel; until then connect does nothing.
+}
+
+void TfrmMain::StopUmbrane1Click() {
+  // Stopping the agent comes with the tunnel; until then stop does nothing.
+}
+
+void TfrmMain::About1Click() {
+  ctiControl_.ShowMainWindow();
+}
+
+void TfrmMain::ctiControlClick() {
+  ctiControl_.ShowMainWindow();
+}
+
+void TfrmMain::suitempbtnOKClick() {
+  ctiControl_.HideMainWindow();
+}
+
+void TfrmMain::ctiControlStartup(bool& showMainForm) {
+  showMainForm = false;
 }
 
 void TfrmMain::SeeMyIP1Click() {

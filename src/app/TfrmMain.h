@@ -4,12 +4,14 @@
 // and the system through the ports.
 #pragma once
 
+#include <cstdint>
 #include <exception>
 #include <memory>
 #include <string>
 
 #include "app/ActivityLog.h"
 #include "app/AppPorts.h"
+#include "app/CoolTrayIcon.h"
 #include "app/Globals.h"
 #include "proxy/BrowserSwitch.h"
 
@@ -21,7 +23,19 @@ class TfrmMain {
  public:
   TfrmMain(AppPorts& ports, IBrowserSwitch& browsers, Globals& globals);
 
-  // Start-up, after the window exists and before the message loop runs.
+  // Status kinds and the balloon icons the program uses.
+  static constexpr std::uint8_t kStatusBusy = 0;
+  static constexpr std::uint8_t kStatusOn = 1;
+  static constexpr std::uint8_t kStatusOff = 2;
+  static constexpr std::uint8_t kBalloonInfo = 1;
+  static constexpr std::uint8_t kBalloonError = 3;
+
+  // The window has been created: the tray icon and the menu are set up, the
+  // window stays hidden and the icon is added.
+  void FormCreate();
+  // The window is being destroyed: the icon is removed.
+  void FormDestroy();
+  // Start-up, after FormCreate and before the message loop runs.
   void InitRun();
   // Each returns false when start-up cannot go on; the window has then been
   // asked to close.
@@ -39,8 +53,17 @@ class TfrmMain {
   // list and reaches the file with the next successful entry.
   void Report(const std::string& message);
 
+  // What the user sees: icon, tip, balloon and the two session entries.
+  void SetUmbraneStatus(std::uint8_t kind, const std::string& message, std::uint8_t balloonIcon);
+
   // A menu command by its identifier (Commands.h); unknown ones are ignored.
   void OnCommand(int command);
+  void Umbrane1Click();
+  void StopUmbrane1Click();
+  void About1Click();
+  void suitempbtnOKClick();
+  void ctiControlClick();
+  void ctiControlStartup(bool& showMainForm);
   void SeeMyIP1Click();
   void Report1Click();
   void Help1Click();
@@ -61,6 +84,7 @@ class TfrmMain {
   }
   void ShowException(const std::exception& error);
 
+  TCoolTrayIcon& ctiControl() { return ctiControl_; }
   const std::string& HelpFile() const { return helpFile_; }
   const std::string& ApplicationTitle() const { return applicationTitle_; }
 
@@ -70,6 +94,7 @@ class TfrmMain {
   AppPorts& ports_;
   IBrowserSwitch& browsers_;
   Globals& g_;
+  TCoolTrayIcon ctiControl_;
   std::unique_ptr<LogFile> logFile_;
   std::string applicationTitle_;
   std::string helpFile_;

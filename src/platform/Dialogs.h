@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "skin/Skin.h"
+
 namespace umbrane {
 
 enum class MessageKind { Warning, Error };
@@ -21,6 +23,10 @@ class IDialogs {
   // The box for an error that no handler caught: the application title as
   // caption, the error icon and one OK button.
   virtual void ShowErrorBox(const std::string& caption, const std::string& text) = 0;
+  // The skinned notice: the look given, a warning picture and one default
+  // button whose result is OK; Ctrl+C copies its text.
+  virtual void ShowNotice(const SkinLook& look, const std::string& caption,
+                          const std::string& buttonCaption, const std::string& text) = 0;
 };
 
 }  // namespace umbrane

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "app/Commands.h"
 #include "app/TfrmMain.h"
 #include "win32/SystemError.h"
 
@@ -11,82 +12,120 @@ namespace {
 
 constexpr int kClientWidth = 357;
 constexpr int kClientHeight = 322;
-constexpr int kAppNameTop = 48;
-constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+constexpr int kAppNameTop = 96;
+constexpr int kLinkTop = 176;
+constexpr int kOkWidth = 113;
+constexpr int kOkHeight = 33;
+constexpr DWORD kStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 
-HFONT CreatePointFont(int points) {
+HFONT CreateFontFrom(const FontSpec& spec, bool underline = false) {
   HDC screen = GetDC(nullptr);
-  const int height = -MulDiv(points, GetDeviceCaps(screen, LOGPIXELSY), 72);
+  const int height = -MulDiv(spec.points, GetDeviceCaps(screen, LOGPIXELSY), 72);
   (void)ReleaseDC(nullptr, screen);
-  return CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                     DEFAULT_PITCH | FF_SWISS, "Tahoma");
+  return CreateFontA(height, 0, 0, 0, spec.bold ? FW_BOLD : FW_NORMAL, FALSE, underline, FALSE,
+                     DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                     DEFAULT_PITCH | FF_SWISS, spec.name.c_str());
 }
 
-void RegisterMainClass(HINSTANCE instance, WNDPROC proc) {
+COLORREF ToColorRef(const Rgb& c) {
+  return RGB(c.r, c.g, c.b);
+}
+
+SIZE TextSize(HWND window, HFONT font, const std::string& text) {
+  SIZE size = {};
+  HDC dc = GetDC(window);
+  HGDIOBJ old = SelectObject(dc, font);
+  (void)GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
+  (void)SelectObject(dc, old);
+  (void)ReleaseDC(window, dc);
+  return size;
+}
+
+void RegisterClass(HINSTANCE instance, const char* name, WNDPROC proc) {
   WNDCLASSEXA wc = {};
   wc.cbSize = sizeof wc;
   wc.lpfnWndProc = proc;
   wc.hInstance = instance;
   wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  wc.lpszClassName = kMainWindowClass;
-  // A second registration in the same process fails harmlessly.
-  (void)RegisterClassExA(&wc);
+  wc.lpszClassName = name;
+  (void)RegisterClassExA(&wc);  // a second registration fails harmlessly
 }
 
 }  // namespace
 
-MainWindow::MainWindow(HINSTANCE instance)
-    : formFont_(CreatePointFont(8)), appNameFont_(CreatePointFont(18)) {
-  RegisterMainClass(instance, &MainWindow::WindowProc);
+MainWindow::MainWindow(HINSTANCE instance) {
+  RegisterClass(instance, kApplicationWindowClass, DefWindowProcA);
+  RegisterClass(instance, kMainWindowClass, &MainWindow::WindowProc);
+  application_ = CreateWindowExA(WS_EX_TOOLWINDOW, kApplicationWindowClass, "Umbrane", WS_POPUP, 0,
+                                 0, 0, 0, nullptr, nullptr, instance, nullptr);
   RECT frame = {0, 0, kClientWidth, kClientHeight};
-  (void)AdjustWindowRectEx(&frame, kStyle, FALSE, 0);
-  const int width = frame.right - frame.left;
-  const int height = frame.bottom - frame.top;
-  hwnd_ = CreateWindowExA(0, kMainWindowClass, "Umbrane", kStyle,
-                          (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
-                          (GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height, nullptr,
-                          nullptr, instance, this);
-  if (hwnd_ == nullptr) {
+  (void)AdjustWindowRectEx(&frame, kStyle, FALSE, WS_EX_DLGMODALFRAME);
+  hwnd_ = CreateWindowExA(WS_EX_DLGMODALFRAME, kMainWindowClass, "Umbrane", kStyle, 0, 0,
+                          frame.right - frame.left, frame.bottom - frame.top, application_, nullptr,
+                          instance, this);
+  if (application_ == nullptr || hwnd_ == nullptr) {
     throw std::runtime_error("Cannot create the main window. " + SystemErrorText(GetLastError()));
   }
-  (void)SendMessageA(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(formFont_.Get()), FALSE);
-  appName_ = CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0,
-                             kAppNameTop, 0, 0, hwnd_, nullptr, instance, nullptr);
-  if (appName_ != nullptr) {
-    (void)SendMessageA(appName_, WM_SETFONT, reinterpret_cast<WPARAM>(appNameFont_.Get()), FALSE);
-  }
+  CreateControls(instance);
+  menu_ = std::make_unique<Win32TrayMenu>(hwnd_);
+  ApplySkin(SkinLook{});
 }
 
 MainWindow::~MainWindow() {
+  menu_.reset();
   if (hwnd_ != nullptr && IsWindow(hwnd_)) {
     (void)DestroyWindow(hwnd_);
   }
+  if (application_ != nullptr) {
+    (void)DestroyWindow(application_);
+  }
+}
+
+void MainWindow::CreateControls(HINSTANCE instance) {
+  auto child = [&](const char* cls, const char* text, DWORD style, int id) {
+    return CreateWindowExA(0, cls, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, hwnd_,
+                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+  };
+  appName_ = child("STATIC", "", SS_LEFT | SS_NOPREFIX, 0);
+  link_ = child("STATIC", "SEE my IP", SS_LEFT | SS_NOTIFY | SS_NOPREFIX, kCmdSeeMyIPLink);
+  ok_ = child("BUTTON", "&OK", BS_DEFPUSHBUTTON | WS_TABSTOP, kCmdAboutOK);
+  (void)SetWindowPos(ok_, nullptr, (kClientWidth - kOkWidth) / 2, kClientHeight - kOkHeight - 24,
+                     kOkWidth, kOkHeight, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void MainWindow::SetFonts() {
+  (void)SendMessageA(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
+  (void)SendMessageA(ok_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
+  (void)SendMessageA(appName_, WM_SETFONT, reinterpret_cast<WPARAM>(appNameFont_.Get()), FALSE);
+  (void)SendMessageA(link_, WM_SETFONT, reinterpret_cast<WPARAM>(linkFont_.Get()), FALSE);
+  const SIZE link = TextSize(link_, linkFont_.Get(), "SEE my IP");
+  (void)SetWindowPos(link_, nullptr, (kClientWidth - link.cx) / 2, kLinkTop, link.cx, link.cy,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void MainWindow::ApplySkin(const SkinLook& look) {
+  look_ = look;
+  font_.Reset(CreateFontFrom(look.font));
+  appNameFont_.Reset(CreateFontFrom(look.appNameFont));
+  linkFont_.Reset(CreateFontFrom(look.font, true));
+  background_.Reset(CreateSolidBrush(ToColorRef(look.windowColor)));
+  SetFonts();
+  menu_->ApplyLook(look);
+  (void)InvalidateRect(hwnd_, nullptr, TRUE);
 }
 
 int MainWindow::SetAppNameCaption(const std::string& caption) {
-  if (appName_ == nullptr) {
-    return 0;
-  }
   (void)SetWindowTextA(appName_, caption.c_str());
   // The label sizes itself to its text in its own font.
-  SIZE size = {};
-  HDC dc = GetDC(appName_);
-  HGDIOBJ old = SelectObject(dc, appNameFont_.Get());
-  (void)GetTextExtentPoint32A(dc, caption.c_str(), static_cast<int>(caption.size()), &size);
-  (void)SelectObject(dc, old);
-  (void)ReleaseDC(appName_, dc);
+  const SIZE size = TextSize(appName_, appNameFont_.Get(), caption);
   (void)SetWindowPos(appName_, nullptr, 0, 0, size.cx, size.cy,
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   return size.cx;
 }
 
 void MainWindow::SetAppNameLeft(int left) {
-  if (appName_ != nullptr) {
-    (void)SetWindowPos(appName_, nullptr, left, kAppNameTop, 0, 0,
-                       SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-  }
+  (void)SetWindowPos(appName_, nullptr, left, kAppNameTop, 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 int MainWindow::OuterWidth() {
@@ -95,8 +134,34 @@ int MainWindow::OuterWidth() {
   return r.right - r.left;
 }
 
+void MainWindow::Show() {
+  if (IsIconic(hwnd_)) {
+    (void)ShowWindow(hwnd_, SW_RESTORE);
+  }
+  RECT r = {};
+  (void)GetWindowRect(hwnd_, &r);
+  const int width = r.right - r.left;
+  const int height = r.bottom - r.top;
+  (void)SetWindowPos(hwnd_, HWND_TOP, (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
+                     (GetSystemMetrics(SM_CYSCREEN) - height) / 2, 0, 0, SWP_NOSIZE);
+  (void)ShowWindow(hwnd_, SW_SHOW);
+  (void)SetForegroundWindow(hwnd_);
+  (void)SetFocus(ok_);
+}
+
+void MainWindow::Hide() {
+  (void)ShowWindow(hwnd_, SW_HIDE);
+}
+
 void MainWindow::Close() {
   (void)PostMessageA(hwnd_, WM_CLOSE, 0, 0);
+}
+
+void MainWindow::Command(int command) {
+  if (controller_ != nullptr) {
+    TfrmMain* main = controller_;
+    main->Dispatch([main, command] { main->OnCommand(command); });
+  }
 }
 
 LRESULT CALLBACK MainWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -113,28 +178,69 @@ LRESULT CALLBACK MainWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam, 
 }
 
 LRESULT MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  TfrmMain* main = controller_;
   switch (message) {
     case WM_CLOSE:
-      // Closing the main window by any means ends the program, after the
+      // Closing the main window by any means ends the program after the
       // shutdown sequence; an error in it is shown and the close goes on.
-      if (controller_ != nullptr) {
-        controller_->Dispatch([this] { controller_->FormClose(); });
-        controller_ = nullptr;
+      if (!closing_) {
+        closing_ = true;
+        if (main != nullptr) {
+          main->Dispatch([main] { main->FormClose(); });
+        }
+        (void)DestroyWindow(hwnd_);
       }
-      (void)DestroyWindow(hwnd_);
       return 0;
     case WM_DESTROY:
+      if (main != nullptr) {
+        main->Dispatch([main] { main->FormDestroy(); });
+        controller_ = nullptr;
+      }
       PostQuitMessage(0);
       return 0;
-    case WM_COMMAND:
-      if (controller_ != nullptr) {
-        const int command = LOWORD(wParam);
-        controller_->Dispatch([this, command] { controller_->OnCommand(command); });
+    case WM_COMMAND: {
+      const int code = HIWORD(wParam);
+      const int id = LOWORD(wParam);
+      if (code == 0 || code == 1) {  // menu, accelerator, button or link click
+        Command(id == IDOK || id == IDCANCEL ? kCmdAboutOK : id);
       }
       return 0;
+    }
+    case WM_SYSCOMMAND:
+      if ((wParam & 0xFFF0) == SC_MINIMIZE) {
+        // Minimizing hides the window into the tray instead.
+        if (main != nullptr) {
+          main->Dispatch([main] { main->ctiControl().Minimized(); });
+        }
+        return 0;
+      }
+      break;
+    case WM_ERASEBKGND: {
+      RECT r = {};
+      (void)GetClientRect(hwnd_, &r);
+      (void)FillRect(reinterpret_cast<HDC>(wParam), &r, static_cast<HBRUSH>(background_.Get()));
+      return 1;
+    }
+    case WM_CTLCOLORSTATIC: {
+      HDC dc = reinterpret_cast<HDC>(wParam);
+      const HWND control = reinterpret_cast<HWND>(lParam);
+      const Rgb& color = control == appName_ ? look_.appNameColor
+                         : control == link_  ? look_.linkColor
+                                             : look_.textColor;
+      (void)SetTextColor(dc, ToColorRef(color));
+      (void)SetBkColor(dc, ToColorRef(look_.windowColor));
+      return reinterpret_cast<LRESULT>(background_.Get());
+    }
+    case WM_SETCURSOR:
+      if (reinterpret_cast<HWND>(wParam) == link_) {
+        (void)SetCursor(LoadCursor(nullptr, IDC_HAND));
+        return TRUE;
+      }
+      break;
     default:
-      return DefWindowProcA(hwnd_, message, wParam, lParam);
+      break;
   }
+  return DefWindowProcA(hwnd_, message, wParam, lParam);
 }
 
 }  // namespace umbrane::win32

@@ -1,13 +1,19 @@
-// The main (about) window: hidden at start, it carries the version label and
-// receives the close and the menu commands, which it hands to the controller.
+// The main (about) window: hidden at start, shown from the tray. It carries
+// the version label, the "SEE my IP" link and the OK button, owns the tray
+// menu (whose commands it receives), and hands the close and the commands
+// to the controller. It is owned by a hidden application window, so it never
+// has a task-bar button.
 #pragma once
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
 #include "platform/MainForm.h"
+#include "skin/Skin.h"
 #include "win32/Handle.h"
+#include "win32/Win32TrayMenu.h"
 
 namespace umbrane {
 class TfrmMain;
@@ -16,10 +22,13 @@ class TfrmMain;
 namespace umbrane::win32 {
 
 inline constexpr const char* kMainWindowClass = "TfrmMain";
+inline constexpr const char* kApplicationWindowClass = "UmbraneApplication";
+
+using UniqueBrush = UniqueResource<HGDIOBJ, GdiObjectTraits>;
 
 class MainWindow final : public IMainForm {
  public:
-  // Creates the window, hidden. Throws std::runtime_error when it cannot.
+  // Creates the windows, hidden. Throws std::runtime_error when it cannot.
   explicit MainWindow(HINSTANCE instance);
   MainWindow(const MainWindow&) = delete;
   MainWindow& operator=(const MainWindow&) = delete;
@@ -27,24 +36,38 @@ class MainWindow final : public IMainForm {
 
   // From now on the close and the commands go to `controller`.
   void Attach(TfrmMain& controller) { controller_ = &controller; }
+  HWND Hwnd() const { return hwnd_; }
+  Win32TrayMenu& Menu() { return *menu_; }
 
   WindowId Handle() override { return reinterpret_cast<WindowId>(hwnd_); }
-  void ApplySkin(const std::string& skinFile) override { skinFile_ = skinFile; }
+  void ApplySkin(const SkinLook& look) override;
   int SetAppNameCaption(const std::string& caption) override;
   void SetAppNameLeft(int left) override;
   int OuterWidth() override;
+  void Show() override;
+  void Hide() override;
   void Close() override;
 
  private:
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  void CreateControls(HINSTANCE instance);
+  void SetFonts();
+  void Command(int command);
 
+  HWND application_ = nullptr;  // hidden owner: no task-bar button
   HWND hwnd_ = nullptr;
-  HWND appName_ = nullptr;  // lblAppName, a child destroyed with the window
-  UniqueFont formFont_;
+  HWND appName_ = nullptr;  // lblAppName; children go with the window
+  HWND link_ = nullptr;
+  HWND ok_ = nullptr;
+  SkinLook look_;
+  UniqueFont font_;
   UniqueFont appNameFont_;
-  std::string skinFile_;  // the look follows this file once skins are drawn
+  UniqueFont linkFont_;
+  UniqueBrush background_;
+  std::unique_ptr<Win32TrayMenu> menu_;
   TfrmMain* controller_ = nullptr;
+  bool closing_ = false;
 };
 
 }  // namespace umbrane::win32

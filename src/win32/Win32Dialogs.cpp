@@ -2,25 +2,324 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+#include "app/SkinnedNotice.h"
+#include "win32/Clipboard.h"
+#include "win32/Handle.h"
+
 namespace umbrane::win32 {
+
+namespace {
+
+constexpr int kMargin = 16;
+constexpr int kIconSize = 32;
+constexpr int kTextMaxWidth = 360;
+constexpr int kButtonHeight = 26;
+constexpr int kButtonMinWidth = 80;
+constexpr int kButtonGap = 8;
+constexpr int kTitleBand = 28;
+// The ids of the system's own message box, so tools that read boxes work.
+constexpr int kTextId = 0xFFFF;
+constexpr int kIconId = 0x0014;
+
+struct Button {
+  int id;
+  std::string caption;
+};
+
+struct DialogSpec {
+  std::string caption;
+  std::string text;
+  LPCSTR icon;
+  std::vector<Button> buttons;  // the first is the default button
+  int cancelAnswer;             // what Escape and the close box answer
+  const SkinLook* look;         // the skinned notice's look, or the system's
+};
+
+using UniqueGdi = UniqueResource<HGDIOBJ, GdiObjectTraits>;
+
+struct DialogState {
+  const DialogSpec* spec = nullptr;
+  int result = 0;
+  bool done = false;
+  UniqueGdi font;
+  UniqueGdi titleFont;
+  UniqueGdi background;
+};
+
+COLORREF Ref(const Rgb& c) {
+  return RGB(c.r, c.g, c.b);
+}
+
+HFONT MessageFont(const SkinLook* look, bool bold) {
+  if (look != nullptr) {
+    HDC screen = GetDC(nullptr);
+    const int height = -MulDiv(look->noticeFont.points, GetDeviceCaps(screen, LOGPIXELSY), 72);
+    (void)ReleaseDC(nullptr, screen);
+    return CreateFontA(height, 0, 0, 0, bold || look->noticeFont.bold ? FW_BOLD : FW_NORMAL, FALSE,
+                       FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                       DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, look->noticeFont.name.c_str());
+  }
+  NONCLIENTMETRICSA metrics = {};
+  metrics.cbSize = sizeof metrics;
+  (void)SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+  return CreateFontIndirectA(&metrics.lfMessageFont);
+}
+
+SIZE MeasureText(HWND window, HFONT font, const std::string& text, int maxWidth) {
+  RECT r = {0, 0, maxWidth, 0};
+  HDC dc = GetDC(window);
+  HGDIOBJ old = SelectObject(dc, font);
+  (void)DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &r,
+                  DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX | DT_EXPANDTABS);
+  (void)SelectObject(dc, old);
+  (void)ReleaseDC(window, dc);
+  return {r.right - r.left, r.bottom - r.top};
+}
+
+HWND Child(HWND parent, const char* cls, const std::string& text, DWORD style, int id) {
+  return CreateWindowExA(0, cls, text.c_str(), WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, parent,
+                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                         GetModuleHandleA(nullptr), nullptr);
+}
+
+void Layout(HWND dialog, DialogState& state) {
+  const DialogSpec& spec = *state.spec;
+  HFONT font = static_cast<HFONT>(state.font.Get());
+  const int top = spec.look != nullptr ? kTitleBand : 0;
+
+  HWND icon = Child(dialog, "STATIC", "", SS_ICON, kIconId);
+  (void)SendMessageA(icon, STM_SETICON, reinterpret_cast<WPARAM>(LoadIcon(nullptr, spec.icon)), 0);
+  (void)MoveWindow(icon, kMargin, top + kMargin, kIconSize, kIconSize, FALSE);
+
+  const SIZE text = MeasureText(dialog, font, spec.text, kTextMaxWidth);
+  const int textX = kMargin + kIconSize + 12;
+  HWND label = Child(dialog, "STATIC", spec.text, SS_LEFT | SS_NOPREFIX, kTextId);
+  (void)SendMessageA(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  const int textY = top + kMargin + std::max(0, (kIconSize - static_cast<int>(text.cy)) / 2);
+  (void)MoveWindow(label, textX, textY, text.cx, text.cy, FALSE);
+
+  std::vector<int> widths;
+  int buttonsWidth = 0;
+  for (const Button& b : spec.buttons) {
+    const int w =
+        std::max<int>(kButtonMinWidth, MeasureText(dialog, font, b.caption, 1000).cx + 24);
+    widths.push_back(w);
+    buttonsWidth += w + (widths.size() > 1 ? kButtonGap : 0);
+  }
+  const int clientWidth =
+      std::max({textX + static_cast<int>(text.cx) + kMargin, buttonsWidth + 2 * kMargin, 260});
+  const int buttonsY = std::max(top + kMargin + kIconSize, textY + static_cast<int>(text.cy)) + 16;
+  int x = (clientWidth - buttonsWidth) / 2;
+  HWND first = nullptr;
+  for (std::size_t i = 0; i < spec.buttons.size(); ++i) {
+    const DWORD style = WS_TABSTOP | (i == 0 ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
+    HWND button = Child(dialog, "BUTTON", spec.buttons[i].caption, style, spec.buttons[i].id);
+    (void)SendMessageA(button, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    (void)MoveWindow(button, x, buttonsY, widths[i], kButtonHeight, FALSE);
+    x += widths[i] + kButtonGap;
+    first = first != nullptr ? first : button;
+  }
+
+  RECT frame = {0, 0, clientWidth, buttonsY + kButtonHeight + kMargin};
+  (void)AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrA(dialog, GWL_STYLE)), FALSE,
+                           static_cast<DWORD>(GetWindowLongPtrA(dialog, GWL_EXSTYLE)));
+  const int width = frame.right - frame.left;
+  const int height = frame.bottom - frame.top;
+  (void)SetWindowTextA(dialog, spec.caption.c_str());
+  (void)SetWindowPos(dialog, HWND_TOP, (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
+                     (GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height, 0);
+  (void)SendMessageA(dialog, DM_SETDEFID, static_cast<WPARAM>(spec.buttons.front().id), 0);
+  (void)SetFocus(first);
+}
+
+void PaintTitleBand(HWND dialog, const DialogState& state) {
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(dialog, &paint);
+  if (const SkinLook* look = state.spec->look) {
+    RECT band = {};
+    (void)GetClientRect(dialog, &band);
+    band.bottom = kTitleBand;
+    UniqueGdi brush(CreateSolidBrush(Ref(look->noticeTitleColor)));
+    (void)FillRect(dc, &band, static_cast<HBRUSH>(brush.Get()));
+    band.left += kMargin;
+    HGDIOBJ old = SelectObject(dc, state.titleFont.Get());
+    (void)SetBkMode(dc, TRANSPARENT);
+    (void)SetTextColor(dc, Ref(look->noticeTitleTextColor));
+    (void)DrawTextA(dc, state.spec->caption.c_str(), -1, &band,
+                    DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
+    (void)SelectObject(dc, old);
+  }
+  (void)EndPaint(dialog, &paint);
+}
+
+void Finish(DialogState& state, int answer) {
+  state.result = answer;
+  state.done = true;
+}
+
+INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    (void)SetWindowLongPtrA(dialog, DWLP_USER, lParam);
+    Layout(dialog, *reinterpret_cast<DialogState*>(lParam));
+    return FALSE;  // the focus was set by the layout
+  }
+  auto* state = reinterpret_cast<DialogState*>(GetWindowLongPtrA(dialog, DWLP_USER));
+  if (state == nullptr) {
+    return FALSE;
+  }
+  const SkinLook* look = state->spec->look;
+  switch (message) {
+    case WM_COMMAND: {
+      const int id = LOWORD(wParam);
+      if (id == IDCANCEL) {
+        Finish(*state, state->spec->cancelAnswer);
+        return TRUE;
+      }
+      for (const Button& b : state->spec->buttons) {
+        if (b.id == id && HIWORD(wParam) == BN_CLICKED) {
+          Finish(*state, id);
+          return TRUE;
+        }
+      }
+      return FALSE;
+    }
+    case WM_CLOSE:
+      Finish(*state, state->spec->cancelAnswer);
+      return TRUE;
+    case WM_PAINT:
+      if (look != nullptr) {
+        PaintTitleBand(dialog, *state);
+        return TRUE;
+      }
+      return FALSE;
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN:
+      if (look != nullptr) {
+        HDC dc = reinterpret_cast<HDC>(wParam);
+        (void)SetTextColor(dc, Ref(look->noticeTextColor));
+        (void)SetBkColor(dc, Ref(look->noticeColor));
+        return reinterpret_cast<INT_PTR>(state->background.Get());
+      }
+      return FALSE;
+    default:
+      return FALSE;
+  }
+}
+
+// Disables the thread's other visible windows while a dialog is up, as a
+// task-modal box does, and enables them again afterwards.
+class ThreadWindowsDisabled {
+ public:
+  explicit ThreadWindowsDisabled(HWND except) : except_(except) {
+    (void)EnumThreadWindows(GetCurrentThreadId(), &Visit, reinterpret_cast<LPARAM>(this));
+  }
+  ~ThreadWindowsDisabled() {
+    for (HWND hwnd : disabled_) {
+      (void)EnableWindow(hwnd, TRUE);
+    }
+  }
+
+ private:
+  static BOOL CALLBACK Visit(HWND hwnd, LPARAM self) {
+    auto* me = reinterpret_cast<ThreadWindowsDisabled*>(self);
+    if (hwnd != me->except_ && IsWindowVisible(hwnd) && IsWindowEnabled(hwnd)) {
+      (void)EnableWindow(hwnd, FALSE);
+      me->disabled_.push_back(hwnd);
+    }
+    return TRUE;
+  }
+
+  HWND except_;
+  std::vector<HWND> disabled_;
+};
+
+// Runs the dialog until it is answered; the message loop keeps serving the
+// thread's other windows and timers meanwhile.
+int RunDialog(const DialogSpec& spec) {
+  struct alignas(DWORD) Template {
+    DLGTEMPLATE dialog;
+    WORD menu, windowClass, title;
+  } tmpl = {};
+  tmpl.dialog.style = DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU;
+  tmpl.dialog.dwExtendedStyle = WS_EX_DLGMODALFRAME;
+  DialogState state;
+  state.spec = &spec;
+  state.font.Reset(MessageFont(spec.look, false));
+  state.titleFont.Reset(MessageFont(spec.look, true));
+  if (spec.look != nullptr) {
+    state.background.Reset(CreateSolidBrush(Ref(spec.look->noticeColor)));
+  }
+  HWND dialog = CreateDialogIndirectParamA(GetModuleHandleA(nullptr), &tmpl.dialog, nullptr,
+                                           DialogProc, reinterpret_cast<LPARAM>(&state));
+  if (dialog == nullptr) {
+    return spec.cancelAnswer;
+  }
+  {
+    ThreadWindowsDisabled modal(dialog);
+    (void)ShowWindow(dialog, SW_SHOW);
+    (void)SetForegroundWindow(dialog);
+    MSG msg;
+    while (!state.done) {
+      const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+      if (got == 0) {
+        PostQuitMessage(static_cast<int>(msg.wParam));  // let the outer loop end too
+        state.result = spec.cancelAnswer;
+        break;
+      }
+      if (got < 0) {
+        break;
+      }
+      const bool forDialog = msg.hwnd == dialog || IsChild(dialog, msg.hwnd);
+      if (forDialog && spec.look != nullptr && msg.message == WM_KEYDOWN &&
+          IsCopyChord(static_cast<int>(msg.wParam), GetKeyState(VK_CONTROL) < 0)) {
+        std::vector<std::string> captions;
+        for (const Button& b : spec.buttons) {
+          captions.push_back(b.caption);
+        }
+        (void)PutClipboardText(dialog, NoticeCopyText(spec.caption, spec.text, captions));
+        continue;
+      }
+      if (!IsDialogMessageA(dialog, &msg)) {
+        (void)TranslateMessage(&msg);
+        (void)DispatchMessageA(&msg);
+      }
+    }
+  }
+  (void)DestroyWindow(dialog);
+  return state.result;
+}
+
+}  // namespace
 
 MessageAnswer Win32Dialogs::ShowMessageBox(const std::string& text, MessageKind kind,
                                            MessageButtons buttons) {
   const bool yesNo = buttons == MessageButtons::YesNo;
-  UINT style = (kind == MessageKind::Error ? MB_ICONERROR : MB_ICONWARNING) |
-               (yesNo ? MB_YESNO | MB_DEFBUTTON1 : MB_OK) | MB_TASKMODAL | MB_SETFOREGROUND;
-  const char* caption = kind == MessageKind::Error ? "Error" : "Warning";
-  const int answer = MessageBoxA(nullptr, text.c_str(), caption, style);
+  DialogSpec spec{kind == MessageKind::Error ? "Error" : "Warning",
+                  text,
+                  kind == MessageKind::Error ? IDI_ERROR : IDI_WARNING,
+                  yesNo ? std::vector<Button>{{IDYES, "&Yes"}, {IDNO, "&No"}}
+                        : std::vector<Button>{{IDOK, "OK"}},
+                  yesNo ? IDNO : IDOK,
+                  nullptr};
+  const int answer = RunDialog(spec);
   if (!yesNo) {
     return MessageAnswer::Ok;
   }
-  // Only Yes is consent: Escape, the close box or a failed box answer No.
   return answer == IDYES ? MessageAnswer::Yes : MessageAnswer::No;
 }
 
 void Win32Dialogs::ShowErrorBox(const std::string& caption, const std::string& text) {
-  (void)MessageBoxA(nullptr, text.c_str(), caption.c_str(),
-                    MB_ICONERROR | MB_OK | MB_TASKMODAL | MB_SETFOREGROUND);
+  (void)RunDialog({caption, text, IDI_ERROR, {{IDOK, "OK"}}, IDOK, nullptr});
+}
+
+void Win32Dialogs::ShowNotice(const SkinLook& look, const std::string& caption,
+                              const std::string& buttonCaption, const std::string& text) {
+  (void)RunDialog({caption, text, IDI_WARNING, {{IDOK, buttonCaption}}, IDOK, &look});
 }
 
 }  // namespace umbrane::win32

@@ -1,15 +1,23 @@
-// The dialog port on the system message box.
+// The dialog port: the standard message box and the skinned notice, both
+// built here (so that the buttons read "&Yes", "&No" and "OK" everywhere and
+// Escape and the close box answer as the program wants), and the top-level
+// error box. Each runs its own modal loop: timers and the tray keep being
+// served while it is up.
 #pragma once
 
 #include "platform/Dialogs.h"
 
 namespace umbrane::win32 {
 
+inline constexpr const char* kDialogClass = "#32770";
+
 class Win32Dialogs final : public IDialogs {
  public:
   MessageAnswer ShowMessageBox(const std::string& text, MessageKind kind,
                                MessageButtons buttons) override;
   void ShowErrorBox(const std::string& caption, const std::string& text) override;
+  void ShowNotice(const SkinLook& look, const std::string& caption,
+                  const std::string& buttonCaption, const std::string& text) override;
 };
 
 }  // namespace umbrane::win32

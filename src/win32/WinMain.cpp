@@ -1,5 +1,6 @@
-// Program entry: one instance per logon session, the hidden main window, the
-// start-up, then the message loop until the main window closes.
+// Program entry: one instance per logon session, the hidden main window and
+// the tray icon, the start-up, then the message loop until the main window
+// closes.
 #include <windows.h>
 
 #include <stdexcept>
@@ -11,6 +12,7 @@
 #include "win32/Win32Clock.h"
 #include "win32/Win32Dialogs.h"
 #include "win32/Win32FileSystem.h"
+#include "win32/Win32NotificationArea.h"
 #include "win32/Win32Profile.h"
 #include "win32/Win32Shell.h"
 #include "win32/Win32System.h"
@@ -31,13 +33,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   win32::Win32Dialogs dialogs;
   try {
     win32::MainWindow window(instance);
-    AppPorts ports{files, profile, clock, system, shell, dialogs, window};
+    win32::Win32NotificationArea tray(instance);
+    AppPorts ports{files, profile, clock, system, shell, dialogs, window, tray, window.Menu()};
     Globals globals;
     BrowserSwitch browsers;
     TfrmMain main(ports, browsers, globals);
     window.Attach(main);
+    tray.Attach(&main);
 
     try {
+      main.FormCreate();
       main.InitRun();
     } catch (const std::exception& e) {
       // An error that ends the start-up is shown; the program then closes
@@ -48,9 +53,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
 
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-      (void)TranslateMessage(&msg);
-      (void)DispatchMessageA(&msg);
+      // Tab, Enter and Escape work in the about window.
+      if (!IsWindowVisible(window.Hwnd()) || !IsDialogMessageA(window.Hwnd(), &msg)) {
+        (void)TranslateMessage(&msg);
+        (void)DispatchMessageA(&msg);
+      }
     }
+    tray.Attach(nullptr);
     return 0;
   } catch (const std::exception& e) {
     dialogs.ShowErrorBox(kApplicationTitle, e.what());

@@ -4,6 +4,7 @@
 
 #include <deque>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -91,6 +92,15 @@ class FakeDialogs : public IDialogs {
     }
     errorBoxes.emplace_back(caption, text);
   }
+  struct Notice {
+    SkinLook look;
+    std::string caption, buttonCaption, text;
+  };
+  std::vector<Notice> notices;
+  void ShowNotice(const SkinLook& look, const std::string& caption,
+                  const std::string& buttonCaption, const std::string& text) override {
+    notices.push_back({look, caption, buttonCaption, text});
+  }
 
  private:
   CallLog* log_;
@@ -103,19 +113,32 @@ class FakeMainForm : public IMainForm {
   WindowId handle = 0x1234;
   int outerWidth = 365;
   int pixelsPerChar = 13;
-  std::string skin;
+  std::optional<SkinLook> skin;
   std::string caption;
   int left = -1;
   int closeRequests = 0;
+  bool visible = true;  // a window is visible until hidden
 
   WindowId Handle() override { return handle; }
-  void ApplySkin(const std::string& skinFile) override { skin = skinFile; }
+  void ApplySkin(const SkinLook& look) override { skin = look; }
   int SetAppNameCaption(const std::string& text) override {
     caption = text;
     return static_cast<int>(text.size()) * pixelsPerChar;
   }
   void SetAppNameLeft(int x) override { left = x; }
   int OuterWidth() override { return outerWidth; }
+  void Show() override {
+    visible = true;
+    if (log_ != nullptr) {
+      log_->Add("ShowForm");
+    }
+  }
+  void Hide() override {
+    visible = false;
+    if (log_ != nullptr) {
+      log_->Add("HideForm");
+    }
+  }
   void Close() override {
     ++closeRequests;
     if (log_ != nullptr) {

@@ -6,6 +6,7 @@
 #include "FakeFileSystem.h"
 #include "FakePorts.h"
 #include "FakeProfile.h"
+#include "FakeTray.h"
 #include "app/Commands.h"
 #include "app/TfrmMain.h"
 
@@ -30,7 +31,9 @@ class Startup : public ::testing::Test {
   FakeDialogs dialogs{&calls};
   FakeMainForm form{&calls};
   FakeBrowserSwitch browsers{&calls};
-  AppPorts ports{files, profile, clock, system, shell, dialogs, form};
+  FakeNotificationArea tray;
+  FakeTrayMenu menu;
+  AppPorts ports{files, profile, clock, system, shell, dialogs, form, tray, menu};
   Globals g;
   TfrmMain main{ports, browsers, g};
 
@@ -64,7 +67,7 @@ TEST_F(Startup, SettlesFoldersStateAndInterface) {
   EXPECT_EQ(g.RetryCount, 3);
   EXPECT_EQ(g.VersionText, "4.01 Beta");
 
-  EXPECT_EQ(form.skin, g.SkinFile);
+  EXPECT_EQ(form.skin, SkinLook{}) << "an empty skin file keeps the built-in look";
   EXPECT_EQ(form.caption, "Umbrane 4.01 Beta");
   EXPECT_EQ(form.left, (365 - 17 * 13) / 2);
   EXPECT_EQ(form.closeRequests, 0);
@@ -127,7 +130,7 @@ TEST_F(Startup, MissingDefaultSkinStopsAfterTheSettings) {
                          }));
   EXPECT_TRUE(g.Settings) << "the settings were read before the skin check";
   EXPECT_TRUE(form.caption.empty()) << "no theme, no label";
-  EXPECT_TRUE(form.skin.empty());
+  EXPECT_FALSE(form.skin);
 
   main.FormClose();
   EXPECT_EQ(LogText(), "[ 09:05:03:042 2008/03/10 ] Closing...\r\n")
@@ -145,11 +148,12 @@ TEST_F(Startup, SkinOverrideNamingAMissingFileStopsLikeAMissingDefault) {
 }
 
 TEST_F(Startup, SkinOverrideNamingAnExistingFileIsUsed) {
-  files.AddFile("D:\\Skins\\night.skn", "");
+  files.AddFile("D:\\Skins\\night.skn", "[Window]\r\nColor=#000000\r\n");
   files.AddFile(std::string(kDataPath) + "umbrane.ini",
                 "[Config]\r\nSkin=D:\\Skins\\night.skn\r\n");
   main.InitRun();
-  EXPECT_EQ(form.skin, "D:\\Skins\\night.skn");
+  ASSERT_TRUE(form.skin);
+  EXPECT_EQ(form.skin->windowColor, (Rgb{0, 0, 0})) << "the look comes from the named skin";
   EXPECT_TRUE(dialogs.boxes.empty());
 }
 

@@ -1,0 +1,111 @@
+#include "skin/TrayArt.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace umbrane {
+
+namespace {
+
+constexpr double kCentre = 7.5;
+
+struct Color {
+  double r, g, b;
+};
+
+// Paints `color` over the pixel with `coverage` (0..1), straight alpha.
+void Blend(std::uint32_t& pixel, Color color, double coverage) {
+  coverage = std::clamp(coverage, 0.0, 1.0);
+  if (coverage <= 0.0) {
+    return;
+  }
+  const double a0 = static_cast<double>(pixel >> 24) / 255.0;
+  const double r0 = static_cast<double>((pixel >> 16) & 0xFF);
+  const double g0 = static_cast<double>((pixel >> 8) & 0xFF);
+  const double b0 = static_cast<double>(pixel & 0xFF);
+  const double a = coverage + a0 * (1.0 - coverage);
+  auto mix = [&](double top, double bottom) {
+    return (top * coverage + bottom * a0 * (1.0 - coverage)) / a;
+  };
+  auto byte = [](double v) {
+    return static_cast<std::uint32_t>(std::lround(std::clamp(v, 0.0, 255.0)));
+  };
+  pixel = byte(a * 255.0) << 24 | byte(mix(color.r, r0)) << 16 | byte(mix(color.g, g0)) << 8 |
+          byte(mix(color.b, b0));
+}
+
+// Coverage of a pixel centre at distance `d` from a shape edge of radius
+// `r`: one pixel of anti-aliasing.
+double Coverage(double d, double r) {
+  return r + 0.5 - d;
+}
+
+template <typename Shade>
+void ForEachPixel(TrayPixels& pixels, Shade shade) {
+  for (int y = 0; y < kTrayImageSize; ++y) {
+    for (int x = 0; x < kTrayImageSize; ++x) {
+      shade(pixels[static_cast<std::size_t>(y * kTrayImageSize + x)], x, y);
+    }
+  }
+}
+
+// A ring of seven dots; `head` (or -1) is the bright one, the dots behind it
+// fade out.
+TrayPixels DrawRing(int head) {
+  TrayPixels pixels{};
+  const Color bright{0x2E, 0x7D, 0xF6};
+  const Color dim{0x8A, 0x9B, 0xB4};
+  for (int i = 0; i < kBusyFrames; ++i) {
+    const double angle = -std::numbers::pi / 2 + 2 * std::numbers::pi * i / kBusyFrames;
+    const double dx = kCentre + 5.4 * std::cos(angle);
+    const double dy = kCentre + 5.4 * std::sin(angle);
+    const int behind = head < 0 ? kBusyFrames : (head - i + kBusyFrames) % kBusyFrames;
+    const Color color = behind == 0 ? bright : dim;
+    const double alpha = behind == 0 ? 1.0 : std::max(0.35, 0.85 - 0.1 * behind);
+    const double radius = behind == 0 ? 1.9 : 1.5;
+    ForEachPixel(pixels, [&](std::uint32_t& p, int x, int y) {
+      Blend(p, color, alpha * Coverage(std::hypot(x - dx, y - dy), radius));
+    });
+  }
+  return pixels;
+}
+
+// Distance from a point to the letter "U" drawn as a stroke path.
+double DistanceToU(double x, double y) {
+  const double left = kCentre - 2.6;
+  const double right = kCentre + 2.6;
+  const double top = 4.0;
+  const double bend = kCentre + 0.6;
+  if (y <= bend) {
+    const double dy = std::max(top - y, 0.0);
+    return std::min(std::hypot(x - left, dy), std::hypot(x - right, dy));
+  }
+  return std::abs(std::hypot(x - kCentre, y - bend) - 2.6);
+}
+
+}  // namespace
+
+TrayPixels DrawStartIcon() {
+  return DrawRing(-1);
+}
+
+TrayPixels DrawBusyFrame(int frame) {
+  return DrawRing(((frame % kBusyFrames) + kBusyFrames) % kBusyFrames);
+}
+
+TrayPixels DrawStatusImage(bool on) {
+  TrayPixels pixels{};
+  const Color rim = on ? Color{0x1A, 0x7F, 0x37} : Color{0x9B, 0x23, 0x23};
+  const Color fill = on ? Color{0x2E, 0xA0, 0x43} : Color{0xCF, 0x3B, 0x3B};
+  const Color mark{0xFF, 0xFF, 0xFF};
+  ForEachPixel(pixels, [&](std::uint32_t& p, int x, int y) {
+    const double d = std::hypot(x - kCentre, y - kCentre);
+    Blend(p, rim, Coverage(d, 7.3));
+    Blend(p, fill, Coverage(d, 6.2));
+    Blend(p, mark, Coverage(DistanceToU(x, y), 0.75));
+  });
+  return pixels;
+}
+
+}  // namespace umbrane

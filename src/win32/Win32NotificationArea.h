@@ -1,0 +1,51 @@
+// The notification-area port: one icon through Shell_NotifyIconA, owned by a
+// hidden message window that also receives the icon's mouse messages, the
+// cycle timer and the shell's "TaskbarCreated" broadcast.
+#pragma once
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include "platform/NotificationArea.h"
+#include "win32/TrayImages.h"
+
+namespace umbrane {
+class TfrmMain;
+}
+
+namespace umbrane::win32 {
+
+inline constexpr UINT kTrayCallbackMessage = WM_USER + 1024;
+inline constexpr const char* kTrayWindowClass = "UmbraneTrayWindow";
+
+class Win32NotificationArea final : public INotificationArea {
+ public:
+  explicit Win32NotificationArea(HINSTANCE instance);
+  Win32NotificationArea(const Win32NotificationArea&) = delete;
+  Win32NotificationArea& operator=(const Win32NotificationArea&) = delete;
+  ~Win32NotificationArea() override;
+
+  // From now on the icon's events go to `controller`.
+  void Attach(TfrmMain* controller) { controller_ = controller; }
+  HWND Window() const { return hwnd_; }
+
+  bool Add(const TrayRecord& record) override;
+  bool Modify(const TrayRecord& record) override;
+  void Delete() override;
+  void SetVersion(unsigned version) override;
+  void StartCycleTimer(unsigned intervalMs) override;
+  void StopCycleTimer() override;
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  bool Send(DWORD action, const TrayRecord& record);
+
+  HWND hwnd_ = nullptr;
+  UINT taskbarCreated_ = 0;
+  TrayImages images_;
+  NOTIFYICONDATAA data_{};
+  TfrmMain* controller_ = nullptr;
+};
+
+}  // namespace umbrane::win32
