@@ -35,25 +35,33 @@ void Blend(std::uint32_t& pixel, Color color, double coverage) {
           byte(mix(color.b, b0));
 }
 
-// Coverage of a pixel centre at distance `d` from a shape edge of radius
-// `r`: one pixel of anti-aliasing.
-double Coverage(double d, double r) {
-  return r + 0.5 - d;
-}
-
+// The pictures are designed on a 16 x 16 grid; a larger image samples the
+// same shapes at its own pixel centres, with one of its pixels of
+// anti-aliasing. `shade` gets the grid position and the size of a pixel in
+// grid units.
 template <typename Shade>
-void ForEachPixel(TrayPixels& pixels, Shade shade) {
-  for (int y = 0; y < kTrayImageSize; ++y) {
-    for (int x = 0; x < kTrayImageSize; ++x) {
-      shade(pixels[static_cast<std::size_t>(y * kTrayImageSize + x)], x, y);
+TrayPixels Render(int size, Shade shade) {
+  TrayPixels pixels(static_cast<std::size_t>(size) * static_cast<std::size_t>(size), 0);
+  const double unit = static_cast<double>(kTrayImageSize) / size;
+  for (int y = 0; y < size; ++y) {
+    for (int x = 0; x < size; ++x) {
+      shade(pixels[static_cast<std::size_t>(y * size + x)], (x + 0.5) * unit - 0.5,
+            (y + 0.5) * unit - 0.5, unit);
     }
   }
+  return pixels;
+}
+
+// Coverage of a pixel at distance `d` from the edge of a shape of radius
+// `r`, both in grid units, for a pixel `unit` grid units wide.
+double Coverage(double d, double r, double unit = 1.0) {
+  return (r + 0.5 * unit - d) / unit;
 }
 
 // A ring of seven dots; `head` (or -1) is the bright one, the dots behind it
 // fade out.
 TrayPixels DrawRing(int head) {
-  TrayPixels pixels{};
+  TrayPixels pixels(kTrayImageSize * kTrayImageSize, 0);
   const Color bright{0x2E, 0x7D, 0xF6};
   const Color dim{0x8A, 0x9B, 0xB4};
   for (int i = 0; i < kBusyFrames; ++i) {
@@ -64,9 +72,12 @@ TrayPixels DrawRing(int head) {
     const Color color = behind == 0 ? bright : dim;
     const double alpha = behind == 0 ? 1.0 : std::max(0.35, 0.85 - 0.1 * behind);
     const double radius = behind == 0 ? 1.9 : 1.5;
-    ForEachPixel(pixels, [&](std::uint32_t& p, int x, int y) {
-      Blend(p, color, alpha * Coverage(std::hypot(x - dx, y - dy), radius));
-    });
+    for (int y = 0; y < kTrayImageSize; ++y) {
+      for (int x = 0; x < kTrayImageSize; ++x) {
+        Blend(pixels[static_cast<std::size_t>(y * kTrayImageSize + x)], color,
+              alpha * Coverage(std::hypot(x - dx, y - dy), radius));
+      }
+    }
   }
   return pixels;
 }
@@ -94,18 +105,16 @@ TrayPixels DrawBusyFrame(int frame) {
   return DrawRing(((frame % kBusyFrames) + kBusyFrames) % kBusyFrames);
 }
 
-TrayPixels DrawStatusImage(bool on) {
-  TrayPixels pixels{};
+TrayPixels DrawStatusImage(bool on, int size) {
   const Color rim = on ? Color{0x1A, 0x7F, 0x37} : Color{0x9B, 0x23, 0x23};
   const Color fill = on ? Color{0x2E, 0xA0, 0x43} : Color{0xCF, 0x3B, 0x3B};
   const Color mark{0xFF, 0xFF, 0xFF};
-  ForEachPixel(pixels, [&](std::uint32_t& p, int x, int y) {
+  return Render(size, [&](std::uint32_t& p, double x, double y, double unit) {
     const double d = std::hypot(x - kCentre, y - kCentre);
-    Blend(p, rim, Coverage(d, 7.3));
-    Blend(p, fill, Coverage(d, 6.2));
-    Blend(p, mark, Coverage(DistanceToU(x, y), 0.75));
+    Blend(p, rim, Coverage(d, 7.3, unit));
+    Blend(p, fill, Coverage(d, 6.2, unit));
+    Blend(p, mark, Coverage(DistanceToU(x, y), 0.75, unit));
   });
-  return pixels;
 }
 
 }  // namespace umbrane

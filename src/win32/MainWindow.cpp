@@ -12,8 +12,10 @@ namespace {
 
 constexpr int kClientWidth = 357;
 constexpr int kClientHeight = 322;
-constexpr int kAppNameTop = 96;
-constexpr int kLinkTop = 176;
+constexpr int kBadgeSize = 48;
+constexpr int kBadgeTop = 32;
+constexpr int kAppNameTop = 100;
+constexpr int kLinkTop = 180;
 constexpr int kOkWidth = 113;
 constexpr int kOkHeight = 33;
 constexpr DWORD kStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
@@ -68,6 +70,7 @@ MainWindow::MainWindow(HINSTANCE instance) {
   }
   CreateControls(instance);
   menu_ = std::make_unique<Win32TrayMenu>(hwnd_);
+  badge_.Reset(TrayImages::MakeIcon(DrawStatusImage(true, kBadgeSize), kBadgeSize));
   ApplySkin(SkinLook{});
 }
 
@@ -220,6 +223,14 @@ LRESULT MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       (void)GetClientRect(hwnd_, &r);
       (void)FillRect(reinterpret_cast<HDC>(wParam), &r, static_cast<HBRUSH>(background_.Get()));
       return 1;
+    }
+    case WM_PAINT: {
+      PAINTSTRUCT paint;
+      HDC dc = BeginPaint(hwnd_, &paint);
+      (void)DrawIconEx(dc, (kClientWidth - kBadgeSize) / 2, kBadgeTop, badge_.Get(), kBadgeSize,
+                       kBadgeSize, 0, nullptr, DI_NORMAL);
+      (void)EndPaint(hwnd_, &paint);
+      return 0;
     }
     case WM_CTLCOLORSTATIC: {
       HDC dc = reinterpret_cast<HDC>(wParam);

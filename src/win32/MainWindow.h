@@ -13,6 +13,7 @@
 #include "platform/MainForm.h"
 #include "skin/Skin.h"
 #include "win32/Handle.h"
+#include "win32/TrayImages.h"
 #include "win32/Win32TrayMenu.h"
 
 namespace umbrane {
@@ -65,6 +66,7 @@ class MainWindow final : public IMainForm {
   UniqueFont appNameFont_;
   UniqueFont linkFont_;
   UniqueBrush background_;
+  UniqueIcon badge_;  // the product's badge above its name
   std::unique_ptr<Win32TrayMenu> menu_;
   TfrmMain* controller_ = nullptr;
   bool closing_ = false;

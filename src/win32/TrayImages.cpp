@@ -4,11 +4,11 @@
 
 namespace umbrane::win32 {
 
-HICON TrayImages::MakeIcon(const TrayPixels& pixels) {
+HICON TrayImages::MakeIcon(const TrayPixels& pixels, int size) {
   BITMAPV5HEADER header = {};
   header.bV5Size = sizeof header;
-  header.bV5Width = kTrayImageSize;
-  header.bV5Height = -kTrayImageSize;  // top-down rows, as drawn
+  header.bV5Width = size;
+  header.bV5Height = -size;  // top-down rows, as drawn
   header.bV5Planes = 1;
   header.bV5BitCount = 32;
   header.bV5Compression = BI_BITFIELDS;
@@ -21,13 +21,13 @@ HICON TrayImages::MakeIcon(const TrayPixels& pixels) {
   UniqueResource<HGDIOBJ, GdiObjectTraits> color(CreateDIBSection(
       screen, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS, &bits, nullptr, 0));
   (void)ReleaseDC(nullptr, screen);
-  if (!color.Valid() || bits == nullptr) {
+  if (!color.Valid() || bits == nullptr ||
+      pixels.size() != static_cast<std::size_t>(size) * static_cast<std::size_t>(size)) {
     return nullptr;
   }
   std::copy(pixels.begin(), pixels.end(), static_cast<std::uint32_t*>(bits));
   // The mask is unused with an alpha channel but must exist.
-  UniqueResource<HGDIOBJ, GdiObjectTraits> mask(
-      CreateBitmap(kTrayImageSize, kTrayImageSize, 1, 1, nullptr));
+  UniqueResource<HGDIOBJ, GdiObjectTraits> mask(CreateBitmap(size, size, 1, 1, nullptr));
   ICONINFO info = {};
   info.fIcon = TRUE;
   info.hbmColor = static_cast<HBITMAP>(color.Get());

@@ -25,8 +25,8 @@ class TrayImages {
   // The list's image at `index` (clamped), or the start icon.
   HICON Icon(ImageListId list, int index) const;
 
-  // A 32-bit icon with alpha from 16 x 16 pixels.
-  static HICON MakeIcon(const TrayPixels& pixels);
+  // A 32-bit icon with alpha from size x size pixels.
+  static HICON MakeIcon(const TrayPixels& pixels, int size = kTrayImageSize);
 
  private:
   UniqueIcon start_;

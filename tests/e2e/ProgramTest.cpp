@@ -3,11 +3,15 @@
 // exit and log.txt.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <shellapi.h>
 #include <shlobj.h>
 
+#include <cstdlib>
 #include <vector>
 
+#include "Screenshot.h"
 #include "WaitFor.h"
+#include "WineTray.h"
 #include "app/Commands.h"
 #include "base/LineList.h"
 #include "win32/Handle.h"
@@ -18,6 +22,7 @@ namespace {
 
 using testing::HostPath;
 using testing::WaitFor;
+using testing::WineTrayIconCount;
 using win32::UniqueHandle;
 
 const std::string kUmbraneExe = HostPath(UMBRANE_EXE);
@@ -116,11 +121,12 @@ class Program : public ::testing::Test {
   Running second;
 };
 
-TEST_F(Program, StartsHiddenAndWmCloseLeavesClosingAsTheLastEntry) {
+TEST_F(Program, StartsHiddenWithItsIconAndWmCloseLeavesClosingAsTheLastEntry) {
   first = Start(kUmbraneExe);
   ASSERT_TRUE(first.process.Valid()) << kUmbraneExe;
   HWND main = WaitForMainWindow(first);
   ASSERT_NE(main, nullptr);
+  EXPECT_TRUE(WaitFor([] { return WineTrayIconCount() == 1; })) << "the icon is added at start";
   EXPECT_FALSE(IsWindowVisible(main));
   char caption[64] = {};
   (void)GetWindowTextA(main, caption, sizeof caption);
@@ -136,6 +142,73 @@ TEST_F(Program, StartsHiddenAndWmCloseLeavesClosingAsTheLastEntry) {
   ASSERT_FALSE(entries.empty());
   EXPECT_EQ(Message(entries.back()), "Closing...");
   EXPECT_EQ(entries.back().rfind("[ ", 0), 0u) << entries.back();
+  EXPECT_TRUE(WaitFor([] { return WineTrayIconCount() == 0; })) << "the icon goes with it";
+}
+
+TEST_F(Program, MenuCommandsReachTheirHandlers) {
+  first = Start(kUmbraneExe);
+  HWND main = WaitForMainWindow(first);
+  ASSERT_NE(main, nullptr);
+
+  ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdAbout1, 0));
+  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(main) != FALSE; })) << "About shows the window";
+  EXPECT_NE(GetWindow(main, GW_OWNER), nullptr) << "an owned window has no task-bar button";
+  EXPECT_EQ(GetWindowLongPtrA(main, GWL_EXSTYLE) & WS_EX_APPWINDOW, 0);
+  char label[64] = {};
+  HWND appName = FindWindowExA(main, nullptr, "Static", nullptr);
+  (void)GetWindowTextA(appName, label, sizeof label);
+  EXPECT_STREQ(label, "Umbrane 4.01 Beta");
+  RECT form = {}, text = {};
+  (void)GetWindowRect(main, &form);
+  (void)GetWindowRect(appName, &text);
+  EXPECT_LE(std::abs((text.left - form.left) - (form.right - text.right)), 8) << "centred";
+  testing::PumpMessages(300);
+  EXPECT_TRUE(testing::SaveScreenshot(testing::HostPath(UMBRANE_SCREENSHOTS "/about.png"), form));
+
+  ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdAboutOK, 0));
+  EXPECT_TRUE(WaitFor([&] { return IsWindowVisible(main) == FALSE; })) << "OK hides it";
+
+  ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdAbout1, 0));
+  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(main) != FALSE; }));
+  ASSERT_TRUE(PostMessageA(main, WM_SYSCOMMAND, SC_MINIMIZE, 0));
+  EXPECT_TRUE(WaitFor([&] { return IsWindowVisible(main) == FALSE; })) << "minimize hides it";
+  EXPECT_EQ(WaitForSingleObject(first.process.Get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+
+  ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdExit1, 0));
+  EXPECT_EQ(WaitForExit(first), 0u);
+  const auto entries = LogEntries();
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(Message(entries[0]), "Closing...");
+}
+
+TEST_F(Program, ClosingTheAboutWindowEndsTheProgram) {
+  first = Start(kUmbraneExe);
+  HWND main = WaitForMainWindow(first);
+  ASSERT_NE(main, nullptr);
+  ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdAbout1, 0));
+  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(main) != FALSE; }));
+  ASSERT_TRUE(PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0));  // Alt+F4
+  EXPECT_EQ(WaitForExit(first), 0u);
+  EXPECT_EQ(Message(LogEntries().back()), "Closing...");
+}
+
+TEST_F(Program, IconComesBackAfterTheShellRestarts) {
+  first = Start(kUmbraneExe);
+  ASSERT_NE(WaitForMainWindow(first), nullptr);
+  ASSERT_TRUE(WaitFor([] { return WineTrayIconCount() == 1; }));
+  const auto trayWindows = WindowsOf(first.id, "UmbraneTrayWindow");
+  ASSERT_EQ(trayWindows.size(), 1u);
+
+  // A shell that restarts has lost every icon...
+  NOTIFYICONDATAA gone = {};
+  gone.cbSize = sizeof gone;
+  gone.hWnd = trayWindows[0];
+  gone.uID = 1;
+  ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &gone));
+  ASSERT_TRUE(WaitFor([] { return WineTrayIconCount() == 0; }));
+  // ...and tells every top-level window that it is back.
+  ASSERT_TRUE(PostMessageA(HWND_BROADCAST, RegisterWindowMessageA("TaskbarCreated"), 0, 0));
+  EXPECT_TRUE(WaitFor([] { return WineTrayIconCount() == 1; }));
 }
 
 TEST_F(Program, SecondStartEndsAtOnceWithoutAWindow) {

@@ -93,6 +93,7 @@ TEST(TrayArt, BusyFramesDifferAndLoop) {
 
 TEST(TrayArt, OnAndOffAreOneShapeInTwoColours) {
   const TrayPixels on = DrawStatusImage(true);
+  ASSERT_EQ(on.size(), 256u);
   const TrayPixels off = DrawStatusImage(false);
   EXPECT_NE(on, off);
   int opaque = 0;
@@ -103,6 +104,14 @@ TEST(TrayArt, OnAndOffAreOneShapeInTwoColours) {
   EXPECT_GT(opaque, 120) << "a badge that fills most of the square";
   EXPECT_EQ(Alpha(on[0]), 0u) << "transparent corners";
   EXPECT_EQ(Alpha(on[255]), 0u);
+}
+
+TEST(TrayArt, TheBadgeScalesForTheAboutWindow) {
+  const TrayPixels big = DrawStatusImage(true, 48);
+  ASSERT_EQ(big.size(), 48u * 48u);
+  EXPECT_EQ(Alpha(big[0]), 0u);
+  EXPECT_EQ(Alpha(big[24 * 48 + 4]), 255u) << "inside the rim on the left";
+  EXPECT_EQ(big[24 * 48 + 4], 0xFF1A7F37u) << "the green rim, sharp at this size";
 }
 
 }  // namespace
