@@ -10,6 +10,7 @@ packages=(
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686  # windres
   wine wine64                           # runs the Windows build here
   xvfb                                  # an X display for windows under Wine
+  fp-utils-3.2.2                        # chmcmd, which compiles help.chm
   util-linux coreutils                  # flock, realpath, timeout
 )
 

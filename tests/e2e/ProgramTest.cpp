@@ -181,6 +181,19 @@ TEST_F(Program, MenuCommandsReachTheirHandlers) {
   EXPECT_EQ(Message(entries[0]), "Closing...");
 }
 
+TEST_F(Program, HelpOpensTheHelpFileBuiltBesideTheProgram) {
+  first = Start(kUmbraneExe);
+  HWND main = WaitForMainWindow(first);
+  ASSERT_NE(main, nullptr);
+  ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdHelp1, 0));
+  HWND help = nullptr;
+  EXPECT_TRUE(WaitFor([&] { return (help = FindWindowA("HH Parent", "Umbrane Help")) != nullptr; },
+                      20000));
+  if (help != nullptr) {
+    (void)PostMessageA(help, WM_CLOSE, 0, 0);
+  }
+}
+
 TEST_F(Program, ClosingTheAboutWindowEndsTheProgram) {
   first = Start(kUmbraneExe);
   HWND main = WaitForMainWindow(first);
