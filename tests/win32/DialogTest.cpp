@@ -115,28 +115,38 @@ TEST(Win32Dialogs, ErrorBoxHasOneOkButtonAndItsCloseBoxAnswersOk) {
 TEST(Win32Dialogs, NoticeShowsItsCaptionAndButtonAndCopiesItsText) {
   Win32Dialogs dialogs;
   std::string button, clipboard;
+  ASSERT_TRUE(OpenClipboard(nullptr));
+  (void)EmptyClipboard();
+  (void)CloseClipboard();
   {
     Answering helper("Umbrane", [&](HWND box) {
       button = Text(GetDlgItem(box, IDOK));
-      // Ctrl held in the dialog thread's key state, then C goes down.
+      // Ctrl held in the dialog thread's key state, then C goes down. The
+      // key state is shared through the attached input, and the dialog
+      // thread may refresh it from the system between the two steps, so the
+      // chord is repeated (bounded) until the clipboard shows the text.
       const DWORD dialogThread = GetWindowThreadProcessId(box, nullptr);
       (void)AttachThreadInput(GetCurrentThreadId(), dialogThread, TRUE);
       BYTE keys[256] = {};
-      (void)GetKeyboardState(keys);
-      keys[VK_CONTROL] = 0x80;
-      (void)SetKeyboardState(keys);
-      (void)PostMessageA(GetDlgItem(box, IDOK), WM_KEYDOWN, 'C', 0x002E0001);
-      WaitFor([&] {
-        if (!OpenClipboard(nullptr)) {
-          return false;
-        }
-        if (HANDLE data = GetClipboardData(CF_TEXT)) {
-          clipboard = static_cast<const char*>(GlobalLock(data));
-          GlobalUnlock(data);
-        }
-        CloseClipboard();
-        return !clipboard.empty();
-      });
+      for (int attempt = 0; attempt < 20 && clipboard.empty(); ++attempt) {
+        (void)GetKeyboardState(keys);
+        keys[VK_CONTROL] = 0x80;
+        (void)SetKeyboardState(keys);
+        (void)PostMessageA(GetDlgItem(box, IDOK), WM_KEYDOWN, 'C', 0x002E0001);
+        WaitFor(
+            [&] {
+              if (!OpenClipboard(nullptr)) {
+                return false;
+              }
+              if (HANDLE data = GetClipboardData(CF_TEXT)) {
+                clipboard = static_cast<const char*>(GlobalLock(data));
+                GlobalUnlock(data);
+              }
+              CloseClipboard();
+              return !clipboard.empty();
+            },
+            250);
+      }
       keys[VK_CONTROL] = 0;
       (void)SetKeyboardState(keys);
       (void)AttachThreadInput(GetCurrentThreadId(), dialogThread, FALSE);
