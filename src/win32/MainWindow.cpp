@@ -4,6 +4,7 @@
 
 #include "app/Commands.h"
 #include "app/TfrmMain.h"
+#include "win32/Gdi.h"
 #include "win32/SystemError.h"
 
 namespace umbrane::win32 {
@@ -19,19 +20,6 @@ constexpr int kLinkTop = 180;
 constexpr int kOkWidth = 113;
 constexpr int kOkHeight = 33;
 constexpr DWORD kStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
-
-HFONT CreateFontFrom(const FontSpec& spec, bool underline = false) {
-  HDC screen = GetDC(nullptr);
-  const int height = -MulDiv(spec.points, GetDeviceCaps(screen, LOGPIXELSY), 72);
-  (void)ReleaseDC(nullptr, screen);
-  return CreateFontA(height, 0, 0, 0, spec.bold ? FW_BOLD : FW_NORMAL, FALSE, underline, FALSE,
-                     DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                     DEFAULT_PITCH | FF_SWISS, spec.name.c_str());
-}
-
-COLORREF ToColorRef(const Rgb& c) {
-  return RGB(c.r, c.g, c.b);
-}
 
 SIZE TextSize(HWND window, HFONT font, const std::string& text) {
   SIZE size = {};
@@ -57,7 +45,7 @@ void RegisterClass(HINSTANCE instance, const char* name, WNDPROC proc) {
 
 MainWindow::MainWindow(HINSTANCE instance) {
   RegisterClass(instance, kApplicationWindowClass, DefWindowProcA);
-  RegisterClass(instance, kMainWindowClass, &MainWindow::WindowProc);
+  RegisterClass(instance, kMainWindowClass, &ObjectWindowProc<MainWindow>);
   application_ = CreateWindowExA(WS_EX_TOOLWINDOW, kApplicationWindowClass, "Umbrane", WS_POPUP, 0,
                                  0, 0, 0, nullptr, nullptr, instance, nullptr);
   RECT frame = {0, 0, kClientWidth, kClientHeight};
@@ -108,9 +96,9 @@ void MainWindow::SetFonts() {
 
 void MainWindow::ApplySkin(const SkinLook& look) {
   look_ = look;
-  font_.Reset(CreateFontFrom(look.font));
-  appNameFont_.Reset(CreateFontFrom(look.appNameFont));
-  linkFont_.Reset(CreateFontFrom(look.font, true));
+  font_.Reset(CreateSkinFont(look.font));
+  appNameFont_.Reset(CreateSkinFont(look.appNameFont));
+  linkFont_.Reset(CreateSkinFont(look.font, true));
   background_.Reset(CreateSolidBrush(ToColorRef(look.windowColor)));
   SetFonts();
   menu_->ApplyLook(look);
@@ -165,19 +153,6 @@ void MainWindow::Command(int command) {
     TfrmMain* main = controller_;
     main->Dispatch([main, command] { main->OnCommand(command); });
   }
-}
-
-LRESULT CALLBACK MainWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_NCCREATE) {
-    const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
-    (void)SetWindowLongPtrA(hwnd, GWLP_USERDATA,
-                            reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-  }
-  auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-  if (self == nullptr || self->hwnd_ != hwnd) {
-    return DefWindowProcA(hwnd, message, wParam, lParam);
-  }
-  return self->OnMessage(message, wParam, lParam);
 }
 
 LRESULT MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {

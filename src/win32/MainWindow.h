@@ -49,9 +49,9 @@ class MainWindow final : public IMainForm {
   void Hide() override;
   void Close() override;
 
- private:
-  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+ private:
   void CreateControls(HINSTANCE instance);
   void SetFonts();
   void Command(int command);

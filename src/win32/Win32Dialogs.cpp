@@ -8,6 +8,7 @@
 
 #include "app/SkinnedNotice.h"
 #include "win32/Clipboard.h"
+#include "win32/Gdi.h"
 #include "win32/Handle.h"
 
 namespace umbrane::win32 {
@@ -50,18 +51,9 @@ struct DialogState {
   UniqueGdi background;
 };
 
-COLORREF Ref(const Rgb& c) {
-  return RGB(c.r, c.g, c.b);
-}
-
 HFONT MessageFont(const SkinLook* look, bool bold) {
   if (look != nullptr) {
-    HDC screen = GetDC(nullptr);
-    const int height = -MulDiv(look->noticeFont.points, GetDeviceCaps(screen, LOGPIXELSY), 72);
-    (void)ReleaseDC(nullptr, screen);
-    return CreateFontA(height, 0, 0, 0, bold || look->noticeFont.bold ? FW_BOLD : FW_NORMAL, FALSE,
-                       FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                       DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, look->noticeFont.name.c_str());
+    return CreateSkinFont(look->noticeFont, false, bold);
   }
   NONCLIENTMETRICSA metrics = {};
   metrics.cbSize = sizeof metrics;
@@ -143,12 +135,12 @@ void PaintTitleBand(HWND dialog, const DialogState& state) {
     RECT band = {};
     (void)GetClientRect(dialog, &band);
     band.bottom = kTitleBand;
-    UniqueGdi brush(CreateSolidBrush(Ref(look->noticeTitleColor)));
+    UniqueGdi brush(CreateSolidBrush(ToColorRef(look->noticeTitleColor)));
     (void)FillRect(dc, &band, static_cast<HBRUSH>(brush.Get()));
     band.left += kMargin;
     HGDIOBJ old = SelectObject(dc, state.titleFont.Get());
     (void)SetBkMode(dc, TRANSPARENT);
-    (void)SetTextColor(dc, Ref(look->noticeTitleTextColor));
+    (void)SetTextColor(dc, ToColorRef(look->noticeTitleTextColor));
     (void)DrawTextA(dc, state.spec->caption.c_str(), -1, &band,
                     DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
     (void)SelectObject(dc, old);
@@ -201,8 +193,8 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
     case WM_CTLCOLORBTN:
       if (look != nullptr) {
         HDC dc = reinterpret_cast<HDC>(wParam);
-        (void)SetTextColor(dc, Ref(look->noticeTextColor));
-        (void)SetBkColor(dc, Ref(look->noticeColor));
+        (void)SetTextColor(dc, ToColorRef(look->noticeTextColor));
+        (void)SetBkColor(dc, ToColorRef(look->noticeColor));
         return reinterpret_cast<INT_PTR>(state->background.Get());
       }
       return FALSE;
@@ -252,7 +244,7 @@ int RunDialog(const DialogSpec& spec) {
   state.font.Reset(MessageFont(spec.look, false));
   state.titleFont.Reset(MessageFont(spec.look, true));
   if (spec.look != nullptr) {
-    state.background.Reset(CreateSolidBrush(Ref(spec.look->noticeColor)));
+    state.background.Reset(CreateSolidBrush(ToColorRef(spec.look->noticeColor)));
   }
   HWND dialog = CreateDialogIndirectParamA(GetModuleHandleA(nullptr), &tmpl.dialog, nullptr,
                                            DialogProc, reinterpret_cast<LPARAM>(&state));

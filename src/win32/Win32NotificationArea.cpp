@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "app/TfrmMain.h"
+#include "win32/Gdi.h"
 #include "win32/SystemError.h"
 
 // The record with balloon fields, as the program hands it to the shell.
@@ -49,7 +50,7 @@ Win32NotificationArea::Win32NotificationArea(HINSTANCE instance)
     : taskbarCreated_(RegisterWindowMessageA("TaskbarCreated")) {
   WNDCLASSEXA wc = {};
   wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = &Win32NotificationArea::WindowProc;
+  wc.lpfnWndProc = &ObjectWindowProc<Win32NotificationArea>;
   wc.hInstance = instance;
   wc.lpszClassName = kTrayWindowClass;
   (void)RegisterClassExA(&wc);  // a second registration fails harmlessly
@@ -105,20 +106,6 @@ void Win32NotificationArea::StartCycleTimer(unsigned intervalMs) {
 
 void Win32NotificationArea::StopCycleTimer() {
   (void)KillTimer(hwnd_, kCycleTimer);
-}
-
-LRESULT CALLBACK Win32NotificationArea::WindowProc(HWND hwnd, UINT message, WPARAM wParam,
-                                                   LPARAM lParam) {
-  if (message == WM_NCCREATE) {
-    const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
-    (void)SetWindowLongPtrA(hwnd, GWLP_USERDATA,
-                            reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-  }
-  auto* self = reinterpret_cast<Win32NotificationArea*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-  if (self == nullptr || self->hwnd_ != hwnd) {
-    return DefWindowProcA(hwnd, message, wParam, lParam);
-  }
-  return self->OnMessage(message, wParam, lParam);
 }
 
 LRESULT Win32NotificationArea::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {

@@ -27,7 +27,7 @@ class Win32NotificationArea final : public INotificationArea {
 
   // From now on the icon's events go to `controller`.
   void Attach(TfrmMain* controller) { controller_ = controller; }
-  HWND Window() const { return hwnd_; }
+  HWND Hwnd() const { return hwnd_; }
 
   bool Add(const TrayRecord& record) override;
   bool Modify(const TrayRecord& record) override;
@@ -36,9 +36,9 @@ class Win32NotificationArea final : public INotificationArea {
   void StartCycleTimer(unsigned intervalMs) override;
   void StopCycleTimer() override;
 
- private:
-  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+ private:
   bool Send(DWORD action, const TrayRecord& record);
 
   HWND hwnd_ = nullptr;

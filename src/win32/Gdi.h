@@ -1,0 +1,43 @@
+// Small GDI helpers shared by the program's windows: fonts and colours from
+// the skin, and a window procedure that hands messages to the C++ object
+// behind the window.
+#pragma once
+
+#include <windows.h>
+
+#include "skin/Skin.h"
+
+namespace umbrane::win32 {
+
+// A font of `spec`, in points at the screen's resolution.
+inline HFONT CreateSkinFont(const FontSpec& spec, bool underline = false, bool bold = false) {
+  HDC screen = GetDC(nullptr);
+  const int height = -MulDiv(spec.points, GetDeviceCaps(screen, LOGPIXELSY), 72);
+  (void)ReleaseDC(nullptr, screen);
+  return CreateFontA(height, 0, 0, 0, spec.bold || bold ? FW_BOLD : FW_NORMAL, FALSE, underline,
+                     FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                     DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, spec.name.c_str());
+}
+
+inline COLORREF ToColorRef(const Rgb& c) {
+  return RGB(c.r, c.g, c.b);
+}
+
+// The window procedure of a class whose windows are created with `this` as
+// their creation parameter: messages go to Owner::OnMessage once the window
+// handle is known to the object (Owner::Hwnd()).
+template <typename Owner>
+LRESULT CALLBACK ObjectWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
+    (void)SetWindowLongPtrA(hwnd, GWLP_USERDATA,
+                            reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* owner = reinterpret_cast<Owner*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  if (owner == nullptr || owner->Hwnd() != hwnd) {
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+  }
+  return owner->OnMessage(message, wParam, lParam);
+}
+
+}  // namespace umbrane::win32
