@@ -2,6 +2,7 @@
 // Win32 program fills it with adapters, the unit tests with fakes.
 #pragma once
 
+#include "platform/AgentProcess.h"
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
 #include "platform/FileSystem.h"
@@ -10,6 +11,7 @@
 #include "platform/Profile.h"
 #include "platform/Shell.h"
 #include "platform/System.h"
+#include "platform/Timers.h"
 #include "platform/TrayMenu.h"
 
 namespace umbrane {
@@ -24,6 +26,8 @@ struct AppPorts {
   IMainForm& form;
   INotificationArea& tray;
   ITrayMenu& menu;
+  ITimers& timers;
+  IAgentLauncher& agents;
 };
 
 }  // namespace umbrane

@@ -28,6 +28,7 @@ struct Globals {
   std::uint8_t AgentState = 0;
   std::int32_t RetryCount = 3;
   std::string VersionText = "4.01 Beta";
+  std::string AgentCommand;  // the last agent command line built
 };
 
 }  // namespace umbrane

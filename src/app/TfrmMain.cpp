@@ -13,7 +13,9 @@ TfrmMain::TfrmMain(AppPorts& ports, IBrowserSwitch& browsers, Globals& globals)
     : ports_(ports),
       browsers_(browsers),
       g_(globals),
-      ctiControl_(ports.tray, ports.form, &ports.menu) {}
+      ctiControl_(ports.tray, ports.form, &ports.menu),
+      timRead_(ports.timers, TimerId::Read),
+      timReset_(ports.timers, TimerId::Reset) {}
 
 void TfrmMain::FormCreate() {
   ports_.menu.SetEnabled(kCmdUmbrane1, false);
@@ -46,6 +48,7 @@ void TfrmMain::InitRun() {
   if (!InitInterface()) {
     return;
   }
+  RecoverFromEarlierRun();
   SilentUpdate();
 }
 
@@ -94,7 +97,7 @@ void TfrmMain::FailStartup(const std::string& message) {
 }
 
 void TfrmMain::FormClose() {
-  browsers_.SetBrowsersProxy(false, "", "", "");
+  RestoreBrowsers();
   std::exception_ptr logFailure;
   try {
     Report("Closing...");
@@ -182,11 +185,8 @@ void TfrmMain::OnCommand(int command) {
 }
 
 void TfrmMain::Umbrane1Click() {
-  // Starting the agent comes with the tunnel; until then connect does nothing.
-}
-
-void TfrmMain::StopUmbrane1Click() {
-  // Stopping the agent comes with the tunnel; until then stop does nothing.
+  timReset_.Disarm();  // the user's connect replaces a pending reconnect
+  Umbrane();
 }
 
 void TfrmMain::About1Click() {
@@ -219,10 +219,6 @@ void TfrmMain::Help1Click() {
 
 void TfrmMain::Exit1Click() {
   ports_.form.Close();
-}
-
-void TfrmMain::Sweep() {
-  // No agent can run yet: the tunnel is not built, so there is nothing to end.
 }
 
 void TfrmMain::ShowException(const std::exception& error) {

@@ -12,8 +12,10 @@
 #include "app/ActivityLog.h"
 #include "app/AppPorts.h"
 #include "app/CoolTrayIcon.h"
+#include "app/FormTimer.h"
 #include "app/Globals.h"
 #include "proxy/BrowserSwitch.h"
+#include "tunnel/AgentOutput.h"
 
 namespace umbrane {
 
@@ -69,8 +71,19 @@ class TfrmMain {
   void Help1Click();
   void Exit1Click();
 
-  // Ends the agent if it runs.
+  // The tunnel: start the agent, end it, the one-second poll, the
+  // reconnect, the stop command and the agent's status lines.
+  void Umbrane();
   void Sweep();
+  void timReadTimer();
+  void timResetTimer();
+  void ProcessMsg();
+  // A tick of one of the form's timers, dispatched like every event.
+  void OnTimer(TimerId id);
+
+  TTimer& timRead() { return timRead_; }
+  TTimer& timReset() { return timReset_; }
+  bool AgentRunning() const { return agent_ != nullptr; }
 
   // Runs an event handler; an error it does not catch is shown in the
   // top-level error box and the program goes on.
@@ -90,11 +103,23 @@ class TfrmMain {
 
  private:
   void FailStartup(const std::string& message);
+  void ConnectionFailed();
+  // The browsers to the local proxy and back, with the marker file that
+  // lets the next start put them back if this run dies while they are on.
+  void ApplyBrowsers();
+  void RestoreBrowsers();
+  void RecoverFromEarlierRun();
+  std::string MarkerPath() const;
 
   AppPorts& ports_;
   IBrowserSwitch& browsers_;
   Globals& g_;
   TCoolTrayIcon ctiControl_;
+  TTimer timRead_;
+  TTimer timReset_;
+  std::unique_ptr<IAgentProcess> agent_;
+  AgentOutput agentOutput_;
+  bool browsersOnProxy_ = false;
   std::unique_ptr<LogFile> logFile_;
   std::string applicationTitle_;
   std::string helpFile_;

@@ -23,6 +23,7 @@ class IFileSystem {
   // false and sets `error` to the system's reason.
   virtual bool WriteFile(const std::string& path, std::string_view data, WriteMode mode,
                          std::string& error) = 0;
+  virtual bool RemoveFile(const std::string& path) = 0;
   // The whole file, or nothing when it cannot be read.
   virtual std::optional<std::string> ReadFile(const std::string& path) = 0;
 };

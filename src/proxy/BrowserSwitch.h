@@ -9,6 +9,8 @@
 
 #include <string>
 
+#include "platform/InternetSettings.h"
+
 namespace umbrane {
 
 class IBrowserSwitch {
@@ -19,12 +21,19 @@ class IBrowserSwitch {
                                 const std::string& bypass) = 0;
 };
 
-// The production switch. It walks the browsers in their fixed order; the
-// browser steps join it as they are built, and until then it changes nothing.
+// The production switch: the system settings of the LAN (no dial-up
+// connection active) or of every active dial-up connection, then Firefox,
+// Opera and Netscape, each whether or not the earlier ones found their
+// browser.
 class BrowserSwitch final : public IBrowserSwitch {
  public:
+  explicit BrowserSwitch(IInternetSettings& internet) : internet_(internet) {}
+
   void SetBrowsersProxy(bool enable, const std::string& proxy, const std::string& country,
                         const std::string& bypass) override;
+
+ private:
+  IInternetSettings& internet_;
 };
 
 }  // namespace umbrane

@@ -44,6 +44,10 @@ bool Win32FileSystem::WriteFile(const std::string& path, std::string_view data, 
   return true;
 }
 
+bool Win32FileSystem::RemoveFile(const std::string& path) {
+  return DeleteFileA(path.c_str()) != FALSE;
+}
+
 std::optional<std::string> Win32FileSystem::ReadFile(const std::string& path) {
   UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -92,6 +92,13 @@ bool FakeFileSystem::WriteFile(const std::string& path, std::string_view data, W
   return true;
 }
 
+bool FakeFileSystem::RemoveFile(const std::string& path) {
+  if (log_ != nullptr) {
+    log_->Add("RemoveFile " + path);
+  }
+  return files_.erase(Key(path)) > 0;
+}
+
 std::optional<std::string> FakeFileSystem::ReadFile(const std::string& path) {
   return Content(path);
 }

@@ -7,6 +7,7 @@
 #include "FakePorts.h"
 #include "FakeProfile.h"
 #include "FakeTray.h"
+#include "FakeTunnel.h"
 #include "app/Commands.h"
 #include "app/TfrmMain.h"
 
@@ -33,7 +34,9 @@ class Startup : public ::testing::Test {
   FakeBrowserSwitch browsers{&calls};
   FakeNotificationArea tray;
   FakeTrayMenu menu;
-  AppPorts ports{files, profile, clock, system, shell, dialogs, form, tray, menu};
+  FakeTimers timers;
+  FakeAgentLauncher agents;
+  AppPorts ports{files, profile, clock, system, shell, dialogs, form, tray, menu, timers, agents};
   Globals g;
   TfrmMain main{ports, browsers, g};
 

@@ -6,6 +6,7 @@
 #include "FakePorts.h"
 #include "FakeProfile.h"
 #include "FakeTray.h"
+#include "FakeTunnel.h"
 #include "app/Commands.h"
 #include "app/TfrmMain.h"
 
@@ -27,7 +28,9 @@ class Status : public ::testing::Test {
   FakeNotificationArea tray;
   FakeTrayMenu menu;
   FakeBrowserSwitch browsers;
-  AppPorts ports{files, profile, clock, system, shell, dialogs, form, tray, menu};
+  FakeTimers timers;
+  FakeAgentLauncher agents;
+  AppPorts ports{files, profile, clock, system, shell, dialogs, form, tray, menu, timers, agents};
   Globals g;
   TfrmMain main{ports, browsers, g};
 

@@ -1,0 +1,232 @@
+// The controller's tunnel: starting and ending the agent, the one-second
+// poll of its output, the reconnect timer, the stop command, and what each
+// status code the agent prints makes the program do.
+#include <algorithm>
+#include <stdexcept>
+
+#include "BuildConfig.h"
+#include "app/Commands.h"
+#include "app/TfrmMain.h"
+#include "proxy/SystemProxy.h"
+#include "tunnel/AgentCommand.h"
+
+namespace umbrane {
+
+namespace {
+
+constexpr unsigned kReadInterval = 1000;
+constexpr unsigned kRetryDelay = 10000;
+constexpr unsigned kRetryAfterYesDelay = 30000;
+constexpr unsigned kDeathDelay = 5000;
+// Each tick reads what the pipe holds, in chunks, up to this much: a chatty
+// agent can never fill the pipe and block, and one tick stays short.
+constexpr std::size_t kReadChunk = 4096;
+constexpr std::size_t kReadPerTick = 256 * 1024;
+
+constexpr const char* kRetryQuestion =
+    "Umbrane can not connect to internet. If you have a personal firewall please setup it to let "
+    "Umbrane pass. Do you want Umbrane to try it again?";
+
+}  // namespace
+
+void TfrmMain::OnTimer(TimerId id) {
+  Dispatch([this, id] {
+    if (id == TimerId::Read) {
+      timReadTimer();
+    } else {
+      timResetTimer();
+    }
+  });
+}
+
+void TfrmMain::Umbrane() {
+  if (!ports_.files.FileExists(g_.AppPath + kAgentFile)) {
+    ports_.dialogs.ShowMessageBox("Can not find Wardan", MessageKind::Error, MessageButtons::Ok);
+    // A session that cannot start, with no reconnect pending, is over: the
+    // browsers must not stay on a proxy that nothing serves.
+    if (!timReset_.Enabled() && browsersOnProxy_) {
+      RestoreBrowsers();
+    }
+    return;
+  }
+  Sweep();  // one agent at a time
+  ports_.menu.SetEnabled(kCmdUmbrane1, false);
+  ports_.menu.SetEnabled(kCmdStopUmbrane1, true);
+  SetUmbraneStatus(kStatusBusy, "Connecting to Internet. Please wait...", kBalloonInfo);
+  g_.AgentCommand = BuildAgentCommand(g_.AccessToken, build::kRelayAddress);
+  agentOutput_ = AgentOutput();
+  agent_ = ports_.agents.Start(g_.AgentCommand);
+  if (!agent_) {
+    throw std::runtime_error("Error to start Umbrane Warden!");
+  }
+  timRead_.Arm(kReadInterval);
+}
+
+void TfrmMain::Sweep() {
+  timRead_.Disarm();
+  if (!agent_) {
+    return;
+  }
+  const auto code = agent_->ExitCode();
+  if (code && *code == kStillActive && !agent_->Terminate()) {
+    ports_.dialogs.ShowMessageBox("Can not close Umbrane Warden!", MessageKind::Error,
+                                  MessageButtons::Ok);
+  }
+  // The handles go also when the agent had ended by itself.
+  agent_.reset();
+}
+
+void TfrmMain::StopUmbrane1Click() {
+  timRead_.Disarm();
+  timReset_.Disarm();  // a stop is a stop: no reconnect follows it
+  Sweep();
+  RestoreBrowsers();
+  SetUmbraneStatus(kStatusOff, "User stopped Umbrane", kBalloonInfo);
+  Report("User stopped Umbrane");
+}
+
+void TfrmMain::timResetTimer() {
+  timReset_.Disarm();
+  Umbrane();
+}
+
+void TfrmMain::timReadTimer() {
+  if (!agent_ || !g_.AgentLines) {
+    timRead_.Disarm();
+    return;
+  }
+  const std::uint32_t exitCode = agent_->ExitCode().value_or(0);
+  if (exitCode != kStillActive && g_.AgentState == 3) {
+    Report("Wardden stopped on exception");
+    SetUmbraneStatus(kStatusOff, "Warden stopped on excepton", kBalloonInfo);
+    Sweep();
+    timReset_.Arm(kDeathDelay);
+    return;
+  }
+  const std::size_t before = g_.AgentLines->Count();
+  std::size_t read = 0;
+  while (read < kReadPerTick) {
+    const auto waiting = agent_->Peek();
+    if (!waiting) {
+      // A broken pipe after the agent ended: its last line may lack an end.
+      if (agent_->ExitCode().value_or(0) != kStillActive) {
+        agentOutput_.Flush(*g_.AgentLines);
+      }
+      break;
+    }
+    if (*waiting == 0) {
+      break;
+    }
+    const std::string chunk = agent_->Read(std::min(*waiting, kReadChunk));
+    if (chunk.empty()) {
+      break;
+    }
+    read += chunk.size();
+    agentOutput_.Feed(chunk, *g_.AgentLines);
+  }
+  if (g_.AgentLines->Count() > before) {
+    ProcessMsg();
+  }
+}
+
+void TfrmMain::ProcessMsg() {
+  // The count is read again before each entry: a poll that runs under a
+  // dialog opened here adds entries, and they are processed too. The index
+  // moves before an entry is acted on, so each is processed once.
+  while (g_.AgentLines && g_.LineIndex < static_cast<std::int32_t>(g_.AgentLines->Count())) {
+    const std::string code = (*g_.AgentLines)[static_cast<std::size_t>(g_.LineIndex)].substr(0, 6);
+    ++g_.LineIndex;
+    if (code == "160036") {
+      Report("Searching Internet");
+    } else if (code == "160032") {
+      Report("Connecting to Internet");
+    } else if (code == "160238" || code == "160270") {
+      Report("Identifying");
+    } else if (code == "160239") {
+      g_.AgentState = 0;
+      Report("Connected to Internet");
+    } else if (code == "110033") {
+      Report("Connection time out");
+    } else if (code == "171001") {
+      Report("Mission failed");
+    } else if (code == "160244") {
+      Report("Identify failed");
+    } else if (code == "160037") {
+      Report("Disconnected from Internet");
+    } else if (code == "160138") {
+      g_.AgentState = 3;
+      ApplyBrowsers();
+      Report("Umbrane ON");
+      SetUmbraneStatus(kStatusOn, "Umbrane ON", kBalloonInfo);
+    } else if (code == "160033") {
+      ConnectionFailed();
+    } else if (code == "160243") {
+      Report("Silent Update Error");
+      ports_.dialogs.ShowMessageBox("SilentUpdate Error", MessageKind::Error, MessageButtons::Ok);
+      SetUmbraneStatus(kStatusOff, "SilentUpdate Error", kBalloonError);
+    } else if (code == "160325" || code == "160129") {
+      // silent codes
+    } else {
+      Report(code);
+    }
+  }
+}
+
+void TfrmMain::ConnectionFailed() {
+  Report("Can not connect to internet");
+  --g_.RetryCount;
+  Sweep();
+  Report("Try again");
+  timReset_.Arm(kRetryDelay);
+  if (g_.RetryCount > 0) {
+    return;
+  }
+  const MessageAnswer answer =
+      ports_.dialogs.ShowMessageBox(kRetryQuestion, MessageKind::Warning, MessageButtons::YesNo);
+  Sweep();
+  if (answer == MessageAnswer::Yes) {
+    Report("Try to connect to Internet");
+    timReset_.Arm(kRetryAfterYesDelay);
+    return;
+  }
+  timReset_.Disarm();
+  g_.RetryCount = 3;
+  SetUmbraneStatus(kStatusOff, "Umbrane OFF", kBalloonInfo);
+  // No reconnect follows: off means off, also for the browsers.
+  if (browsersOnProxy_) {
+    RestoreBrowsers();
+  }
+}
+
+std::string TfrmMain::MarkerPath() const {
+  return g_.DataPath + "proxy.on";
+}
+
+void TfrmMain::ApplyBrowsers() {
+  browsers_.SetBrowsersProxy(true, kLocalProxy, "usa", "");
+  browsersOnProxy_ = true;
+  if (!g_.DataPath.empty()) {
+    std::string error;
+    // Best effort: without the marker only the recovery after a crash is
+    // lost, never the switch itself.
+    (void)ports_.files.WriteFile(MarkerPath(), std::string(kLocalProxy) + "\r\n",
+                                 WriteMode::Replace, error);
+  }
+}
+
+void TfrmMain::RestoreBrowsers() {
+  browsers_.SetBrowsersProxy(false, "", "", "");
+  browsersOnProxy_ = false;
+  if (!g_.DataPath.empty() && ports_.files.FileExists(MarkerPath())) {
+    (void)ports_.files.RemoveFile(MarkerPath());
+  }
+}
+
+void TfrmMain::RecoverFromEarlierRun() {
+  if (ports_.files.FileExists(MarkerPath())) {
+    RestoreBrowsers();
+    Report("Browsers restored: the previous run ended while they used Umbrane");
+  }
+}
+
+}  // namespace umbrane

@@ -1,0 +1,43 @@
+// Port: starting the tunnel agent with its console output in a pipe, and the
+// running agent. Destroying an IAgentProcess releases its handles; it does
+// not end the agent.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace umbrane {
+
+// The exit code the system reports while a process runs.
+inline constexpr std::uint32_t kStillActive = 259;
+
+class IAgentProcess {
+ public:
+  virtual ~IAgentProcess() = default;
+
+  // The exit code (kStillActive while it runs); nothing when it cannot be
+  // asked.
+  virtual std::optional<std::uint32_t> ExitCode() = 0;
+  // Ends the agent with exit code 0.
+  virtual bool Terminate() = 0;
+  // How many bytes wait in the pipe, without blocking; nothing when the pipe
+  // failed (for example broken after the agent ended and was drained).
+  virtual std::optional<std::size_t> Peek() = 0;
+  // Reads at most `max` bytes that a peek has seen (so it never blocks).
+  virtual std::string Read(std::size_t max) = 0;
+};
+
+class IAgentLauncher {
+ public:
+  virtual ~IAgentLauncher() = default;
+
+  // Starts `commandLine` hidden, with standard output and error in one pipe;
+  // nothing when the process cannot be created. The agent ends with the
+  // program at the latest.
+  virtual std::unique_ptr<IAgentProcess> Start(const std::string& commandLine) = 0;
+};
+
+}  // namespace umbrane

@@ -1,0 +1,380 @@
+// The session state machine: the agent started, polled, ended and restarted
+// on a virtual clock, with dialogs that can let time pass while they are up.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "BuildConfig.h"
+#include "FakeFileSystem.h"
+#include "FakePorts.h"
+#include "FakeProfile.h"
+#include "FakeTray.h"
+#include "FakeTunnel.h"
+#include "app/Commands.h"
+#include "app/TfrmMain.h"
+
+namespace umbrane {
+namespace {
+
+using namespace fakes;
+using Texts = std::vector<std::string>;
+
+constexpr const char* kAppPath = "C:\\Program Files\\Umbrane\\";
+constexpr const char* kData = "C:\\Users\\ann\\AppData\\Roaming\\Umbrane\\";
+
+// Dialogs whose answers may first let virtual time pass, the way a person
+// takes a while to answer while timers keep firing under the box.
+class TimedDialogs : public FakeDialogs {
+ public:
+  explicit TimedDialogs(CallLog* log) : FakeDialogs(log) {}
+  std::function<void()> whileOpen;
+
+  MessageAnswer ShowMessageBox(const std::string& text, MessageKind kind,
+                               MessageButtons buttons) override {
+    if (whileOpen) {
+      auto hook = std::exchange(whileOpen, nullptr);
+      hook();
+    }
+    return FakeDialogs::ShowMessageBox(text, kind, buttons);
+  }
+};
+
+class Tunnel : public ::testing::Test {
+ protected:
+  CallLog calls;
+  FakeFileSystem files;
+  FakeProfile profile{files};
+  FakeClock clock;
+  FakeSystem system;
+  FakeShell shell;
+  TimedDialogs dialogs{&calls};
+  FakeMainForm form;
+  FakeNotificationArea tray;
+  FakeTrayMenu menu;
+  FakeTimers timers;
+  FakeAgentLauncher agents{&calls};
+  FakeBrowserSwitch browsers{&calls};
+  AppPorts ports{files, profile, clock, system, shell, dialogs, form, tray, menu, timers, agents};
+  Globals g;
+  TfrmMain main{ports, browsers, g};
+
+  void SetUp() override {
+    system.specialFolders[26] = "C:\\Users\\ann\\AppData\\Roaming";
+    files.AddFolder("C:\\Users\\ann\\AppData\\Roaming");
+    files.AddFile(std::string(kAppPath) + "default.skn", "");
+    files.AddFile(std::string(kAppPath) + "warden.exe", "MZ");
+    timers.onTick = [this](TimerId id) { main.OnTimer(id); };
+    main.FormCreate();
+    main.InitRun();
+    calls.calls.clear();
+  }
+
+  FakeAgentState& Agent() { return agents.Last(); }
+  void Tick(unsigned long long ms = 1000) { timers.Advance(ms); }
+  // The messages of the log, without their time stamps.
+  Texts Log() {
+    LineList lines;
+    lines.SetText(files.Content(std::string(kData) + "log.txt").value_or(""));
+    Texts messages;
+    for (const auto& line : lines.Lines()) {
+      messages.push_back(line.substr(line.find("] ") + 2));
+    }
+    return messages;
+  }
+  std::string Tip() { return tray.calls.back().record.tip; }
+  bool Marker() { return files.FileExists(std::string(kData) + "proxy.on"); }
+  void Fail() {
+    Agent().Print("160033 relay unreachable\r\n");
+    Tick();
+  }
+  void ConnectAndGoOn() {
+    main.OnCommand(kCmdUmbrane1);
+    Agent().Print("160036 a\r\n160032 b\r\n160138 ready\r\n");
+    Tick();
+  }
+};
+
+TEST_F(Tunnel, ConnectStartsTheAgentWithItsCommandLineAndPollsEverySecond) {
+  main.OnCommand(kCmdUmbrane1);
+  ASSERT_EQ(agents.started.size(), 1u);
+  EXPECT_EQ(Agent().commandLine,
+            std::string("warden -name publicuser -key umbrane-public -do -H 7070 -umbrane -port 80 "
+                        "-say ") +
+                build::kRelayAddress);
+  EXPECT_EQ(g.AgentCommand, Agent().commandLine);
+  EXPECT_EQ(Tip(), "Connecting to Internet. Please wait...");
+  EXPECT_FALSE(menu.Enabled(kCmdUmbrane1));
+  EXPECT_TRUE(menu.Enabled(kCmdStopUmbrane1));
+  EXPECT_TRUE(timers.Running(TimerId::Read));
+  EXPECT_EQ(timers.Interval(TimerId::Read), 1000u);
+}
+
+TEST_F(Tunnel, MissingAgentFileIsReportedAndNothingStarts) {
+  files = FakeFileSystem();
+  files.AddFolder(kData);
+  main.OnCommand(kCmdUmbrane1);
+  EXPECT_EQ(calls.calls, Texts{"MessageBox Can not find Wardan"});
+  EXPECT_TRUE(agents.started.empty());
+  EXPECT_FALSE(timers.Running(TimerId::Read));
+}
+
+TEST_F(Tunnel, AgentThatCannotBeCreatedRaisesTheStartError) {
+  agents.failNext = true;
+  main.Dispatch([this] { main.OnCommand(kCmdUmbrane1); });  // as the window dispatches it
+  ASSERT_EQ(dialogs.errorBoxes.size(), 1u);
+  EXPECT_EQ(dialogs.errorBoxes[0].second, "Error to start Umbrane Warden!");
+  EXPECT_FALSE(timers.Running(TimerId::Read));
+  EXPECT_EQ(Tip(), "Connecting to Internet. Please wait...") << "busy stays";
+  EXPECT_TRUE(menu.Enabled(kCmdStopUmbrane1));
+}
+
+TEST_F(Tunnel, EveryCodeIsLoggedInOrderWithinOneRead) {
+  main.OnCommand(kCmdUmbrane1);
+  Agent().Print(
+      "160036 x\r\n160032\r\n160238\r\n160270\r\n160239\r\n110033\r\n171001\r\n160244\r\n"
+      "160037\r\n160325 silent\r\n160129\r\n999999 what\r\n1601\r\n\r\n");
+  Tick();
+  EXPECT_EQ(Log(),
+            (Texts{"Searching Internet", "Connecting to Internet", "Identifying", "Identifying",
+                   "Connected to Internet", "Connection time out", "Mission failed",
+                   "Identify failed", "Disconnected from Internet", "999999", "1601", ""}));
+  EXPECT_EQ(g.LineIndex, 14);
+}
+
+TEST_F(Tunnel, ReadyCodeSwitchesTheBrowsersThenLogsAndShowsOn) {
+  main.OnCommand(kCmdUmbrane1);
+  calls.calls.clear();
+  Agent().Print("160138\r\n");
+  Tick();
+  EXPECT_EQ(g.AgentState, 3);
+  EXPECT_EQ(calls.calls, (Texts{"SetBrowsersProxy on [127.0.0.1:7070][usa][]"}));
+  EXPECT_EQ(Log().back(), "Umbrane ON");
+  EXPECT_EQ(Tip(), "Umbrane ON");
+  EXPECT_FALSE(menu.Enabled(kCmdUmbrane1));
+  EXPECT_TRUE(Marker()) << "a crash now would leave a trace for the next start";
+}
+
+TEST_F(Tunnel, ReadyCodeSplitAcrossReadsIsStillActedOn) {
+  main.OnCommand(kCmdUmbrane1);
+  Agent().Print("1601");
+  Tick();
+  Agent().Print("38 ready\r");
+  Tick();
+  Agent().Print("\n160036\r\n");
+  Tick();
+  EXPECT_EQ(g.AgentLines->Lines(), (Texts{"160138 ready", "160036"}));
+  EXPECT_EQ(Log(), (Texts{"Umbrane ON", "Searching Internet"}));
+}
+
+TEST_F(Tunnel, LastLineOfAnAgentThatEndedIsProcessed) {
+  main.OnCommand(kCmdUmbrane1);
+  Agent().Print("171001 port taken");
+  Tick();
+  EXPECT_TRUE(Log().empty());
+  Agent().Exit(3);
+  Tick();
+  EXPECT_EQ(Log(), Texts{"Mission failed"});
+  EXPECT_TRUE(timers.Running(TimerId::Read)) << "nothing else notices, as before";
+}
+
+TEST_F(Tunnel, ChattyAgentIsReadEmptyEachTickInBoundedChunks) {
+  main.OnCommand(kCmdUmbrane1);
+  std::string lots;
+  for (int i = 0; i < 3000; ++i) {
+    lots += "160325 keep-alive line of some length\r\n";  // silent code, about 120 KB
+  }
+  Agent().Print(lots + "160138 ready\r\n");
+  Tick();
+  EXPECT_TRUE(Agent().pipe.empty());
+  EXPECT_LE(Agent().largestRead, 4096u);
+  EXPECT_EQ(Log(), Texts{"Umbrane ON"});
+}
+
+TEST_F(Tunnel, TwoAutomaticReconnectsThenTheQuestion) {
+  main.OnCommand(kCmdUmbrane1);
+  Fail();
+  EXPECT_EQ(Log(), (Texts{"Can not connect to internet", "Try again"}));
+  EXPECT_EQ(g.RetryCount, 2);
+  EXPECT_TRUE(agents.started[0]->terminated);
+  EXPECT_TRUE(agents.started[0]->released);
+  EXPECT_FALSE(timers.Running(TimerId::Read));
+  EXPECT_EQ(timers.Interval(TimerId::Reset), 10000u);
+
+  Tick(9000);
+  EXPECT_EQ(agents.started.size(), 1u);
+  Tick(1000);
+  ASSERT_EQ(agents.started.size(), 2u) << "reconnect after 10 seconds";
+  Fail();
+  EXPECT_EQ(g.RetryCount, 1);
+  EXPECT_TRUE(dialogs.boxes.empty());
+  Tick(10000);
+  dialogs.answers.push_back(MessageAnswer::No);
+  Fail();
+  ASSERT_EQ(dialogs.boxes.size(), 1u);
+  EXPECT_EQ(dialogs.boxes[0].kind, MessageKind::Warning);
+  EXPECT_EQ(dialogs.boxes[0].buttons, MessageButtons::YesNo);
+  EXPECT_EQ(g.RetryCount, 3) << "No resets the budget";
+  EXPECT_FALSE(timers.Running(TimerId::Reset));
+  EXPECT_EQ(Tip(), "Umbrane OFF");
+  EXPECT_TRUE(menu.Enabled(kCmdUmbrane1));
+  Tick(60000);
+  EXPECT_EQ(agents.started.size(), 3u) << "no further attempt";
+}
+
+TEST_F(Tunnel, AfterYesEveryFailureAsksAndTheReconnectWaitsThirtySeconds) {
+  g.RetryCount = 1;
+  main.OnCommand(kCmdUmbrane1);
+  dialogs.answers.push_back(MessageAnswer::Yes);
+  Fail();
+  EXPECT_EQ(Log().back(), "Try to connect to Internet");
+  EXPECT_EQ(g.RetryCount, 0);
+  EXPECT_EQ(timers.Interval(TimerId::Reset), 30000u);
+  Tick(29000);
+  EXPECT_EQ(agents.started.size(), 1u);
+  Tick(1000);
+  ASSERT_EQ(agents.started.size(), 2u);
+  dialogs.answers.push_back(MessageAnswer::Yes);
+  Fail();
+  EXPECT_EQ(dialogs.boxes.size(), 2u) << "asks at once";
+}
+
+TEST_F(Tunnel, FailureAfterAnEarlierSuccessCountsAndNoPutsTheBrowsersBack) {
+  ConnectAndGoOn();
+  g.RetryCount = 1;
+  dialogs.answers.push_back(MessageAnswer::No);
+  calls.calls.clear();
+  Fail();
+  EXPECT_EQ(calls.calls.back(), "SetBrowsersProxy off [][][]") << "off means off";
+  EXPECT_FALSE(Marker());
+}
+
+TEST_F(Tunnel, BrowsersStayOnTheProxyWhileAReconnectIsPending) {
+  ConnectAndGoOn();
+  calls.calls.clear();
+  Fail();
+  Tick(10000);
+  EXPECT_EQ(std::count(calls.calls.begin(), calls.calls.end(), "SetBrowsersProxy off [][][]"), 0);
+  EXPECT_TRUE(Marker());
+}
+
+TEST_F(Tunnel, DeathWhileOnReconnectsAfterFiveSecondsKeepingTheBrowsers) {
+  ConnectAndGoOn();
+  Agent().Print("160036 unread\r\n");
+  Agent().Exit(1);
+  calls.calls.clear();
+  Tick();
+  EXPECT_EQ(Log().back(), "Wardden stopped on exception");
+  EXPECT_EQ(Tip(), "Umbrane OFF");
+  EXPECT_EQ(tray.Named("Modify").back().record.info, "Warden stopped on excepton");
+  EXPECT_TRUE(agents.started[0]->released);
+  EXPECT_FALSE(agents.started[0]->terminated);
+  EXPECT_EQ(timers.Interval(TimerId::Reset), 5000u);
+  EXPECT_EQ(std::count(calls.calls.begin(), calls.calls.end(), "SetBrowsersProxy off [][][]"), 0);
+  Tick(5000);
+  EXPECT_EQ(agents.started.size(), 2u);
+}
+
+TEST_F(Tunnel, StopEndsTheAgentRestoresTheBrowsersAndCancelsAPendingReconnect) {
+  ConnectAndGoOn();
+  Fail();
+  calls.calls.clear();
+  main.OnCommand(kCmdStopUmbrane1);
+  EXPECT_EQ(calls.calls, (Texts{"SetBrowsersProxy off [][][]"}));
+  EXPECT_EQ(Log().back(), "User stopped Umbrane");
+  EXPECT_EQ(Tip(), "Umbrane OFF");
+  EXPECT_FALSE(Marker());
+  Tick(60000);
+  EXPECT_EQ(agents.started.size(), 1u) << "no reconnect after a stop";
+}
+
+TEST_F(Tunnel, ConnectWhileAnAgentRunsEndsTheFirstOne) {
+  main.OnCommand(kCmdUmbrane1);
+  main.OnCommand(kCmdUmbrane1);
+  ASSERT_EQ(agents.started.size(), 2u);
+  EXPECT_TRUE(agents.started[0]->terminated);
+  EXPECT_TRUE(agents.started[0]->released);
+  EXPECT_FALSE(agents.started[1]->terminated);
+}
+
+TEST_F(Tunnel, SweepReleasesAnAgentThatEndedByItselfAndReportsAFailedTerminate) {
+  main.OnCommand(kCmdUmbrane1);
+  Agent().Exit(2);
+  main.Sweep();
+  EXPECT_TRUE(agents.started[0]->released);
+  EXPECT_FALSE(agents.started[0]->terminated);
+  EXPECT_TRUE(dialogs.boxes.empty());
+
+  main.OnCommand(kCmdUmbrane1);
+  Agent().terminateFails = true;
+  main.Sweep();
+  ASSERT_EQ(dialogs.boxes.size(), 1u);
+  EXPECT_EQ(dialogs.boxes[0].text, "Can not close Umbrane Warden!");
+  EXPECT_TRUE(Agent().released) << "the handles go all the same";
+  EXPECT_FALSE(main.AgentRunning());
+}
+
+TEST_F(Tunnel, UpdateErrorShowsOffWhileTheAgentRunsOn) {
+  main.OnCommand(kCmdUmbrane1);
+  Agent().Print("160243\r\n");
+  Tick();
+  EXPECT_EQ(Log(), Texts{"Silent Update Error"});
+  ASSERT_EQ(dialogs.boxes.size(), 1u);
+  EXPECT_EQ(dialogs.boxes[0].text, "SilentUpdate Error");
+  EXPECT_EQ(tray.Named("Modify").back().record.infoFlags, 3u);
+  EXPECT_EQ(Tip(), "Umbrane OFF");
+  EXPECT_TRUE(timers.Running(TimerId::Read));
+  Agent().Print("160138\r\n");
+  Tick();
+  EXPECT_EQ(Tip(), "Umbrane ON");
+}
+
+TEST_F(Tunnel, ReconnectRunsUnderAQuestionLeftOpenAndTheAnswerEndsIt) {
+  g.RetryCount = 1;
+  main.OnCommand(kCmdUmbrane1);
+  dialogs.whileOpen = [this] {
+    Tick(10000);  // the 10-second reconnect fires under the open question
+    ASSERT_EQ(agents.started.size(), 2u);
+    Agent().Print("160036 again\r\n");
+    Tick(1000);  // and its poll runs
+  };
+  dialogs.answers.push_back(MessageAnswer::No);
+  Fail();
+  EXPECT_EQ(Log(), (Texts{"Can not connect to internet", "Try again", "Searching Internet"}));
+  EXPECT_TRUE(agents.started[1]->terminated) << "the answer's Sweep ends the new agent";
+  EXPECT_FALSE(timers.Running(TimerId::Reset));
+  EXPECT_FALSE(timers.Running(TimerId::Read));
+}
+
+TEST_F(Tunnel, ReconnectThatFindsNoAgentFileTurnsTheBrowsersBack) {
+  ConnectAndGoOn();
+  Agent().Exit(1);
+  Tick();
+  files.RemoveFile(std::string(kAppPath) + "warden.exe");
+  calls.calls.clear();
+  Tick(5000);
+  EXPECT_EQ(calls.calls, (Texts{"MessageBox Can not find Wardan", "SetBrowsersProxy off [][][]"}));
+}
+
+TEST_F(Tunnel, ExitRestoresLogsAndThenEndsTheAgent) {
+  ConnectAndGoOn();
+  main.FormClose();
+  EXPECT_EQ(Log().back(), "Closing...");
+  EXPECT_TRUE(agents.started[0]->terminated);
+  EXPECT_FALSE(Marker());
+}
+
+TEST_F(Tunnel, AMarkerLeftByADeadRunRestoresTheBrowsersAtStart) {
+  ConnectAndGoOn();  // this run "dies" with the browsers on the proxy
+  ASSERT_TRUE(Marker());
+  Globals next;
+  TfrmMain second(ports, browsers, next);
+  calls.calls.clear();
+  second.InitRun();
+  EXPECT_EQ(calls.calls.front(), "SetBrowsersProxy off [][][]");
+  EXPECT_FALSE(Marker());
+  ASSERT_FALSE(Log().empty());
+  EXPECT_EQ(Log().front(), "Browsers restored: the previous run ended while they used Umbrane");
+}
+
+}  // namespace
+}  // namespace umbrane
