@@ -19,6 +19,10 @@ constexpr int kAppNameTop = 100;
 constexpr int kLinkTop = 180;
 constexpr int kOkWidth = 113;
 constexpr int kOkHeight = 33;
+UINT_PTR TimerNumber(TimerId id) {
+  return id == TimerId::Read ? 1 : 2;
+}
+
 constexpr DWORD kStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 
 SIZE TextSize(HWND window, HFONT font, const std::string& text) {
@@ -148,6 +152,15 @@ void MainWindow::Close() {
   (void)PostMessageA(hwnd_, WM_CLOSE, 0, 0);
 }
 
+void MainWindow::Start(TimerId id, unsigned intervalMs) {
+  // SetTimer on an existing id restarts its countdown.
+  (void)SetTimer(hwnd_, TimerNumber(id), intervalMs, nullptr);
+}
+
+void MainWindow::Stop(TimerId id) {
+  (void)KillTimer(hwnd_, TimerNumber(id));
+}
+
 void MainWindow::Command(int command) {
   if (controller_ != nullptr) {
     TfrmMain* main = controller_;
@@ -184,6 +197,12 @@ LRESULT MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       }
       return 0;
     }
+    case WM_TIMER:
+      if (main != nullptr &&
+          (wParam == TimerNumber(TimerId::Read) || wParam == TimerNumber(TimerId::Reset))) {
+        main->OnTimer(wParam == TimerNumber(TimerId::Read) ? TimerId::Read : TimerId::Reset);
+      }
+      return 0;
     case WM_SYSCOMMAND:
       if ((wParam & 0xFFF0) == SC_MINIMIZE) {
         // Minimizing hides the window into the tray instead.

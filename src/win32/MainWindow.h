@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/MainForm.h"
+#include "platform/Timers.h"
 #include "skin/Skin.h"
 #include "win32/Handle.h"
 #include "win32/TrayImages.h"
@@ -27,7 +28,9 @@ inline constexpr const char* kApplicationWindowClass = "UmbraneApplication";
 
 using UniqueBrush = UniqueResource<HGDIOBJ, GdiObjectTraits>;
 
-class MainWindow final : public IMainForm {
+// It also carries the form's two timers, so their ticks arrive as its
+// WM_TIMER messages.
+class MainWindow final : public IMainForm, public ITimers {
  public:
   // Creates the windows, hidden. Throws std::runtime_error when it cannot.
   explicit MainWindow(HINSTANCE instance);
@@ -48,6 +51,9 @@ class MainWindow final : public IMainForm {
   void Show() override;
   void Hide() override;
   void Close() override;
+
+  void Start(TimerId id, unsigned intervalMs) override;
+  void Stop(TimerId id) override;
 
   LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
 

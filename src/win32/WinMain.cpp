@@ -9,9 +9,11 @@
 #include "proxy/BrowserSwitch.h"
 #include "win32/MainWindow.h"
 #include "win32/SingleInstance.h"
+#include "win32/Win32AgentLauncher.h"
 #include "win32/Win32Clock.h"
 #include "win32/Win32Dialogs.h"
 #include "win32/Win32FileSystem.h"
+#include "win32/Win32InternetSettings.h"
 #include "win32/Win32NotificationArea.h"
 #include "win32/Win32Profile.h"
 #include "win32/Win32Shell.h"
@@ -31,12 +33,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   win32::Win32System system;
   win32::Win32Shell shell;
   win32::Win32Dialogs dialogs;
+  win32::Win32InternetSettings internet;
+  win32::Win32AgentLauncher agents;
   try {
     win32::MainWindow window(instance);
     win32::Win32NotificationArea tray(instance);
-    AppPorts ports{files, profile, clock, system, shell, dialogs, window, tray, window.Menu()};
+    AppPorts ports{files,  profile, clock,         system, shell, dialogs,
+                   window, tray,    window.Menu(), window, agents};
     Globals globals;
-    BrowserSwitch browsers;
+    BrowserSwitch browsers(internet);
     TfrmMain main(ports, browsers, globals);
     window.Attach(main);
     tray.Attach(&main);
