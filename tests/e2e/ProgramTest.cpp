@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Screenshot.h"
+#include "ProgramDriver.h"
 #include "WaitFor.h"
 #include "WineTray.h"
 #include "app/Commands.h"
@@ -23,88 +24,6 @@ namespace {
 using testing::HostPath;
 using testing::WaitFor;
 using testing::WineTrayIconCount;
-using win32::UniqueHandle;
-
-const std::string kUmbraneExe = HostPath(UMBRANE_EXE);
-
-std::string LogPath() {
-  char appData[MAX_PATH] = {};
-  EXPECT_TRUE(SHGetSpecialFolderPathA(nullptr, appData, CSIDL_APPDATA, FALSE));
-  return std::string(appData) + "\\Umbrane\\log.txt";
-}
-
-std::vector<std::string> LogEntries() {
-  LineList lines;
-  lines.SetText(win32::Win32FileSystem().ReadFile(LogPath()).value_or(""));
-  return lines.Lines();
-}
-
-// The message of an entry: what follows "] ".
-std::string Message(const std::string& entry) {
-  const auto pos = entry.find("] ");
-  return pos == std::string::npos ? entry : entry.substr(pos + 2);
-}
-
-struct Running {
-  UniqueHandle process;
-  DWORD id = 0;
-};
-
-Running Start(const std::string& exe) {
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION info = {};
-  std::string commandLine = "\"" + exe + "\"";
-  Running running;
-  if (CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                     &startup, &info)) {
-    running.process.Reset(info.hProcess);
-    (void)CloseHandle(info.hThread);
-    running.id = info.dwProcessId;
-  }
-  return running;
-}
-
-// Top-level windows of `process`, optionally only those of `className`.
-std::vector<HWND> WindowsOf(DWORD process, const char* className = nullptr) {
-  struct Search {
-    DWORD process;
-    const char* className;
-    std::vector<HWND> found;
-  } search{process, className, {}};
-  (void)EnumWindows(
-      [](HWND hwnd, LPARAM param) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(param);
-        DWORD owner = 0;
-        (void)GetWindowThreadProcessId(hwnd, &owner);
-        char name[64] = {};
-        (void)GetClassNameA(hwnd, name, sizeof name);
-        if (owner == s->process && (s->className == nullptr || lstrcmpA(name, s->className) == 0)) {
-          s->found.push_back(hwnd);
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
-HWND WaitForMainWindow(const Running& running) {
-  HWND main = nullptr;
-  WaitFor([&] {
-    const auto found = WindowsOf(running.id, "TfrmMain");
-    main = found.empty() ? nullptr : found.front();
-    return main != nullptr;
-  });
-  return main;
-}
-
-DWORD WaitForExit(const Running& running) {
-  DWORD code = STILL_ACTIVE;
-  if (WaitForSingleObject(running.process.Get(), 15000) == WAIT_OBJECT_0) {
-    (void)GetExitCodeProcess(running.process.Get(), &code);
-  }
-  return code;
-}
 
 class Program : public ::testing::Test {
  protected:
@@ -187,8 +106,8 @@ TEST_F(Program, HelpOpensTheHelpFileBuiltBesideTheProgram) {
   ASSERT_NE(main, nullptr);
   ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdHelp1, 0));
   HWND help = nullptr;
-  EXPECT_TRUE(WaitFor([&] { return (help = FindWindowA("HH Parent", "Umbrane Help")) != nullptr; },
-                      20000));
+  EXPECT_TRUE(
+      WaitFor([&] { return (help = FindWindowA("HH Parent", "Umbrane Help")) != nullptr; }, 20000));
   if (help != nullptr) {
     (void)PostMessageA(help, WM_CLOSE, 0, 0);
   }

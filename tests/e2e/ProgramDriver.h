@@ -1,0 +1,102 @@
+// Drives umbrane.exe from outside under Wine, the way automation would:
+// start it, find its windows, post it commands, wait for it to end, and read
+// its activity log.
+#pragma once
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <string>
+#include <vector>
+
+#include "WaitFor.h"
+#include "base/LineList.h"
+#include "win32/Handle.h"
+#include "win32/Win32FileSystem.h"
+
+namespace umbrane::e2e {
+
+using win32::UniqueHandle;
+
+inline const std::string kUmbraneExe = umbrane::testing::HostPath(UMBRANE_EXE);
+
+inline std::string LogPath() {
+  char appData[MAX_PATH] = {};
+  (void)SHGetSpecialFolderPathA(nullptr, appData, CSIDL_APPDATA, FALSE);
+  return std::string(appData) + "\\Umbrane\\log.txt";
+}
+
+inline std::vector<std::string> LogEntries() {
+  LineList lines;
+  lines.SetText(win32::Win32FileSystem().ReadFile(LogPath()).value_or(""));
+  return lines.Lines();
+}
+
+// The message of an entry: what follows "] ".
+inline std::string Message(const std::string& entry) {
+  const auto pos = entry.find("] ");
+  return pos == std::string::npos ? entry : entry.substr(pos + 2);
+}
+
+struct Running {
+  UniqueHandle process;
+  DWORD id = 0;
+};
+
+inline Running Start(const std::string& exe) {
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info = {};
+  std::string commandLine = "\"" + exe + "\"";
+  Running running;
+  if (CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                     &startup, &info)) {
+    running.process.Reset(info.hProcess);
+    (void)CloseHandle(info.hThread);
+    running.id = info.dwProcessId;
+  }
+  return running;
+}
+
+// Top-level windows of `process`, optionally only those of `className`.
+inline std::vector<HWND> WindowsOf(DWORD process, const char* className = nullptr) {
+  struct Search {
+    DWORD process;
+    const char* className;
+    std::vector<HWND> found;
+  } search{process, className, {}};
+  (void)EnumWindows(
+      [](HWND hwnd, LPARAM param) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(param);
+        DWORD owner = 0;
+        (void)GetWindowThreadProcessId(hwnd, &owner);
+        char name[64] = {};
+        (void)GetClassNameA(hwnd, name, sizeof name);
+        if (owner == s->process && (s->className == nullptr || lstrcmpA(name, s->className) == 0)) {
+          s->found.push_back(hwnd);
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+inline HWND WaitForMainWindow(const Running& running) {
+  HWND main = nullptr;
+  umbrane::testing::WaitFor([&] {
+    const auto found = WindowsOf(running.id, "TfrmMain");
+    main = found.empty() ? nullptr : found.front();
+    return main != nullptr;
+  });
+  return main;
+}
+
+inline DWORD WaitForExit(const Running& running) {
+  DWORD code = STILL_ACTIVE;
+  if (WaitForSingleObject(running.process.Get(), 15000) == WAIT_OBJECT_0) {
+    (void)GetExitCodeProcess(running.process.Get(), &code);
+  }
+  return code;
+}
+
+}  // namespace umbrane::e2e

@@ -1,0 +1,138 @@
+// A stand-in for the tunnel agent, for tests and the demo. It accepts the
+// agent's command line and acts out the script "warden.script" beside it,
+// one command per line:
+//
+//   print TEXT    TEXT and CR LF on standard output
+//   write TEXT    TEXT alone, no line end (\r and \n are escapes), to split
+//                 a line across writes
+//   sleep MS      wait MS milliseconds
+//   listen        accept connections on 127.0.0.1 at the port of "-H"
+//                 (each is closed at once); it fails with "171001 ..."
+//   exit CODE     end with exit code CODE
+//   wait          run until terminated (also what happens after the last line)
+//   # ...         a comment
+//
+// A missing or malformed command line prints "171001 ..." and exits with 2.
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <string>
+#include <thread>
+
+namespace {
+
+void Out(const std::string& text) {
+  DWORD written = 0;
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  (void)WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  (void)FlushFileBuffers(out);
+}
+
+std::string Unescape(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\' && i + 1 < text.size() && (text[i + 1] == 'r' || text[i + 1] == 'n')) {
+      out += text[++i] == 'r' ? '\r' : '\n';
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+// The options of the agent command line, by name.
+bool ParseCommandLine(int argc, char** argv, std::map<std::string, std::string>& options) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string name = argv[i];
+    if (name == "-do" || name == "-umbrane") {
+      options[name] = "";
+    } else if ((name == "-name" || name == "-key" || name == "-H" || name == "-port" ||
+                name == "-say") &&
+               i + 1 < argc) {
+      options[name] = argv[++i];
+    } else {
+      return false;
+    }
+  }
+  for (const char* required : {"-name", "-key", "-H", "-port", "-say"}) {
+    if (options.count(required) == 0) {
+      return false;
+    }
+  }
+  return std::atoi(options["-H"].c_str()) > 0;
+}
+
+bool Listen(int port) {
+  WSADATA data;
+  if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
+    return false;
+  }
+  SOCKET server = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<u_short>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (server == INVALID_SOCKET ||
+      bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(server, 16) != 0) {
+    return false;
+  }
+  std::thread([server] {
+    for (;;) {
+      SOCKET client = accept(server, nullptr, nullptr);
+      if (client == INVALID_SOCKET) {
+        return;
+      }
+      closesocket(client);
+    }
+  }).detach();
+  return true;
+}
+
+std::string ScriptPath() {
+  char path[MAX_PATH] = {};
+  const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string folder(path, n);
+  return folder.substr(0, folder.find_last_of('\\') + 1) + "warden.script";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::map<std::string, std::string> options;
+  if (!ParseCommandLine(argc, argv, options)) {
+    Out("171001 bad command line\r\n");
+    return 2;
+  }
+  std::ifstream script(ScriptPath());
+  std::string line;
+  while (std::getline(script, line)) {
+    if (!line.empty() && line.back() == '\r') {
+      line.pop_back();
+    }
+    const std::string command = line.substr(0, line.find(' '));
+    const std::string argument =
+        line.size() > command.size() ? line.substr(command.size() + 1) : "";
+    if (command == "print") {
+      Out(argument + "\r\n");
+    } else if (command == "write") {
+      Out(Unescape(argument));
+    } else if (command == "sleep") {
+      Sleep(static_cast<DWORD>(std::atoi(argument.c_str())));
+    } else if (command == "listen") {
+      if (!Listen(std::atoi(options["-H"].c_str()))) {
+        Out("171001 cannot listen on 127.0.0.1:" + options["-H"] + "\r\n");
+      }
+    } else if (command == "exit") {
+      return std::atoi(argument.c_str());
+    } else if (command == "wait") {
+      break;
+    }
+  }
+  for (;;) {
+    Sleep(INFINITE);
+  }
+}
