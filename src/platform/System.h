@@ -32,6 +32,8 @@ class ISystem {
   virtual std::string TempPath() = 0;
   // The full path of the running executable.
   virtual std::string ExecutablePath() = 0;
+  // The language identifier of the user's interface language.
+  virtual unsigned UiLanguage() = 0;
 };
 
 }  // namespace umbrane

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/SkinnedNotice.h"
+#include "base/Text.h"
 
 namespace umbrane {
 
@@ -10,6 +11,10 @@ LanguageFiles LanguageFilesFor(const std::string& appPath, unsigned languageId) 
   char name[16];
   std::snprintf(name, sizeof name, "%04X.lng", languageId & 0xFFFFu);
   return {appPath + "lang\\" + name, appPath + "lang\\0409.lng"};
+}
+
+LanguageFiles CurrentLanguageFiles(ISystem& system) {
+  return LanguageFilesFor(ExtractFilePath(system.ExecutablePath()), system.UiLanguage());
 }
 
 std::string GetLangString(IProfile& profile, const LanguageFiles& files, const std::string& key) {

@@ -12,6 +12,7 @@
 
 #include "platform/Dialogs.h"
 #include "platform/Profile.h"
+#include "platform/System.h"
 
 namespace umbrane {
 
@@ -22,6 +23,8 @@ struct LanguageFiles {
 
 // The files for the user interface language `languageId` under `appPath`.
 LanguageFiles LanguageFilesFor(const std::string& appPath, unsigned languageId);
+// The files for the user's interface language, beside the program.
+LanguageFiles CurrentLanguageFiles(ISystem& system);
 
 // The text of `key` in the current file, or in the fallback file when the
 // current one has none (empty when neither has it).

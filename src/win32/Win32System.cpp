@@ -69,4 +69,8 @@ std::string Win32System::ExecutablePath() {
   return std::string(buffer, length);
 }
 
+unsigned Win32System::UiLanguage() {
+  return GetUserDefaultUILanguage();
+}
+
 }  // namespace umbrane::win32

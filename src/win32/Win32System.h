@@ -12,6 +12,7 @@ class Win32System final : public ISystem {
   std::string SpecialFolder(int csidl) override;
   std::string TempPath() override;
   std::string ExecutablePath() override;
+  unsigned UiLanguage() override;
 };
 
 }  // namespace umbrane::win32

@@ -45,6 +45,8 @@ class FakeSystem : public ISystem {
   std::string SpecialFolder(int csidl) override { return specialFolders[csidl]; }
   std::string TempPath() override { return tempPath; }
   std::string ExecutablePath() override { return executablePath; }
+  unsigned uiLanguage = 0x0409;
+  unsigned UiLanguage() override { return uiLanguage; }
 };
 
 class FakeShell : public IShell {

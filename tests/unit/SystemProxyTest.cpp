@@ -100,7 +100,10 @@ TEST(RestartNotice, TextsComeFromTheCurrentLanguageOrTheFallback) {
   FakeFileSystem files;
   FakeProfile profile(files);
   FakeDialogs dialogs;
-  const LanguageFiles lang = LanguageFilesFor("C:\\Umbrane\\", 0x0407);
+  FakeSystem system;
+  system.executablePath = "C:\\Umbrane\\umbrane.exe";
+  system.uiLanguage = 0x0407;
+  const LanguageFiles lang = CurrentLanguageFiles(system);
   EXPECT_EQ(lang.current, "C:\\Umbrane\\lang\\0407.lng");
   EXPECT_EQ(lang.fallback, "C:\\Umbrane\\lang\\0409.lng");
   files.AddFile(lang.fallback, "[STRING]\r\nstrRestart=Restart %s (%s)\r\nstrOK=OK\r\n");

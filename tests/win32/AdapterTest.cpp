@@ -5,6 +5,7 @@
 #include "WaitFor.h"
 #include "app/ActivityLog.h"
 #include "proxy/Probes.h"
+#include "proxy/RestartNotice.h"
 #include "win32/Handle.h"
 #include "win32/SingleInstance.h"
 #include "win32/Win32Clock.h"
@@ -66,6 +67,15 @@ TEST(Win32System, RealFoldersAndVersion) {
   const std::string exe = LowerCase(system.ExecutablePath());
   EXPECT_EQ(exe.substr(exe.size() - 4), ".exe") << exe;
   EXPECT_TRUE(Win32FileSystem().FileExists(system.ExecutablePath()));
+}
+
+TEST(Win32System, UserInterfaceLanguageNamesItsLanguageFile) {
+  Win32System system;
+  const unsigned language = system.UiLanguage();
+  EXPECT_NE(language & 0x3FF, 0u) << "a primary language";
+  const LanguageFiles files = CurrentLanguageFiles(system);
+  EXPECT_EQ(files.fallback, ExtractFilePath(system.ExecutablePath()) + "lang\\0409.lng");
+  EXPECT_EQ(files.current.size(), files.fallback.size());
 }
 
 TEST(Win32FileSystem, EnsureFolderCreatesOneLevelOnly) {
