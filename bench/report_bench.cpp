@@ -36,6 +36,7 @@ class HostFiles : public IFileSystem {
     return true;
   }
   bool RemoveFile(const std::string& p) override { return std::filesystem::remove(p); }
+  std::optional<std::string> FirstMatch(const std::string&) override { return std::nullopt; }
   std::optional<std::string> ReadFile(const std::string&) override { return std::nullopt; }
 };
 

@@ -24,6 +24,9 @@ class IFileSystem {
   virtual bool WriteFile(const std::string& path, std::string_view data, WriteMode mode,
                          std::string& error) = 0;
   virtual bool RemoveFile(const std::string& path) = 0;
+  // The name (without folder) of the first directory entry matching the
+  // wildcard `pattern` (folders included), or nothing.
+  virtual std::optional<std::string> FirstMatch(const std::string& pattern) = 0;
   // The whole file, or nothing when it cannot be read.
   virtual std::optional<std::string> ReadFile(const std::string& path) = 0;
 };

@@ -15,6 +15,10 @@ class IProfile {
   // the section or the key is missing.
   virtual std::string ReadString(const std::string& file, const std::string& section,
                                  const std::string& key, const std::string& fallback) = 0;
+  // Writes one value; the section and key are made when missing and the
+  // rest of the file is left as it is.
+  virtual bool WriteString(const std::string& file, const std::string& section,
+                           const std::string& key, const std::string& value) = 0;
 };
 
 }  // namespace umbrane

@@ -1,13 +1,23 @@
-// Port: walking the desktop's top-level windows in Z order.
+// Port: walking the desktop's top-level windows in Z order, bringing one to
+// the foreground and typing into it.
 #pragma once
 
 #include <cstdint>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace umbrane {
 
 // A window handle as a number; 0 is no window.
 using WindowId = std::uintptr_t;
+
+// One synthesized key press or release, by virtual-key code.
+struct KeyStroke {
+  std::uint8_t virtualKey = 0;
+  bool up = false;
+  bool operator==(const KeyStroke&) const = default;
+};
 
 class ITopLevelWindows {
  public:
@@ -18,6 +28,9 @@ class ITopLevelWindows {
   virtual WindowId Next(WindowId window) = 0;
   // The title, at most 254 characters.
   virtual std::string Title(WindowId window) = 0;
+  virtual void BringToForeground(WindowId window) = 0;
+  // The keys go to whichever window has the keyboard focus.
+  virtual void SendKeys(const std::vector<KeyStroke>& keys) = 0;
 };
 
 }  // namespace umbrane

@@ -2,24 +2,28 @@
 
 #include <vector>
 
+#include "proxy/FirefoxProxy.h"
+#include "proxy/NetscapeProxy.h"
+#include "proxy/OperaProxy.h"
 #include "proxy/SystemProxy.h"
 
 namespace umbrane {
 
 void BrowserSwitch::SetBrowsersProxy(bool enable, const std::string& proxy,
-                                     const std::string& /*country*/, const std::string& bypass) {
+                                     const std::string& country, const std::string& bypass) {
   std::vector<std::string> connections;
-  const int count = GetDialUpConnections(internet_, connections);
+  const int count = GetDialUpConnections(ports_.internet, connections);
   if (count < 1) {
-    (void)SetConnectionProxy(internet_, enable, "", proxy, bypass);  // the LAN
+    (void)SetConnectionProxy(ports_.internet, enable, "", proxy, bypass);  // the LAN
   } else {
     for (int i = 0; i < count; ++i) {
-      (void)SetConnectionProxy(internet_, enable, connections[static_cast<std::size_t>(i)], proxy,
-                               bypass);
+      (void)SetConnectionProxy(ports_.internet, enable, connections[static_cast<std::size_t>(i)],
+                               proxy, bypass);
     }
   }
-  // The Firefox hand-off, Opera and Netscape steps follow here once they
-  // are built; until then only the system settings are switched.
+  SetFirefoxExtensionProxy(ports_, enable, proxy, country, bypass);
+  SetOperaProxy(ports_, context_, enable, proxy);
+  SetNetscapeProxy(ports_, context_, enable, proxy, bypass);
 }
 
 }  // namespace umbrane

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "platform/InternetSettings.h"
+#include "proxy/BrowserPorts.h"
 
 namespace umbrane {
 
@@ -27,13 +27,14 @@ class IBrowserSwitch {
 // browser.
 class BrowserSwitch final : public IBrowserSwitch {
  public:
-  explicit BrowserSwitch(IInternetSettings& internet) : internet_(internet) {}
+  BrowserSwitch(BrowserPorts ports, BrowserContext context) : ports_(ports), context_(context) {}
 
   void SetBrowsersProxy(bool enable, const std::string& proxy, const std::string& country,
                         const std::string& bypass) override;
 
  private:
-  IInternetSettings& internet_;
+  BrowserPorts ports_;
+  BrowserContext context_;
 };
 
 }  // namespace umbrane

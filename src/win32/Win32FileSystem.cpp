@@ -48,6 +48,16 @@ bool Win32FileSystem::RemoveFile(const std::string& path) {
   return DeleteFileA(path.c_str()) != FALSE;
 }
 
+std::optional<std::string> Win32FileSystem::FirstMatch(const std::string& pattern) {
+  WIN32_FIND_DATAA found = {};
+  HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) {
+    return std::nullopt;
+  }
+  (void)FindClose(search);  // a search handle, not a kernel handle
+  return std::string(found.cFileName);
+}
+
 std::optional<std::string> Win32FileSystem::ReadFile(const std::string& path) {
   UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -13,6 +13,7 @@ class Win32FileSystem final : public IFileSystem {
   bool WriteFile(const std::string& path, std::string_view data, WriteMode mode,
                  std::string& error) override;
   bool RemoveFile(const std::string& path) override;
+  std::optional<std::string> FirstMatch(const std::string& pattern) override;
   std::optional<std::string> ReadFile(const std::string& path) override;
 };
 

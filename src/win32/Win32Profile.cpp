@@ -13,4 +13,10 @@ std::string Win32Profile::ReadString(const std::string& file, const std::string&
   return std::string(buffer, length);
 }
 
+bool Win32Profile::WriteString(const std::string& file, const std::string& section,
+                               const std::string& key, const std::string& value) {
+  return WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), file.c_str()) !=
+         FALSE;
+}
+
 }  // namespace umbrane::win32

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 namespace umbrane::win32 {
 
 namespace {
@@ -27,6 +29,20 @@ std::string Win32TopLevelWindows::Title(WindowId window) {
   char buffer[255] = {};
   const int length = GetWindowTextA(ToHwnd(window), buffer, sizeof buffer);
   return std::string(buffer, length > 0 ? static_cast<std::size_t>(length) : 0);
+}
+
+void Win32TopLevelWindows::BringToForeground(WindowId window) {
+  (void)SetForegroundWindow(ToHwnd(window));  // the system may refuse; keys go anyway
+}
+
+void Win32TopLevelWindows::SendKeys(const std::vector<KeyStroke>& keys) {
+  std::vector<INPUT> inputs(keys.size());
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    inputs[i].type = INPUT_KEYBOARD;
+    inputs[i].ki.wVk = keys[i].virtualKey;
+    inputs[i].ki.dwFlags = keys[i].up ? KEYEVENTF_KEYUP : 0;
+  }
+  (void)SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
 }
 
 }  // namespace umbrane::win32

@@ -15,9 +15,12 @@
 #include "win32/Win32FileSystem.h"
 #include "win32/Win32InternetSettings.h"
 #include "win32/Win32NotificationArea.h"
+#include "win32/Win32ProcessList.h"
 #include "win32/Win32Profile.h"
+#include "win32/Win32Registry.h"
 #include "win32/Win32Shell.h"
 #include "win32/Win32System.h"
+#include "win32/Win32TopLevelWindows.h"
 
 using namespace umbrane;
 
@@ -35,13 +38,18 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   win32::Win32Dialogs dialogs;
   win32::Win32InternetSettings internet;
   win32::Win32AgentLauncher agents;
+  win32::Win32ProcessList processes;
+  win32::Win32TopLevelWindows windows;
+  win32::Win32Registry registry;
   try {
     win32::MainWindow window(instance);
     win32::Win32NotificationArea tray(instance);
     AppPorts ports{files,  profile, clock,         system, shell, dialogs,
                    window, tray,    window.Menu(), window, agents};
     Globals globals;
-    BrowserSwitch browsers(internet);
+    BrowserSwitch browsers(
+        BrowserPorts{internet, files, profile, system, processes, windows, registry, dialogs},
+        BrowserContext{globals.AppPath, globals.SkinFile});
     TfrmMain main(ports, browsers, globals);
     window.Attach(main);
     tray.Attach(&main);

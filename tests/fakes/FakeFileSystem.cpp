@@ -99,6 +99,47 @@ bool FakeFileSystem::RemoveFile(const std::string& path) {
   return files_.erase(Key(path)) > 0;
 }
 
+namespace {
+
+// "*" and "?" wildcards, without regard to case (keys are lower case).
+bool Matches(const std::string& name, const std::string& pattern) {
+  if (pattern.empty()) {
+    return name.empty();
+  }
+  if (pattern[0] == '*') {
+    for (std::size_t skip = 0; skip <= name.size(); ++skip) {
+      if (Matches(name.substr(skip), pattern.substr(1))) {
+        return true;
+      }
+    }
+    return false;
+  }
+  return !name.empty() && (pattern[0] == '?' || pattern[0] == name[0]) &&
+         Matches(name.substr(1), pattern.substr(1));
+}
+
+}  // namespace
+
+std::optional<std::string> FakeFileSystem::FirstMatch(const std::string& pattern) {
+  const std::string key = Key(pattern);
+  const auto slash = key.find_last_of('\\');
+  const std::string folder = slash == std::string::npos ? "" : key.substr(0, slash);
+  const std::string glob = key.substr(slash == std::string::npos ? 0 : slash + 1);
+  std::set<std::string> entries;
+  for (const auto& [path, content] : files_) {
+    entries.insert(path);
+  }
+  entries.insert(folders_.begin(), folders_.end());
+  for (const std::string& entry : entries) {
+    const auto cut = entry.find_last_of('\\');
+    if (cut != std::string::npos && entry.substr(0, cut) == folder &&
+        Matches(entry.substr(cut + 1), glob)) {
+      return entry.substr(cut + 1);
+    }
+  }
+  return std::nullopt;
+}
+
 std::optional<std::string> FakeFileSystem::ReadFile(const std::string& path) {
   return Content(path);
 }

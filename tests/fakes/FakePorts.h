@@ -13,6 +13,7 @@
 #include "platform/Dialogs.h"
 #include "platform/MainForm.h"
 #include "platform/ProcessList.h"
+#include "platform/Registry.h"
 #include "platform/Shell.h"
 #include "platform/System.h"
 #include "platform/TopLevelWindows.h"
@@ -179,12 +180,35 @@ class FakeTopLevelWindows : public ITopLevelWindows {
  public:
   std::vector<std::string> titles;
   std::vector<WindowId> asked;  // every window whose title was read
+  WindowId foreground = 0;
+  std::vector<KeyStroke> keys;
+  WindowId keysWentTo = 0;
+
+  void BringToForeground(WindowId w) override { foreground = w; }
+  void SendKeys(const std::vector<KeyStroke>& k) override {
+    keys.insert(keys.end(), k.begin(), k.end());
+    keysWentTo = foreground;
+  }
 
   WindowId First() override { return titles.empty() ? 0 : 1; }
   WindowId Next(WindowId w) override { return w < titles.size() ? w + 1 : 0; }
   std::string Title(WindowId w) override {
     asked.push_back(w);
     return titles.at(w - 1);
+  }
+};
+
+class FakeRegistry : public IRegistry {
+ public:
+  std::map<std::string, std::string> values;  // "key|name" -> data
+
+  std::optional<std::string> ReadUserString(const std::string& key,
+                                            const std::string& name) override {
+    const auto it = values.find(key + "|" + name);
+    if (it == values.end()) {
+      return std::nullopt;
+    }
+    return it->second;
   }
 };
 

@@ -14,6 +14,8 @@ class FakeProfile : public IProfile {
 
   std::string ReadString(const std::string& file, const std::string& section,
                          const std::string& key, const std::string& fallback) override;
+  bool WriteString(const std::string& file, const std::string& section, const std::string& key,
+                   const std::string& value) override;
 
  private:
   FakeFileSystem& files_;

@@ -4,7 +4,6 @@
 #include "FakePorts.h"
 #include "FakeProfile.h"
 #include "FakeTunnel.h"
-#include "proxy/BrowserSwitch.h"
 #include "proxy/RestartNotice.h"
 #include "proxy/SystemProxy.h"
 
@@ -69,24 +68,6 @@ TEST(DialUp, EveryActiveConnectionIsListedEvenBeyondTen) {
   EXPECT_EQ(GetDialUpConnections(internet, names), 11);
   EXPECT_EQ(names.back(), "Line 10");
   EXPECT_EQ(internet.enumerations, (std::vector<std::size_t>{10, 13}));
-}
-
-TEST(BrowserSwitch, LanWithoutDialUpOtherwiseEveryDialUpConnection) {
-  FakeInternetSettings internet;
-  BrowserSwitch browsers(internet);
-  browsers.SetBrowsersProxy(true, kLocalProxy, "usa", "");
-  EXPECT_EQ(internet.calls.front(), "Set[] 2 socks=127.0.0.1:7070");
-
-  internet.calls.clear();
-  internet.dialUp = {"Office", "Home"};
-  browsers.SetBrowsersProxy(true, kLocalProxy, "usa", "");
-  EXPECT_EQ(internet.calls,
-            (Calls{"Set[Office] 2 socks=127.0.0.1:7070", "Refresh", "SettingsChanged",
-                   "Set[Home] 2 socks=127.0.0.1:7070", "Refresh", "SettingsChanged"}));
-  internet.calls.clear();
-  browsers.SetBrowsersProxy(false, "", "", "");
-  EXPECT_EQ(internet.calls[0], "Set[Office] 1 socks=");
-  EXPECT_EQ(internet.calls[3], "Set[Home] 1 socks=");
 }
 
 TEST(RestartNotice, FormatPlacesTheNameAsOftenAsAsked) {

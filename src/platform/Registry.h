@@ -1,0 +1,19 @@
+// Port: reading the current user's registry. The program never writes it.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace umbrane {
+
+class IRegistry {
+ public:
+  virtual ~IRegistry() = default;
+
+  // The string value `name` of the key `key` under HKEY_CURRENT_USER, opened
+  // without creating it; nothing when the key or the value is missing.
+  virtual std::optional<std::string> ReadUserString(const std::string& key,
+                                                    const std::string& name) = 0;
+};
+
+}  // namespace umbrane

@@ -1,0 +1,24 @@
+// Firefox follows the tunnel through a companion extension: the extension
+// registers its folder under HKCU "Software\Mozilla\Firefox\Extensions"
+// (value name kFirefoxExtensionId); the program writes the hand-off file
+// "umbrane.tmp" there and presses Control+Shift+H in the Firefox window.
+// docs/FIREFOX-EXTENSION.md describes the contract.
+#pragma once
+
+#include <string>
+
+#include "proxy/BrowserPorts.h"
+
+namespace umbrane {
+
+inline constexpr const char* kFirefoxExtensionsKey = "Software\\Mozilla\\Firefox\\Extensions";
+inline constexpr const char* kFirefoxExtensionId = "umbrane@umbrane.app";
+
+// The five lines of the hand-off file.
+std::string FirefoxHandOff(bool enable, const std::string& proxy, const std::string& country,
+                           const std::string& bypass);
+
+void SetFirefoxExtensionProxy(BrowserPorts& ports, bool enable, const std::string& proxy,
+                              const std::string& country, const std::string& bypass);
+
+}  // namespace umbrane

@@ -1,0 +1,213 @@
+// The browser steps behind SetBrowsersProxy: the system settings, the
+// Firefox hand-off, Opera's PAC file and Netscape's user.js.
+#include <gtest/gtest.h>
+
+#include "FakeFileSystem.h"
+#include "FakePorts.h"
+#include "FakeProfile.h"
+#include "FakeTunnel.h"
+#include "proxy/BrowserSwitch.h"
+#include "proxy/FirefoxProxy.h"
+#include "proxy/NetscapeProxy.h"
+#include "proxy/OperaProxy.h"
+#include "proxy/SystemProxy.h"
+
+namespace umbrane {
+namespace {
+
+using namespace fakes;
+using Calls = std::vector<std::string>;
+
+constexpr const char* kRoaming = "C:\\Users\\ann\\AppData\\Roaming\\";
+constexpr const char* kExtension = "C:\\Users\\ann\\ff\\umbrane@umbrane.app\\";
+constexpr const char* kProfile = "C:\\Users\\ann\\AppData\\Roaming\\Mozilla\\Profiles\\default\\";
+constexpr const char* kUserJs =
+    "C:\\Users\\ann\\AppData\\Roaming\\Mozilla\\Profiles\\default\\ab12cd.slt\\user.js";
+constexpr const char* kOperaIni =
+    "C:\\Users\\ann\\AppData\\Roaming\\Opera\\Opera\\profile\\opera6.ini";
+constexpr const char* kPac = "C:\\Program Files\\Umbrane\\umbrane.pac";
+
+class Browsers : public ::testing::Test {
+ protected:
+  FakeInternetSettings internet;
+  FakeFileSystem files;
+  FakeProfile profile{files};
+  FakeSystem system;
+  FakeProcessList processes;
+  FakeTopLevelWindows windows;
+  FakeRegistry registry;
+  FakeDialogs dialogs;
+  BrowserPorts ports{internet, files, profile, system, processes, windows, registry, dialogs};
+  std::string appPath = "C:\\Program Files\\Umbrane\\";
+  std::string skinFile = "C:\\Program Files\\Umbrane\\default.skn";
+  BrowserContext context{appPath, skinFile};
+  BrowserSwitch browsers{ports, context};
+
+  void SetUp() override {
+    system.version = {kPlatformWindowsNT, 10, 0, 19045};
+    system.specialFolders[26] = "C:\\Users\\ann\\AppData\\Roaming";
+    system.executablePath = appPath + "umbrane.exe";
+    files.AddFolder(kRoaming);
+    files.AddFolder(appPath);
+    files.AddFile(appPath + "lang\\0409.lng",
+                  "[STRING]\r\nstrRestart=Please restart %s.\r\nstrOK=OK\r\n");
+  }
+  void RegisterExtension() {
+    files.AddFolder(kExtension);
+    registry.values[std::string(kFirefoxExtensionsKey) + "|" + kFirefoxExtensionId] = kExtension;
+  }
+  using Texts = std::vector<std::string>;
+  std::string HandOff() {
+    return files.Content(std::string(kExtension) + "umbrane.tmp").value_or("<none>");
+  }
+  Texts Notices() {
+    Texts texts;
+    for (const auto& n : dialogs.notices) {
+      texts.push_back(n.text);
+    }
+    return texts;
+  }
+};
+
+TEST_F(Browsers, LanWithoutDialUpOtherwiseEveryDialUpConnection) {
+  browsers.SetBrowsersProxy(true, kLocalProxy, "usa", "");
+  EXPECT_EQ(internet.calls.front(), "Set[] 2 socks=127.0.0.1:7070");
+  internet.calls.clear();
+  internet.dialUp = {"Office", "Home"};
+  browsers.SetBrowsersProxy(true, kLocalProxy, "usa", "");
+  EXPECT_EQ(internet.calls,
+            (Calls{"Set[Office] 2 socks=127.0.0.1:7070", "Refresh", "SettingsChanged",
+                   "Set[Home] 2 socks=127.0.0.1:7070", "Refresh", "SettingsChanged"}));
+}
+
+TEST_F(Browsers, FirefoxHandOffForApplyRestoreAndBypass) {
+  EXPECT_EQ(FirefoxHandOff(true, "127.0.0.1:7070", "usa", ""),
+            "-1\r\n127.0.0.1\r\n7070\r\nusa\r\n\r\n");
+  EXPECT_EQ(FirefoxHandOff(false, "", "", ""), "0\r\n\r\n\r\n\r\n\r\n");
+  EXPECT_EQ(FirefoxHandOff(true, "127.0.0.1:7070", "usa", "intranet;*.local"),
+            "-1\r\n127.0.0.1\r\n7070\r\nusa\r\nintranet,*.local\r\n");
+  EXPECT_EQ(FirefoxHandOff(true, "localproxy", "usa", ""), "-1\r\n\r\nlocalproxy\r\nusa\r\n\r\n")
+      << "without a colon the host is empty and the port the whole text";
+}
+
+TEST_F(Browsers, FirefoxIsLeftAloneWithoutTheExtension) {
+  windows.titles = {"Mozilla Firefox"};
+  browsers.SetBrowsersProxy(true, kLocalProxy, "usa", "");
+  EXPECT_TRUE(windows.keys.empty());
+  registry.values[std::string(kFirefoxExtensionsKey) + "|" + kFirefoxExtensionId] = "";
+  browsers.SetBrowsersProxy(true, kLocalProxy, "usa", "");
+  EXPECT_TRUE(windows.keys.empty()) << "an empty registration is none";
+}
+
+TEST_F(Browsers, FirefoxGetsTheFileAndTheChordInItsOrder) {
+  RegisterExtension();
+  browsers.SetBrowsersProxy(true, kLocalProxy, "usa", "");
+  EXPECT_EQ(HandOff(), "-1\r\n127.0.0.1\r\n7070\r\nusa\r\n\r\n");
+  EXPECT_TRUE(windows.keys.empty()) << "no Firefox window: the file only";
+
+  windows.titles = {"Program Manager", "Start Page - Mozilla Firefox"};
+  browsers.SetBrowsersProxy(false, "", "", "");
+  EXPECT_EQ(HandOff(), "0\r\n\r\n\r\n\r\n\r\n");
+  EXPECT_EQ(windows.keysWentTo, 2u);
+  EXPECT_EQ(
+      windows.keys,
+      (std::vector<KeyStroke>{
+          {0x11, false}, {0x10, false}, {0x48, false}, {0x11, true}, {0x10, true}, {0x48, true}}));
+}
+
+TEST_F(Browsers, NetscapeUserJsKeepsOtherPreferencesAndEndsWithOneSetOfProxyLines) {
+  files.AddFile(kUserJs,
+                "user_pref(\"browser.startup.homepage\", \"about:blank\");\r\n"
+                "user_pref(\"network.proxy.http_port\", 8080);\r\n"
+                "user_pref(\"network.proxy.http_ssl\", \"x\");\n"
+                "user_pref(\"general.useragent\", \"a;b\");\r\n");
+  browsers.SetBrowsersProxy(true, kLocalProxy, "usa", "");
+  browsers.SetBrowsersProxy(true, kLocalProxy, "usa", "");
+  EXPECT_EQ(files.Content(kUserJs),
+            "user_pref(\"browser.startup.homepage\", \"about:blank\");\r\n"
+            "user_pref(\"general.useragent\", \"a;b\");\r\n"
+            "user_pref(\"network.proxy.type\", 1);\r\n"
+            "user_pref(\"network.proxy.http\", \"127.0.0.1\");\r\n"
+            "user_pref(\"network.proxy.http_port\",7070);\r\n"
+            "user_pref(\"network.proxy.no_proxies_on\", \"\");\r\n");
+  browsers.SetBrowsersProxy(false, "", "", "");
+  EXPECT_EQ(files.Content(kUserJs),
+            "user_pref(\"browser.startup.homepage\", \"about:blank\");\r\n"
+            "user_pref(\"general.useragent\", \"a;b\");\r\n"
+            "user_pref(\"network.proxy.type\", 0);\r\n"
+            "user_pref(\"network.proxy.http\", \"\");\r\n"
+            "user_pref(\"network.proxy.http_port\",0);\r\n"
+            "user_pref(\"network.proxy.no_proxies_on\", \"\");\r\n")
+      << "a valid port line on restore";
+}
+
+TEST_F(Browsers, NetscapeBypassKeepsItsSemicolons) {
+  EXPECT_NE(RewriteUserJs("", true, kLocalProxy, "intranet;*.local")
+                .find("user_pref(\"network.proxy.no_proxies_on\", \"intranet;*.local\");"),
+            std::string::npos);
+}
+
+TEST_F(Browsers, NetscapeWithoutUserJsOrProfileWritesNothingButStillAsksToRestart) {
+  files.AddFolder(std::string(kProfile) + "ab12cd.slt");
+  processes.names = {"netscp.exe"};
+  browsers.SetBrowsersProxy(true, kLocalProxy, "usa", "");
+  EXPECT_FALSE(files.FileExists(kUserJs)) << "a profile without user.js keeps none";
+  EXPECT_EQ(Notices(), Texts{"Please restart Netscape."});
+
+  FakeFileSystem empty;
+  files = empty;
+  files.AddFolder(kRoaming);
+  EXPECT_FALSE(GetNetscapeUserJsPath(files, system)) << "no profile: no path at all";
+  browsers.SetBrowsersProxy(false, "", "", "");
+  EXPECT_FALSE(files.FileExists("user.js"));
+  EXPECT_EQ(dialogs.notices.size(), 2u) << "on every call, restore included";
+}
+
+TEST_F(Browsers, OperaIsPointedAtThePacFileOnceAndThePacCarriesTheState) {
+  files.AddFile(kOperaIni,
+                "[User Prefs]\r\nHome URL=about:blank\r\n[Proxy]\r\n"
+                "Automatic Proxy Configuration URL=http://corp/proxy.pac\r\nUse HTTP=1\r\n");
+  processes.names = {"opera.exe"};
+  browsers.SetBrowsersProxy(true, kLocalProxy, "usa", "");
+  EXPECT_EQ(profile.ReadString(kOperaIni, "Proxy", "Automatic Proxy Configuration URL", ""), kPac);
+  EXPECT_EQ(profile.ReadString(kOperaIni, "User Prefs", "Home URL", ""), "about:blank");
+  EXPECT_EQ(profile.ReadString(kOperaIni, "Proxy", "Use HTTP", ""), "1");
+  EXPECT_EQ(files.Content(kPac),
+            "function FindProxyForURL(url, host)\r\n{return \"PROXY 127.0.0.1:7070\";\r\n}\r\n");
+  EXPECT_EQ(Notices(), Texts{"Please restart Opera."});
+
+  browsers.SetBrowsersProxy(true, kLocalProxy, "usa", "");
+  EXPECT_EQ(dialogs.notices.size(), 1u) << "second apply: no notice";
+  browsers.SetBrowsersProxy(false, "", "", "");
+  EXPECT_EQ(files.Content(kPac), "");
+  EXPECT_EQ(profile.ReadString(kOperaIni, "Proxy", "Automatic Proxy Configuration URL", ""), kPac);
+}
+
+TEST_F(Browsers, OperaKeyNamingAnyUmbraneFileCountsAsSet) {
+  files.AddFile(kOperaIni, "[Proxy]\r\nAutomatic Proxy Configuration URL=D:\\old\\umbrane.pac\r\n");
+  processes.names = {"opera.exe"};
+  browsers.SetBrowsersProxy(true, kLocalProxy, "usa", "");
+  EXPECT_EQ(profile.ReadString(kOperaIni, "Proxy", "Automatic Proxy Configuration URL", ""),
+            "D:\\old\\umbrane.pac");
+  EXPECT_TRUE(dialogs.notices.empty());
+}
+
+TEST_F(Browsers, OperaWithoutItsSettingsFileGetsNoPacFile) {
+  browsers.SetBrowsersProxy(false, "", "", "");
+  EXPECT_FALSE(files.FileExists(kPac));
+}
+
+TEST_F(Browsers, WithFirefoxAndOperaRunningTheLaterProcessDecides) {
+  files.AddFile(kOperaIni, "[Proxy]\r\n");
+  files.AddFile(kUserJs, "");
+  processes.names = {"opera.exe", "firefox.exe"};
+  browsers.SetBrowsersProxy(true, kLocalProxy, "usa", "");
+  EXPECT_TRUE(dialogs.notices.empty()) << "Firefox came later, so neither Opera nor Netscape";
+  files.AddFile(kOperaIni, "[Proxy]\r\n");
+  processes.names = {"firefox.exe", "opera.exe"};
+  browsers.SetBrowsersProxy(true, kLocalProxy, "usa", "");
+  EXPECT_EQ(Notices(), Texts{"Please restart Opera."});
+}
+
+}  // namespace
+}  // namespace umbrane
