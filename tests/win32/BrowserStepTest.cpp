@@ -1,0 +1,172 @@
+// The Firefox, Opera and Netscape steps with the real adapters under Wine:
+// the registry, the profile functions, the directory search and keys typed
+// into a window that calls itself Mozilla Firefox.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <vector>
+
+#include "Folders.h"
+#include "WaitFor.h"
+#include "proxy/FirefoxProxy.h"
+#include "proxy/NetscapeProxy.h"
+#include "proxy/OperaProxy.h"
+#include "proxy/Probes.h"
+#include "win32/Win32Dialogs.h"
+#include "win32/Win32FileSystem.h"
+#include "win32/Win32InternetSettings.h"
+#include "win32/Win32ProcessList.h"
+#include "win32/Win32Profile.h"
+#include "win32/Win32Registry.h"
+#include "win32/Win32System.h"
+#include "win32/Win32TopLevelWindows.h"
+
+namespace umbrane::win32 {
+namespace {
+
+using testing::ScratchFolder;
+using testing::WaitFor;
+
+// A value under HKCU that the test sets and removes again.
+class RegistryValue {
+ public:
+  RegistryValue(const std::string& key, const std::string& name, const std::string& data)
+      : key_(key) {
+    HKEY handle = nullptr;
+    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                              &handle, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(
+        RegSetValueExA(handle, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                       static_cast<DWORD>(data.size() + 1)),
+        ERROR_SUCCESS);
+    RegCloseKey(handle);
+  }
+  ~RegistryValue() { (void)RegDeleteKeyA(HKEY_CURRENT_USER, key_.c_str()); }
+
+ private:
+  std::string key_;
+};
+
+struct RealPorts {
+  Win32InternetSettings internet;
+  Win32FileSystem files;
+  Win32Profile profile;
+  Win32System system;
+  Win32ProcessList processes;
+  Win32TopLevelWindows windows;
+  Win32Registry registry;
+  Win32Dialogs dialogs;
+  BrowserPorts ports{internet, files, profile, system, processes, windows, registry, dialogs};
+};
+
+TEST(Win32Registry, ReadsAStringOfTheCurrentUser) {
+  RegistryValue value("Software\\UmbraneTest\\Extensions", "umbrane@umbrane.app", "C:\\ext\\");
+  Win32Registry registry;
+  EXPECT_EQ(registry.ReadUserString("Software\\UmbraneTest\\Extensions", "umbrane@umbrane.app"),
+            "C:\\ext\\");
+  EXPECT_FALSE(registry.ReadUserString("Software\\UmbraneTest\\Extensions", "other@x"));
+  EXPECT_FALSE(registry.ReadUserString("Software\\UmbraneTest\\Missing", "umbrane@umbrane.app"));
+}
+
+TEST(Win32Profile, OperaKeyIsWrittenWithEveryOtherKeyKept) {
+  ScratchFolder folder("umbrane-opera");
+  const std::string ini = folder.Path() + "opera6.ini";
+  ASSERT_TRUE(folder.Write("opera6.ini",
+                           "[User Prefs]\r\nHome URL=about:blank\r\n\r\n[Proxy]\r\nUse HTTP=1\r\n"
+                           "Automatic Proxy Configuration URL=http://corp/x.pac\r\n"));
+  Win32Profile profile;
+  ASSERT_TRUE(profile.WriteString(ini, "Proxy", "Automatic Proxy Configuration URL",
+                                  "C:\\Umbrane\\umbrane.pac"));
+  EXPECT_EQ(profile.ReadString(ini, "Proxy", "Automatic Proxy Configuration URL", ""),
+            "C:\\Umbrane\\umbrane.pac");
+  EXPECT_EQ(profile.ReadString(ini, "Proxy", "Use HTTP", ""), "1");
+  EXPECT_EQ(profile.ReadString(ini, "User Prefs", "Home URL", ""), "about:blank");
+}
+
+TEST(Win32FileSystem, FirstMatchFindsAProfileFolder) {
+  ScratchFolder folder("umbrane-profile");
+  ASSERT_TRUE(CreateDirectoryA((folder.Path() + "x1y2.slt").c_str(), nullptr));
+  Win32FileSystem files;
+  EXPECT_EQ(files.FirstMatch(folder.Path() + "*.slt"), "x1y2.slt");
+  EXPECT_FALSE(files.FirstMatch(folder.Path() + "*.none"));
+}
+
+// A window titled like a Firefox window that records the keys it receives.
+class FirefoxLookalike {
+ public:
+  FirefoxLookalike() {
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = &Proc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "UmbraneFirefoxLookalike";
+    (void)RegisterClassA(&wc);
+    hwnd_ = CreateWindowA(wc.lpszClassName, "Start Page - Mozilla Firefox", WS_OVERLAPPEDWINDOW,
+                          100, 100, 300, 200, nullptr, nullptr, wc.hInstance, nullptr);
+    ShowWindow(hwnd_, SW_SHOW);
+    keys.clear();
+  }
+  ~FirefoxLookalike() { DestroyWindow(hwnd_); }
+  HWND Get() const { return hwnd_; }
+
+  static inline std::vector<KeyStroke> keys;
+
+ private:
+  static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_KEYDOWN || message == WM_KEYUP) {
+      keys.push_back({static_cast<std::uint8_t>(wParam), message == WM_KEYUP});
+    }
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+  }
+  HWND hwnd_ = nullptr;
+};
+
+TEST(FirefoxStep, HandOffFileAndTheChordReachTheFirefoxWindow) {
+  ScratchFolder folder("umbrane-firefox");
+  RegistryValue registration(kFirefoxExtensionsKey, kFirefoxExtensionId, folder.Path());
+  FirefoxLookalike firefox;
+  RealPorts real;
+  SetFirefoxExtensionProxy(real.ports, true, "127.0.0.1:7070", "usa", "");
+  EXPECT_EQ(real.files.ReadFile(folder.Path() + "umbrane.tmp"),
+            "-1\r\n127.0.0.1\r\n7070\r\nusa\r\n\r\n");
+  const std::vector<KeyStroke> chord = {{0x11, false}, {0x10, false}, {0x48, false},
+                                        {0x11, true},  {0x10, true},  {0x48, true}};
+  EXPECT_TRUE(WaitFor([&] {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+    return FirefoxLookalike::keys.size() >= chord.size();
+  }));
+  EXPECT_EQ(FirefoxLookalike::keys, chord);
+}
+
+TEST(OperaStep, TheRealSettingsFilePointsAtThePacFile) {
+  RealPorts real;
+  const std::string ini = GetOperaIniPath(real.system);
+  const std::string profileFolder = ini.substr(0, ini.find_last_of('\\'));
+  // The profile folder of the prefix's user: Opera\Opera\profile.
+  std::string made = GetAppDataFolder(real.system);
+  for (const char* part : {"Opera", "Opera\\Opera", "Opera\\Opera\\profile"}) {
+    (void)CreateDirectoryA((made + part).c_str(), nullptr);
+  }
+  std::string error;
+  ASSERT_TRUE(real.files.WriteFile(ini, "[Proxy]\r\nUse Automatic Proxy Configuration=1\r\n",
+                                   WriteMode::Replace, error));
+  ScratchFolder app("umbrane-app");
+  const std::string appPath = app.Path();
+  const std::string skin = appPath + "default.skn";
+  SetOperaProxy(real.ports, {appPath, skin}, true, "127.0.0.1:7070");
+  EXPECT_EQ(real.profile.ReadString(ini, "Proxy", "Automatic Proxy Configuration URL", ""),
+            appPath + "umbrane.pac");
+  EXPECT_EQ(real.profile.ReadString(ini, "Proxy", "Use Automatic Proxy Configuration", ""), "1");
+  EXPECT_EQ(real.files.ReadFile(appPath + "umbrane.pac"), OperaPac(true, "127.0.0.1:7070"));
+  SetOperaProxy(real.ports, {appPath, skin}, false, "");
+  EXPECT_EQ(real.files.ReadFile(appPath + "umbrane.pac"), "");
+  (void)DeleteFileA(ini.c_str());
+  (void)RemoveDirectoryA(profileFolder.c_str());
+}
+
+}  // namespace
+}  // namespace umbrane::win32
