@@ -12,6 +12,7 @@ packages=(
   xvfb                                  # an X display for windows under Wine
   fp-utils-3.2.2                        # chmcmd, which compiles help.chm
   util-linux coreutils                  # flock, realpath, timeout
+  python3                               # the local update service
 )
 
 missing=()

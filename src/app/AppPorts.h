@@ -5,6 +5,7 @@
 #include "platform/AgentProcess.h"
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
+#include "platform/Download.h"
 #include "platform/FileSystem.h"
 #include "platform/MainForm.h"
 #include "platform/NotificationArea.h"
@@ -28,6 +29,8 @@ struct AppPorts {
   ITrayMenu& menu;
   ITimers& timers;
   IAgentLauncher& agents;
+  IUrlFetcher& fetcher;
+  IMessagePump& pump;
 };
 
 }  // namespace umbrane

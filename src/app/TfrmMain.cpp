@@ -85,12 +85,6 @@ bool TfrmMain::InitInterface() {
   return true;
 }
 
-bool TfrmMain::SilentUpdate() {
-  // The update check is not built yet: nothing is asked and no session
-  // starts by itself.
-  return false;
-}
-
 void TfrmMain::FailStartup(const std::string& message) {
   ports_.dialogs.ShowMessageBox(message, MessageKind::Error, MessageButtons::Ok);
   ports_.form.Close();

@@ -43,7 +43,10 @@ class TfrmMain {
   // asked to close.
   bool InitSettings();
   bool InitInterface();
+  // Asks the update service at start-up; true when its reply was fetched.
   bool SilentUpdate();
+  // The request the update check sends.
+  std::string UpdateRequestUrl(const std::string& customerId);
 
   // The main window's close handler: the browsers back on a direct
   // connection, "Closing...", the state freed, the agent ended. Every step

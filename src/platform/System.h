@@ -2,6 +2,7 @@
 // the program itself lies.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace umbrane {
@@ -34,6 +35,10 @@ class ISystem {
   virtual std::string ExecutablePath() = 0;
   // The language identifier of the user's interface language.
   virtual unsigned UiLanguage() = 0;
+  // The system's default language identifier.
+  virtual unsigned SystemLanguage() = 0;
+  // A number that identifies this machine to the update service.
+  virtual std::int32_t MachineId() = 0;
 };
 
 }  // namespace umbrane

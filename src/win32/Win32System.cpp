@@ -73,4 +73,21 @@ unsigned Win32System::UiLanguage() {
   return GetUserDefaultUILanguage();
 }
 
+unsigned Win32System::SystemLanguage() {
+  return GetSystemDefaultLangID();
+}
+
+std::int32_t Win32System::MachineId() {
+  // The serial number of the Windows volume: stable for the machine and
+  // telling nothing about its user.
+  char root[MAX_PATH + 1] = {};
+  (void)GetWindowsDirectoryA(root, MAX_PATH);
+  root[3] = '\0';  // "C:\"
+  DWORD serial = 0;
+  if (!GetVolumeInformationA(root, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0)) {
+    return 0;
+  }
+  return static_cast<std::int32_t>(serial);
+}
+
 }  // namespace umbrane::win32

@@ -13,6 +13,8 @@ class Win32System final : public ISystem {
   std::string TempPath() override;
   std::string ExecutablePath() override;
   unsigned UiLanguage() override;
+  unsigned SystemLanguage() override;
+  std::int32_t MachineId() override;
 };
 
 }  // namespace umbrane::win32

@@ -12,6 +12,7 @@
 #include "win32/Win32AgentLauncher.h"
 #include "win32/Win32Clock.h"
 #include "win32/Win32Dialogs.h"
+#include "win32/Win32Download.h"
 #include "win32/Win32FileSystem.h"
 #include "win32/Win32InternetSettings.h"
 #include "win32/Win32NotificationArea.h"
@@ -41,11 +42,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   win32::Win32ProcessList processes;
   win32::Win32TopLevelWindows windows;
   win32::Win32Registry registry;
+  win32::Win32UrlFetcher fetcher;
+  win32::Win32MessagePump pump;
   try {
     win32::MainWindow window(instance);
     win32::Win32NotificationArea tray(instance);
-    AppPorts ports{files,  profile, clock,         system, shell, dialogs,
-                   window, tray,    window.Menu(), window, agents};
+    AppPorts ports{files, profile,       clock,  system, shell,   dialogs, window,
+                   tray,  window.Menu(), window, agents, fetcher, pump};
     Globals globals;
     BrowserSwitch browsers(
         BrowserPorts{internet, files, profile, system, processes, windows, registry, dialogs},

@@ -38,6 +38,33 @@ inline std::string Message(const std::string& entry) {
   return pos == std::string::npos ? entry : entry.substr(pos + 2);
 }
 
+// Log messages from the first entry that follows the update check's result.
+inline std::vector<std::string> MessagesAfterUpdate() {
+  std::vector<std::string> messages;
+  bool after = false;
+  for (const std::string& entry : LogEntries()) {
+    const std::string message = Message(entry);
+    if (after) {
+      messages.push_back(message);
+    }
+    after = after || message == "SilentUpdate Failed!" || message == "SilentUpdate Successfully!";
+  }
+  return messages;
+}
+
+// Waits until the update check at start-up has logged its result.
+inline bool WaitForUpdateDone() {
+  return umbrane::testing::WaitFor([] {
+    for (const std::string& entry : LogEntries()) {
+      const std::string message = Message(entry);
+      if (message == "SilentUpdate Failed!" || message == "SilentUpdate Successfully!") {
+        return true;
+      }
+    }
+    return false;
+  });
+}
+
 struct Running {
   UniqueHandle process;
   DWORD id = 0;

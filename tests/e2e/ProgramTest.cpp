@@ -68,6 +68,7 @@ TEST_F(Program, MenuCommandsReachTheirHandlers) {
   first = Start(kUmbraneExe);
   HWND main = WaitForMainWindow(first);
   ASSERT_NE(main, nullptr);
+  ASSERT_TRUE(WaitForUpdateDone());
 
   ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdAbout1, 0));
   ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(main) != FALSE; })) << "About shows the window";
@@ -95,9 +96,7 @@ TEST_F(Program, MenuCommandsReachTheirHandlers) {
 
   ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdExit1, 0));
   EXPECT_EQ(WaitForExit(first), 0u);
-  const auto entries = LogEntries();
-  ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(Message(entries[0]), "Closing...");
+  EXPECT_EQ(MessagesAfterUpdate(), std::vector<std::string>{"Closing..."});
 }
 
 TEST_F(Program, HelpOpensTheHelpFileBuiltBesideTheProgram) {
@@ -158,11 +157,14 @@ TEST_F(Program, ExitCommandRunsTheShutdown) {
   first = Start(kUmbraneExe);
   HWND main = WaitForMainWindow(first);
   ASSERT_NE(main, nullptr);
+  ASSERT_TRUE(WaitForUpdateDone());
   ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdExit1, 0));
   EXPECT_EQ(WaitForExit(first), 0u);
   const auto entries = LogEntries();
-  ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(Message(entries[0]), "Closing...");
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(Message(entries[0]), "SilentUpdate");
+  EXPECT_EQ(Message(entries[1]), "SilentUpdate Failed!") << "no update service is running";
+  EXPECT_EQ(Message(entries[2]), "Closing...");
 }
 
 TEST_F(Program, MissingSkinIsReportedAndTheProgramCloses) {

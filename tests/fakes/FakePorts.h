@@ -48,6 +48,10 @@ class FakeSystem : public ISystem {
   std::string ExecutablePath() override { return executablePath; }
   unsigned uiLanguage = 0x0409;
   unsigned UiLanguage() override { return uiLanguage; }
+  unsigned systemLanguage = 0x0409;
+  std::int32_t machineId = 123456789;
+  unsigned SystemLanguage() override { return systemLanguage; }
+  std::int32_t MachineId() override { return machineId; }
 };
 
 class FakeShell : public IShell {

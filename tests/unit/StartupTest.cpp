@@ -7,6 +7,7 @@
 #include "FakePorts.h"
 #include "FakeProfile.h"
 #include "FakeTray.h"
+#include "FakeDownload.h"
 #include "FakeTunnel.h"
 #include "app/Commands.h"
 #include "app/TfrmMain.h"
@@ -36,7 +37,10 @@ class Startup : public ::testing::Test {
   FakeTrayMenu menu;
   FakeTimers timers;
   FakeAgentLauncher agents;
-  AppPorts ports{files, profile, clock, system, shell, dialogs, form, tray, menu, timers, agents};
+  FakeFetcher fetcher{files};
+  FakePump pump;
+  AppPorts ports{files, profile, clock,  system, shell,   dialogs, form,
+                 tray,  menu,    timers, agents, fetcher, pump};
   Globals g;
   TfrmMain main{ports, browsers, g};
 
@@ -64,7 +68,10 @@ TEST_F(Startup, SettlesFoldersStateAndInterface) {
   EXPECT_EQ(g.AccessToken, kDefaultAccessToken);
   ASSERT_TRUE(g.AgentLines && g.LogLines);
   EXPECT_TRUE(g.AgentLines->Empty());
-  EXPECT_TRUE(g.LogLines->Empty());
+  EXPECT_EQ(g.LogLines->Lines(),
+            (std::vector<std::string>{"[ 09:05:03:042 2008/03/10 ] SilentUpdate",
+                                      "[ 09:05:03:042 2008/03/10 ] SilentUpdate Failed!"}))
+      << "the update check is the first to log";
   EXPECT_EQ(g.LineIndex, 0);
   EXPECT_EQ(g.AgentState, 0);
   EXPECT_EQ(g.RetryCount, 3);
@@ -170,14 +177,17 @@ TEST_F(Startup, ShutdownRestoresBrowsersThenLogsThenEndsEverything) {
                              std::string("AppendFile ") + kLog,
                          }));
   EXPECT_EQ(LogText(),
+            "[ 09:05:03:042 2008/03/10 ] SilentUpdate\r\n"
+            "[ 09:05:03:042 2008/03/10 ] SilentUpdate Failed!\r\n"
             "[ 09:05:03:042 2008/03/10 ] User stopped Umbrane\r\n"
             "[ 09:05:03:042 2008/03/10 ] Closing...\r\n");
   EXPECT_FALSE(g.AgentLines);
   EXPECT_FALSE(g.LogLines);
   EXPECT_FALSE(g.Settings);
 
+  const int writes = files.writeCount;
   main.Report("too late");
-  EXPECT_EQ(files.writeCount, 2) << "nothing is logged after the close";
+  EXPECT_EQ(files.writeCount, writes) << "nothing is logged after the close";
 }
 
 TEST_F(Startup, ShutdownFinishesWhenTheLogCannotBeWritten) {
@@ -196,6 +206,8 @@ TEST_F(Startup, ReportKeepsCallingOrderAndTheFileEqualsTheList) {
   clock.now = {2008, 3, 11, 0, 0, 0, 0};
   main.Report("two");
   EXPECT_EQ(LogText(),
+            "[ 09:05:03:042 2008/03/10 ] SilentUpdate\r\n"
+            "[ 09:05:03:042 2008/03/10 ] SilentUpdate Failed!\r\n"
             "[ 09:05:03:042 2008.03.10 ] one\r\n"
             "[ 09:05:03:042 2008.03.10 ] \r\n"
             "[ 00:00:00:000 2008.03.11 ] two\r\n");
@@ -215,7 +227,7 @@ TEST_F(Startup, LogWriteFailureInAHandlerReachesTheErrorBoxAndTheProgramGoesOn) 
   files.failingWrites.clear();
   main.Report("next");
   EXPECT_EQ(LogText(), g.LogLines->Text());
-  EXPECT_EQ(g.LogLines->Count(), 2u);
+  EXPECT_EQ(g.LogLines->Count(), 4u);
 }
 
 TEST_F(Startup, CommandsOpenTheirTargetsAndExitCloses) {

@@ -6,6 +6,7 @@
 #include "FakePorts.h"
 #include "FakeProfile.h"
 #include "FakeTray.h"
+#include "FakeDownload.h"
 #include "FakeTunnel.h"
 #include "app/Commands.h"
 #include "app/TfrmMain.h"
@@ -30,7 +31,10 @@ class Status : public ::testing::Test {
   FakeBrowserSwitch browsers;
   FakeTimers timers;
   FakeAgentLauncher agents;
-  AppPorts ports{files, profile, clock, system, shell, dialogs, form, tray, menu, timers, agents};
+  FakeFetcher fetcher{files};
+  FakePump pump;
+  AppPorts ports{files, profile, clock,  system, shell,   dialogs, form,
+                 tray,  menu,    timers, agents, fetcher, pump};
   Globals g;
   TfrmMain main{ports, browsers, g};
 

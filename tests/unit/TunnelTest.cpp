@@ -5,11 +5,7 @@
 #include <functional>
 
 #include "BuildConfig.h"
-#include "FakeFileSystem.h"
-#include "FakePorts.h"
-#include "FakeProfile.h"
-#include "FakeTray.h"
-#include "FakeTunnel.h"
+#include "AppHarness.h"
 #include "app/Commands.h"
 #include "app/TfrmMain.h"
 
@@ -19,69 +15,21 @@ namespace {
 using namespace fakes;
 using Texts = std::vector<std::string>;
 
-constexpr const char* kAppPath = "C:\\Program Files\\Umbrane\\";
-constexpr const char* kData = "C:\\Users\\ann\\AppData\\Roaming\\Umbrane\\";
+constexpr const char* kAppPath = kHarnessAppPath;
+constexpr const char* kData = kHarnessData;
 
-// Dialogs whose answers may first let virtual time pass, the way a person
-// takes a while to answer while timers keep firing under the box.
-class TimedDialogs : public FakeDialogs {
- public:
-  explicit TimedDialogs(CallLog* log) : FakeDialogs(log) {}
-  std::function<void()> whileOpen;
-
-  MessageAnswer ShowMessageBox(const std::string& text, MessageKind kind,
-                               MessageButtons buttons) override {
-    if (whileOpen) {
-      auto hook = std::exchange(whileOpen, nullptr);
-      hook();
-    }
-    return FakeDialogs::ShowMessageBox(text, kind, buttons);
-  }
-};
-
-class Tunnel : public ::testing::Test {
+class Tunnel : public ::testing::Test, public AppHarness {
  protected:
-  CallLog calls;
-  FakeFileSystem files;
-  FakeProfile profile{files};
-  FakeClock clock;
-  FakeSystem system;
-  FakeShell shell;
-  TimedDialogs dialogs{&calls};
-  FakeMainForm form;
-  FakeNotificationArea tray;
-  FakeTrayMenu menu;
-  FakeTimers timers;
-  FakeAgentLauncher agents{&calls};
-  FakeBrowserSwitch browsers{&calls};
-  AppPorts ports{files, profile, clock, system, shell, dialogs, form, tray, menu, timers, agents};
-  Globals g;
-  TfrmMain main{ports, browsers, g};
-
   void SetUp() override {
-    system.specialFolders[26] = "C:\\Users\\ann\\AppData\\Roaming";
-    files.AddFolder("C:\\Users\\ann\\AppData\\Roaming");
-    files.AddFile(std::string(kAppPath) + "default.skn", "");
-    files.AddFile(std::string(kAppPath) + "warden.exe", "MZ");
-    timers.onTick = [this](TimerId id) { main.OnTimer(id); };
+    fetcher.reply = "";  // the update check at start-up asks for nothing
     main.FormCreate();
     main.InitRun();
+    logSkip = Log().size();  // the update check's entries
     calls.calls.clear();
   }
 
   FakeAgentState& Agent() { return agents.Last(); }
   void Tick(unsigned long long ms = 1000) { timers.Advance(ms); }
-  // The messages of the log, without their time stamps.
-  Texts Log() {
-    LineList lines;
-    lines.SetText(files.Content(std::string(kData) + "log.txt").value_or(""));
-    Texts messages;
-    for (const auto& line : lines.Lines()) {
-      messages.push_back(line.substr(line.find("] ") + 2));
-    }
-    return messages;
-  }
-  std::string Tip() { return tray.calls.back().record.tip; }
   bool Marker() { return files.FileExists(std::string(kData) + "proxy.on"); }
   void Fail() {
     Agent().Print("160033 relay unreachable\r\n");
@@ -370,6 +318,7 @@ TEST_F(Tunnel, AMarkerLeftByADeadRunRestoresTheBrowsersAtStart) {
   TfrmMain second(ports, browsers, next);
   calls.calls.clear();
   second.InitRun();
+  logSkip = 0;  // a new run, a new log
   EXPECT_EQ(calls.calls.front(), "SetBrowsersProxy off [][][]");
   EXPECT_FALSE(Marker());
   ASSERT_FALSE(Log().empty());

@@ -9,6 +9,7 @@
 //   listen        accept connections on 127.0.0.1 at the port of "-H"
 //                 (each is closed at once); it fails with "171001 ..."
 //   exit CODE     end with exit code CODE
+//   record FILE   write its own command line to FILE beside it
 //   wait          run until terminated (also what happens after the last line)
 //   # ...         a comment
 //
@@ -92,11 +93,11 @@ bool Listen(int port) {
   return true;
 }
 
-std::string ScriptPath() {
+std::string OwnFolder() {
   char path[MAX_PATH] = {};
   const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string folder(path, n);
-  return folder.substr(0, folder.find_last_of('\\') + 1) + "warden.script";
+  const std::string file(path, n);
+  return file.substr(0, file.find_last_of('\\') + 1);
 }
 
 }  // namespace
@@ -107,7 +108,7 @@ int main(int argc, char** argv) {
     Out("171001 bad command line\r\n");
     return 2;
   }
-  std::ifstream script(ScriptPath());
+  std::ifstream script(OwnFolder() + "warden.script");
   std::string line;
   while (std::getline(script, line)) {
     if (!line.empty() && line.back() == '\r') {
@@ -126,6 +127,8 @@ int main(int argc, char** argv) {
       if (!Listen(std::atoi(options["-H"].c_str()))) {
         Out("171001 cannot listen on 127.0.0.1:" + options["-H"] + "\r\n");
       }
+    } else if (command == "record") {
+      std::ofstream(OwnFolder() + argument) << GetCommandLineA();
     } else if (command == "exit") {
       return std::atoi(argument.c_str());
     } else if (command == "wait") {

@@ -1,0 +1,93 @@
+// umbrane.exe against the local update service: a token in the reply starts
+// the tunnel with no user action; a failed service leaves it off.
+#include <gtest/gtest.h>
+#include <winsock2.h>
+#include <windows.h>
+
+#include "Folders.h"
+#include "ProgramDriver.h"
+#include "UpdateService.h"
+#include "proxy/SystemProxy.h"
+#include "tunnel/Cipher.h"
+#include "win32/Win32InternetSettings.h"
+
+namespace umbrane::e2e {
+namespace {
+
+using testing::HostPath;
+using testing::ScratchFolder;
+using testing::SetUpdateService;
+using testing::WaitFor;
+
+class UpdateProgram : public ::testing::Test {
+ protected:
+  testing::UpdateServiceReset reset;
+  ScratchFolder folder{"umbrane-update"};
+  Running umbrane;
+
+  void SetUp() override {
+    (void)DeleteFileA(LogPath().c_str());
+    const std::string bin = kUmbraneExe.substr(0, kUmbraneExe.find_last_of('\\') + 1);
+    for (const char* file : {"umbrane.exe", "default.skn"}) {
+      ASSERT_TRUE(CopyFileA((bin + file).c_str(), (folder.Path() + file).c_str(), FALSE));
+    }
+    ASSERT_TRUE(CopyFileA(HostPath(UMBRANE_STAND_IN_AGENT).c_str(),
+                          (folder.Path() + "warden.exe").c_str(), FALSE));
+    ASSERT_TRUE(
+        folder.Write("warden.script",
+                     "record command.txt\r\nprint 160239\r\nlisten\r\nprint 160138\r\nwait\r\n"));
+  }
+  void TearDown() override {
+    // Closed the regular way, so the browsers are put back and no marker of
+    // a dead run is left for the next test.
+    const auto windows = WindowsOf(umbrane.id, "TfrmMain");
+    if (!windows.empty()) {
+      (void)PostMessageA(windows.front(), WM_CLOSE, 0, 0);
+      (void)WaitForExit(umbrane);
+    }
+    if (umbrane.process.Valid() && WaitForSingleObject(umbrane.process.Get(), 0) == WAIT_TIMEOUT) {
+      (void)TerminateProcess(umbrane.process.Get(), 1);
+      (void)WaitForSingleObject(umbrane.process.Get(), 5000);
+    }
+    (void)win32::Win32InternetSettings().SetConnection("", {kProxyTypeDirect, "", std::nullopt});
+  }
+  static bool Logged(const std::string& message) {
+    for (const std::string& entry : LogEntries()) {
+      if (Message(entry) == message) {
+        return true;
+      }
+    }
+    return false;
+  }
+};
+
+TEST_F(UpdateProgram, ATokenInTheReplyConnectsWithoutTheUser) {
+  SetUpdateService("reply", "[Update]\r\nKey=" + Cipher("e2e-token", kTokenKey) + "\r\n");
+  umbrane = Start(folder.Path() + "umbrane.exe");
+  ASSERT_TRUE(WaitFor([] { return Logged("Umbrane ON"); }, 20000));
+  const auto entries = LogEntries();
+  EXPECT_EQ(Message(entries[0]), "SilentUpdate");
+  EXPECT_EQ(Message(entries[1]), "SilentUpdate Successfully!");
+  const auto command = win32::Win32FileSystem().ReadFile(folder.Path() + "command.txt");
+  ASSERT_TRUE(command);
+  EXPECT_NE(command->find(" -key e2e-token -do "), std::string::npos) << *command;
+  const auto requests = testing::UpdateRequests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].rfind("/soa/update.php?id=", 0), 0u) << requests[0];
+  EXPECT_NE(requests[0].find("&sn=&version=4.01&language="), std::string::npos) << requests[0];
+  const auto lan = win32::Win32InternetSettings().QueryConnection("");
+  ASSERT_TRUE(lan);
+  EXPECT_TRUE(IsOurProxy(*lan));
+}
+
+TEST_F(UpdateProgram, AFailedServiceLeavesTheTunnelOff) {
+  SetUpdateService("down");
+  umbrane = Start(folder.Path() + "umbrane.exe");
+  ASSERT_TRUE(WaitFor([] { return Logged("SilentUpdate Failed!"); }));
+  EXPECT_EQ(Message(LogEntries()[0]), "SilentUpdate");
+  EXPECT_FALSE(win32::Win32FileSystem().FileExists(folder.Path() + "command.txt"))
+      << "no agent was started";
+}
+
+}  // namespace
+}  // namespace umbrane::e2e

@@ -1,0 +1,67 @@
+// The download worker with URLDownloadToFileA against the local update
+// service under Wine.
+#include <gtest/gtest.h>
+#include <winsock2.h>
+#include <windows.h>
+
+#include <atomic>
+
+#include "Folders.h"
+#include "UpdateService.h"
+#include "update/Download.h"
+#include "win32/Win32Download.h"
+
+namespace umbrane::win32 {
+namespace {
+
+using testing::ScratchFolder;
+using testing::SetUpdateService;
+using testing::UpdateServiceReset;
+
+constexpr const char* kUrl = "http://127.0.0.1:8808/soa/update.php?id=1&sn=a%20b";
+
+TEST(Win32Download, FetchesTheServicesReplyIntoAFile) {
+  UpdateServiceReset reset;
+  SetUpdateService("reply", "[Update]\r\nNewVersion=1\r\n");
+  ScratchFolder folder("umbrane-download");
+  Win32UrlFetcher fetcher;
+  ASSERT_TRUE(fetcher.Fetch(kUrl, folder.Path() + "fladdm.temp"));
+  EXPECT_EQ(Win32FileSystem().ReadFile(folder.Path() + "fladdm.temp"),
+            "[Update]\r\nNewVersion=1\r\n");
+  const auto requests = testing::UpdateRequests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0], "/soa/update.php?id=1&sn=a%20b") << "the query arrives as sent";
+}
+
+TEST(Win32Download, AServiceThatIsDownIsAFailure) {
+  UpdateServiceReset reset;
+  SetUpdateService("down");
+  ScratchFolder folder("umbrane-download");
+  Win32UrlFetcher fetcher;
+  Win32MessagePump pump;
+  EXPECT_FALSE(DownloadToFile(fetcher, pump, kUrl, folder.Path() + "fladdm.temp"));
+  EXPECT_FALSE(
+      DownloadToFile(fetcher, pump, "http://127.0.0.1:1/none", folder.Path() + "fladdm.temp"))
+      << "nothing listening";
+}
+
+std::atomic<int> ticks{0};
+void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
+  ++ticks;
+}
+
+TEST(Win32Download, TimersKeepFiringWhileTheWorkerWaitsForASlowService) {
+  UpdateServiceReset reset;
+  SetUpdateService("slow 1", "[Update]\r\n");
+  ScratchFolder folder("umbrane-download");
+  Win32UrlFetcher fetcher;
+  Win32MessagePump pump;
+  ticks = 0;
+  const UINT_PTR timer = SetTimer(nullptr, 0, 50, &Tick);
+  EXPECT_TRUE(DownloadToFile(fetcher, pump, kUrl, folder.Path() + "fladdm.temp"));
+  KillTimer(nullptr, timer);
+  EXPECT_GE(ticks.load(), 5) << "a second of waiting dispatches the timer's messages";
+}
+
+}  // namespace
+}  // namespace umbrane::win32

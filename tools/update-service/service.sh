@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Starts or stops the local update service for a test run or the demo.
+#   service.sh start STATE_DIR [PORT]   (waits until it answers)
+#   service.sh stop STATE_DIR
+set -euo pipefail
+cmd=${1:?command}
+state=$(realpath -m "${2:?state folder}")
+port=${3:-8808}
+mkdir -p "$state"
+case "$cmd" in
+  start)
+    echo down >"$state/mode"
+    : >"$state/requests"
+    rm -f "$state/ready"
+    setsid python3 "$(dirname "$0")/update_service.py" --port "$port" --state "$state" \
+      </dev/null >/dev/null 2>&1 &
+    echo $! >"$state/pid"
+    for _ in $(seq 1 100); do
+      if [ -f "$state/ready" ]; then
+        echo "update service for 127.0.0.1:$port (mode in $state/mode)"
+        exit 0
+      fi
+      sleep 0.1
+    done
+    echo "the update service did not start" >&2
+    exit 1
+    ;;
+  stop)
+    if [ -f "$state/pid" ]; then
+      kill "$(cat "$state/pid")" 2>/dev/null || true
+      rm -f "$state/pid"
+    fi
+    ;;
+  *)
+    echo "usage: $0 start|stop STATE_DIR [PORT]" >&2
+    exit 2
+    ;;
+esac
