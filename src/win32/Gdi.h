@@ -9,14 +9,14 @@
 
 namespace umbrane::win32 {
 
-// A font of `spec`, in points at the screen's resolution.
-inline HFONT CreateSkinFont(const FontSpec& spec, bool underline = false, bool bold = false) {
+// A font of `style`, in points at the screen's resolution.
+inline HFONT CreateSkinFont(const FontSpec& style, bool underline = false, bool bold = false) {
   HDC screen = GetDC(nullptr);
-  const int height = -MulDiv(spec.points, GetDeviceCaps(screen, LOGPIXELSY), 72);
+  const int height = -MulDiv(style.points, GetDeviceCaps(screen, LOGPIXELSY), 72);
   (void)ReleaseDC(nullptr, screen);
-  return CreateFontA(height, 0, 0, 0, spec.bold || bold ? FW_BOLD : FW_NORMAL, FALSE, underline,
+  return CreateFontA(height, 0, 0, 0, style.bold || bold ? FW_BOLD : FW_NORMAL, FALSE, underline,
                      FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                     DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, spec.name.c_str());
+                     DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, style.name.c_str());
 }
 
 inline COLORREF ToColorRef(const Rgb& c) {

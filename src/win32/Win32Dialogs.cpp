@@ -31,7 +31,7 @@ struct Button {
   std::string caption;
 };
 
-struct DialogSpec {
+struct DialogContent {
   std::string caption;
   std::string text;
   LPCSTR icon;
@@ -43,7 +43,7 @@ struct DialogSpec {
 using UniqueGdi = UniqueResource<HGDIOBJ, GdiObjectTraits>;
 
 struct DialogState {
-  const DialogSpec* spec = nullptr;
+  const DialogContent* content = nullptr;
   int result = 0;
   bool done = false;
   UniqueGdi font;
@@ -79,24 +79,25 @@ HWND Child(HWND parent, const char* cls, const std::string& text, DWORD style, i
 }
 
 void Layout(HWND dialog, DialogState& state) {
-  const DialogSpec& spec = *state.spec;
+  const DialogContent& content = *state.content;
   HFONT font = static_cast<HFONT>(state.font.Get());
-  const int top = spec.look != nullptr ? kTitleBand : 0;
+  const int top = content.look != nullptr ? kTitleBand : 0;
 
   HWND icon = Child(dialog, "STATIC", "", SS_ICON, kIconId);
-  (void)SendMessageA(icon, STM_SETICON, reinterpret_cast<WPARAM>(LoadIcon(nullptr, spec.icon)), 0);
+  (void)SendMessageA(icon, STM_SETICON, reinterpret_cast<WPARAM>(LoadIcon(nullptr, content.icon)),
+                     0);
   (void)MoveWindow(icon, kMargin, top + kMargin, kIconSize, kIconSize, FALSE);
 
-  const SIZE text = MeasureText(dialog, font, spec.text, kTextMaxWidth);
+  const SIZE text = MeasureText(dialog, font, content.text, kTextMaxWidth);
   const int textX = kMargin + kIconSize + 12;
-  HWND label = Child(dialog, "STATIC", spec.text, SS_LEFT | SS_NOPREFIX, kTextId);
+  HWND label = Child(dialog, "STATIC", content.text, SS_LEFT | SS_NOPREFIX, kTextId);
   (void)SendMessageA(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   const int textY = top + kMargin + std::max(0, (kIconSize - static_cast<int>(text.cy)) / 2);
   (void)MoveWindow(label, textX, textY, text.cx, text.cy, FALSE);
 
   std::vector<int> widths;
   int buttonsWidth = 0;
-  for (const Button& b : spec.buttons) {
+  for (const Button& b : content.buttons) {
     const int w =
         std::max<int>(kButtonMinWidth, MeasureText(dialog, font, b.caption, 1000).cx + 24);
     widths.push_back(w);
@@ -107,9 +108,9 @@ void Layout(HWND dialog, DialogState& state) {
   const int buttonsY = std::max(top + kMargin + kIconSize, textY + static_cast<int>(text.cy)) + 16;
   int x = (clientWidth - buttonsWidth) / 2;
   HWND first = nullptr;
-  for (std::size_t i = 0; i < spec.buttons.size(); ++i) {
+  for (std::size_t i = 0; i < content.buttons.size(); ++i) {
     const DWORD style = WS_TABSTOP | (i == 0 ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
-    HWND button = Child(dialog, "BUTTON", spec.buttons[i].caption, style, spec.buttons[i].id);
+    HWND button = Child(dialog, "BUTTON", content.buttons[i].caption, style, content.buttons[i].id);
     (void)SendMessageA(button, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     (void)MoveWindow(button, x, buttonsY, widths[i], kButtonHeight, FALSE);
     x += widths[i] + kButtonGap;
@@ -121,17 +122,17 @@ void Layout(HWND dialog, DialogState& state) {
                            static_cast<DWORD>(GetWindowLongPtrA(dialog, GWL_EXSTYLE)));
   const int width = frame.right - frame.left;
   const int height = frame.bottom - frame.top;
-  (void)SetWindowTextA(dialog, spec.caption.c_str());
+  (void)SetWindowTextA(dialog, content.caption.c_str());
   (void)SetWindowPos(dialog, HWND_TOP, (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
                      (GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height, 0);
-  (void)SendMessageA(dialog, DM_SETDEFID, static_cast<WPARAM>(spec.buttons.front().id), 0);
+  (void)SendMessageA(dialog, DM_SETDEFID, static_cast<WPARAM>(content.buttons.front().id), 0);
   (void)SetFocus(first);
 }
 
 void PaintTitleBand(HWND dialog, const DialogState& state) {
   PAINTSTRUCT paint;
   HDC dc = BeginPaint(dialog, &paint);
-  if (const SkinLook* look = state.spec->look) {
+  if (const SkinLook* look = state.content->look) {
     RECT band = {};
     (void)GetClientRect(dialog, &band);
     band.bottom = kTitleBand;
@@ -141,7 +142,7 @@ void PaintTitleBand(HWND dialog, const DialogState& state) {
     HGDIOBJ old = SelectObject(dc, state.titleFont.Get());
     (void)SetBkMode(dc, TRANSPARENT);
     (void)SetTextColor(dc, ToColorRef(look->noticeTitleTextColor));
-    (void)DrawTextA(dc, state.spec->caption.c_str(), -1, &band,
+    (void)DrawTextA(dc, state.content->caption.c_str(), -1, &band,
                     DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
     (void)SelectObject(dc, old);
   }
@@ -163,15 +164,15 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
   if (state == nullptr) {
     return FALSE;
   }
-  const SkinLook* look = state->spec->look;
+  const SkinLook* look = state->content->look;
   switch (message) {
     case WM_COMMAND: {
       const int id = LOWORD(wParam);
       if (id == IDCANCEL) {
-        Finish(*state, state->spec->cancelAnswer);
+        Finish(*state, state->content->cancelAnswer);
         return TRUE;
       }
-      for (const Button& b : state->spec->buttons) {
+      for (const Button& b : state->content->buttons) {
         if (b.id == id && HIWORD(wParam) == BN_CLICKED) {
           Finish(*state, id);
           return TRUE;
@@ -180,7 +181,7 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
       return FALSE;
     }
     case WM_CLOSE:
-      Finish(*state, state->spec->cancelAnswer);
+      Finish(*state, state->content->cancelAnswer);
       return TRUE;
     case WM_PAINT:
       if (look != nullptr) {
@@ -232,7 +233,7 @@ class ThreadWindowsDisabled {
 
 // Runs the dialog until it is answered; the message loop keeps serving the
 // thread's other windows and timers meanwhile.
-int RunDialog(const DialogSpec& spec) {
+int RunDialog(const DialogContent& content) {
   struct alignas(DWORD) Template {
     DLGTEMPLATE dialog;
     WORD menu, windowClass, title;
@@ -240,16 +241,16 @@ int RunDialog(const DialogSpec& spec) {
   tmpl.dialog.style = DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU;
   tmpl.dialog.dwExtendedStyle = WS_EX_DLGMODALFRAME;
   DialogState state;
-  state.spec = &spec;
-  state.font.Reset(MessageFont(spec.look, false));
-  state.titleFont.Reset(MessageFont(spec.look, true));
-  if (spec.look != nullptr) {
-    state.background.Reset(CreateSolidBrush(ToColorRef(spec.look->noticeColor)));
+  state.content = &content;
+  state.font.Reset(MessageFont(content.look, false));
+  state.titleFont.Reset(MessageFont(content.look, true));
+  if (content.look != nullptr) {
+    state.background.Reset(CreateSolidBrush(ToColorRef(content.look->noticeColor)));
   }
   HWND dialog = CreateDialogIndirectParamA(GetModuleHandleA(nullptr), &tmpl.dialog, nullptr,
                                            DialogProc, reinterpret_cast<LPARAM>(&state));
   if (dialog == nullptr) {
-    return spec.cancelAnswer;
+    return content.cancelAnswer;
   }
   {
     ThreadWindowsDisabled modal(dialog);
@@ -260,20 +261,20 @@ int RunDialog(const DialogSpec& spec) {
       const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
       if (got == 0) {
         PostQuitMessage(static_cast<int>(msg.wParam));  // let the outer loop end too
-        state.result = spec.cancelAnswer;
+        state.result = content.cancelAnswer;
         break;
       }
       if (got < 0) {
         break;
       }
       const bool forDialog = msg.hwnd == dialog || IsChild(dialog, msg.hwnd);
-      if (forDialog && spec.look != nullptr && msg.message == WM_KEYDOWN &&
+      if (forDialog && content.look != nullptr && msg.message == WM_KEYDOWN &&
           IsCopyChord(static_cast<int>(msg.wParam), GetKeyState(VK_CONTROL) < 0)) {
         std::vector<std::string> captions;
-        for (const Button& b : spec.buttons) {
+        for (const Button& b : content.buttons) {
           captions.push_back(b.caption);
         }
-        (void)PutClipboardText(dialog, NoticeCopyText(spec.caption, spec.text, captions));
+        (void)PutClipboardText(dialog, NoticeCopyText(content.caption, content.text, captions));
         continue;
       }
       if (!IsDialogMessageA(dialog, &msg)) {
@@ -291,14 +292,14 @@ int RunDialog(const DialogSpec& spec) {
 MessageAnswer Win32Dialogs::ShowMessageBox(const std::string& text, MessageKind kind,
                                            MessageButtons buttons) {
   const bool yesNo = buttons == MessageButtons::YesNo;
-  DialogSpec spec{kind == MessageKind::Error ? "Error" : "Warning",
-                  text,
-                  kind == MessageKind::Error ? IDI_ERROR : IDI_WARNING,
-                  yesNo ? std::vector<Button>{{IDYES, "&Yes"}, {IDNO, "&No"}}
-                        : std::vector<Button>{{IDOK, "OK"}},
-                  yesNo ? IDNO : IDOK,
-                  nullptr};
-  const int answer = RunDialog(spec);
+  DialogContent content{kind == MessageKind::Error ? "Error" : "Warning",
+                        text,
+                        kind == MessageKind::Error ? IDI_ERROR : IDI_WARNING,
+                        yesNo ? std::vector<Button>{{IDYES, "&Yes"}, {IDNO, "&No"}}
+                              : std::vector<Button>{{IDOK, "OK"}},
+                        yesNo ? IDNO : IDOK,
+                        nullptr};
+  const int answer = RunDialog(content);
   if (!yesNo) {
     return MessageAnswer::Ok;
   }

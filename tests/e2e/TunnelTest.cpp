@@ -51,13 +51,7 @@ class TunnelProgram : public ::testing::Test {
 
   void SetUp() override {
     (void)DeleteFileA(LogPath().c_str());
-    const std::string bin = kUmbraneExe.substr(0, kUmbraneExe.find_last_of('\\') + 1);
-    for (const char* file : {"umbrane.exe", "default.skn"}) {
-      ASSERT_TRUE(CopyFileA((bin + file).c_str(), (folder.Path() + file).c_str(), FALSE));
-    }
-    ASSERT_TRUE(CopyFileA(HostPath(UMBRANE_STAND_IN_AGENT).c_str(),
-                          (folder.Path() + "warden.exe").c_str(), FALSE));
-    ASSERT_TRUE(folder.Write("warden.script", kQuickAgent));
+    ASSERT_TRUE(InstallProgram(folder.Path(), kQuickAgent));
   }
   void TearDown() override {
     if (umbrane.process.Valid() && WaitForSingleObject(umbrane.process.Get(), 0) == WAIT_TIMEOUT) {

@@ -27,15 +27,8 @@ class UpdateProgram : public ::testing::Test {
 
   void SetUp() override {
     (void)DeleteFileA(LogPath().c_str());
-    const std::string bin = kUmbraneExe.substr(0, kUmbraneExe.find_last_of('\\') + 1);
-    for (const char* file : {"umbrane.exe", "default.skn"}) {
-      ASSERT_TRUE(CopyFileA((bin + file).c_str(), (folder.Path() + file).c_str(), FALSE));
-    }
-    ASSERT_TRUE(CopyFileA(HostPath(UMBRANE_STAND_IN_AGENT).c_str(),
-                          (folder.Path() + "warden.exe").c_str(), FALSE));
-    ASSERT_TRUE(
-        folder.Write("warden.script",
-                     "record command.txt\r\nprint 160239\r\nlisten\r\nprint 160138\r\nwait\r\n"));
+    ASSERT_TRUE(InstallProgram(
+        folder.Path(), "record command.txt\r\nprint 160239\r\nlisten\r\nprint 160138\r\nwait\r\n"));
   }
   void TearDown() override {
     // Closed the regular way, so the browsers are put back and no marker of

@@ -44,7 +44,7 @@ struct AppHarness {
   FakeSystem system;
   FakeShell shell;
   TimedDialogs dialogs{&calls};
-  FakeMainForm form;
+  FakeMainForm form{&calls};
   FakeNotificationArea tray;
   FakeTrayMenu menu;
   FakeTimers timers;

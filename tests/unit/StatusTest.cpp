@@ -2,12 +2,7 @@
 // window's commands.
 #include <gtest/gtest.h>
 
-#include "FakeFileSystem.h"
-#include "FakePorts.h"
-#include "FakeProfile.h"
-#include "FakeTray.h"
-#include "FakeDownload.h"
-#include "FakeTunnel.h"
+#include "AppHarness.h"
 #include "app/Commands.h"
 #include "app/TfrmMain.h"
 
@@ -16,31 +11,11 @@ namespace {
 
 using namespace fakes;
 
-class Status : public ::testing::Test {
+class Status : public ::testing::Test, public AppHarness {
  protected:
-  CallLog calls;
-  FakeFileSystem files;
-  FakeProfile profile{files};
-  FakeClock clock;
-  FakeSystem system;
-  FakeShell shell;
-  FakeDialogs dialogs;
-  FakeMainForm form{&calls};
-  FakeNotificationArea tray;
-  FakeTrayMenu menu;
-  FakeBrowserSwitch browsers;
-  FakeTimers timers;
-  FakeAgentLauncher agents;
-  FakeFetcher fetcher{files};
-  FakePump pump;
-  AppPorts ports{files, profile, clock,  system, shell,   dialogs, form,
-                 tray,  menu,    timers, agents, fetcher, pump};
-  Globals g;
-  TfrmMain main{ports, browsers, g};
-
   void SetUp() override { main.FormCreate(); }
   TrayRecord Shown() const { return tray.calls.back().record; }
-  TrayRecord Balloon() const { return tray.Named("Modify").back().record; }
+  TrayRecord BalloonRecord() const { return tray.Named("Modify").back().record; }
   std::pair<bool, bool> Entries() {
     return {menu.Enabled(kCmdUmbrane1), menu.Enabled(kCmdStopUmbrane1)};
   }
@@ -68,10 +43,10 @@ TEST_F(Status, BusyAnimatesWithTheMessageAsTipAndLeavesTheMenu) {
   EXPECT_EQ(Shown().list, ImageListId::Busy);
   EXPECT_EQ(Shown().index, 0);
   EXPECT_EQ(Shown().tip, "Connecting to Internet. Please wait...");
-  EXPECT_EQ(Balloon().infoTitle, "Umbrane");
-  EXPECT_EQ(Balloon().info, "Connecting to Internet. Please wait...");
-  EXPECT_EQ(Balloon().infoFlags, 1u);
-  EXPECT_EQ(Balloon().timeoutMs, 10000u);
+  EXPECT_EQ(BalloonRecord().infoTitle, "Umbrane");
+  EXPECT_EQ(BalloonRecord().info, "Connecting to Internet. Please wait...");
+  EXPECT_EQ(BalloonRecord().infoFlags, 1u);
+  EXPECT_EQ(BalloonRecord().timeoutMs, 10000u);
   EXPECT_EQ(Entries(), std::make_pair(true, false)) << "busy leaves the entries as off set them";
 }
 
@@ -101,8 +76,8 @@ TEST_F(Status, OffShowsTheOffPictureAndEnablesConnect) {
   EXPECT_EQ(Shown().list, ImageListId::Status);
   EXPECT_EQ(Shown().index, 1);
   EXPECT_EQ(Shown().tip, "Umbrane OFF");
-  EXPECT_EQ(Balloon().info, "SilentUpdate Failed!");
-  EXPECT_EQ(Balloon().infoFlags, 3u);
+  EXPECT_EQ(BalloonRecord().info, "SilentUpdate Failed!");
+  EXPECT_EQ(BalloonRecord().infoFlags, 3u);
   EXPECT_EQ(Entries(), std::make_pair(true, false));
 }
 

@@ -143,7 +143,9 @@ TEST_F(Update, KeyInstallsTheTokenAndStartsASessionWithoutTheUser) {
 
 TEST_F(Update, BothKeysAnnounceFirstThenConnect) {
   fetcher.reply = "[Update]\r\nKey=" + Token("tok") + "\r\nNewVersion=1\r\n";
-  Start();
+  main.FormCreate();
+  calls.calls.clear();
+  main.InitRun();
   EXPECT_EQ(calls.calls, (Texts{"MessageBox New Version of Umbrane is needed", "StartAgent"}));
   EXPECT_EQ(Tip(), "Connecting to Internet. Please wait...");
 }
