@@ -15,6 +15,8 @@ Win32MessagePump::Win32MessagePump() : wake_(CreateEventA(nullptr, FALSE, FALSE,
 
 void Win32MessagePump::DispatchUntil(const std::function<bool()>& done) {
   HANDLE wake = wake_.Get();
+  bool quit = false;
+  WPARAM quitCode = 0;
   while (!done()) {
     // Sleeps until the worker wakes us or any message arrives; the CPU idles
     // for the whole download instead of spinning.
@@ -22,12 +24,16 @@ void Win32MessagePump::DispatchUntil(const std::function<bool()>& done) {
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
       if (msg.message == WM_QUIT) {
-        PostQuitMessage(static_cast<int>(msg.wParam));  // for the outer loop
-        break;
+        quit = true;  // kept for the outer loop, once the worker is done
+        quitCode = msg.wParam;
+        continue;
       }
       (void)TranslateMessage(&msg);
       (void)DispatchMessageA(&msg);
     }
+  }
+  if (quit) {
+    PostQuitMessage(static_cast<int>(quitCode));
   }
 }
 
