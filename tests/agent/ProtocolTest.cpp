@@ -1,0 +1,119 @@
+// The agent's reading of client requests and its talk with the relay.
+#include <gtest/gtest.h>
+
+#include "Handshake.h"
+#include "Relay.h"
+
+namespace warden {
+namespace {
+
+using Step = Handshake::Step;
+
+std::string Bytes(std::initializer_list<int> values) {
+  std::string out;
+  for (int v : values) {
+    out += static_cast<char>(v);
+  }
+  return out;
+}
+
+TEST(Handshake, Socks4AndSocks4a) {
+  Handshake ip;
+  const std::string v4 = Bytes({4, 1, 0x1F, 0x90, 10, 0, 0, 7}) + "me" + Bytes({0});
+  EXPECT_EQ(ip.Feed(v4.substr(0, 5)), Step::NeedMore);
+  ASSERT_EQ(ip.Feed(v4), Step::Ready);
+  EXPECT_EQ(ip.TargetHost().Authority(), "10.0.0.7:8080");
+  EXPECT_EQ(ip.Consumed(), v4.size());
+  EXPECT_EQ(ip.Success(), Bytes({0, 0x5A, 0, 0, 0, 0, 0, 0}));
+
+  Handshake named;
+  const std::string v4a = Bytes({4, 1, 0, 80, 0, 0, 0, 1, 0}) + "example.org" + Bytes({0}) + "GET";
+  ASSERT_EQ(named.Feed(v4a), Step::Ready);
+  EXPECT_EQ(named.TargetHost().Authority(), "example.org:80") << "the name goes to the relay";
+  EXPECT_EQ(v4a.substr(named.Consumed()), "GET") << "early payload is kept";
+
+  Handshake bind;
+  EXPECT_EQ(bind.Feed(Bytes({4, 2, 0, 80, 1, 2, 3, 4, 0})), Step::Refuse);
+  EXPECT_EQ(bind.Reply(), Bytes({0, 0x5B, 0, 0, 0, 0, 0, 0}));
+}
+
+TEST(Handshake, Socks5GreetingThenEachAddressType) {
+  Handshake h;
+  std::string in = Bytes({5, 2, 2, 0});
+  ASSERT_EQ(h.Feed(in), Step::Reply);
+  EXPECT_EQ(h.Reply(), Bytes({5, 0}));
+  in += Bytes({5, 1, 0, 3, 9}) + "localhost" + Bytes({0x1F});
+  EXPECT_EQ(h.Feed(in), Step::NeedMore);
+  in += Bytes({0x40});
+  ASSERT_EQ(h.Feed(in), Step::Ready);
+  EXPECT_EQ(h.TargetHost().Authority(), "localhost:8000");
+
+  Handshake v4;
+  ASSERT_EQ(v4.Feed(Bytes({5, 1, 0, 5, 1, 0, 1, 127, 0, 0, 1, 0, 80})), Step::Ready)
+      << "greeting and request in one read";
+  EXPECT_EQ(v4.TargetHost().Authority(), "127.0.0.1:80");
+
+  Handshake v6;
+  std::string request = Bytes({5, 1, 0, 5, 1, 0, 4});
+  request += std::string(15, '\0') + Bytes({1, 1, 0xBB});
+  ASSERT_EQ(v6.Feed(request), Step::Ready);
+  EXPECT_EQ(v6.TargetHost().Authority(), "[0:0:0:0:0:0:0:1]:443");
+}
+
+TEST(Handshake, Socks5RefusesWhatItCannotServe) {
+  Handshake auth;
+  EXPECT_EQ(auth.Feed(Bytes({5, 1, 2})), Step::Refuse) << "user/password only";
+  EXPECT_EQ(auth.Reply(), Bytes({5, 0xFF}));
+  Handshake udp;
+  EXPECT_EQ(udp.Feed(Bytes({5, 1, 0, 5, 3, 0, 1, 1, 2, 3, 4, 0, 53})), Step::Refuse);
+  Handshake type;
+  EXPECT_EQ(type.Feed(Bytes({5, 1, 0, 5, 1, 0, 9, 0, 0})), Step::Refuse);
+}
+
+TEST(Handshake, HttpConnectAndAbsoluteRequests) {
+  Handshake connect;
+  EXPECT_EQ(connect.Feed("CONNECT example.org:443 HTTP/1.1\r\nHost: x"), Step::NeedMore);
+  ASSERT_EQ(connect.Feed("CONNECT example.org:443 HTTP/1.1\r\nHost: x\r\n\r\nhello"), Step::Ready);
+  EXPECT_EQ(connect.Kind(), Protocol::HttpConnect);
+  EXPECT_EQ(connect.TargetHost().Authority(), "example.org:443");
+  EXPECT_EQ(connect.Success(), "HTTP/1.1 200 Connection established\r\n\r\n");
+
+  Handshake get;
+  ASSERT_EQ(get.Feed("GET http://example.org/a?b HTTP/1.1\r\nHost: example.org\r\n\r\n"),
+            Step::Ready);
+  EXPECT_EQ(get.Kind(), Protocol::HttpForward);
+  EXPECT_EQ(get.TargetHost().Authority(), "example.org:80");
+  EXPECT_EQ(get.Head(), "GET http://example.org/a?b HTTP/1.1\r\nHost: example.org\r\n\r\n");
+
+  for (const char* bad : {"GET /relative HTTP/1.1\r\n\r\n", "CONNECT nohost HTTP/1.1\r\n\r\n",
+                          "CONNECT host:99999 HTTP/1.1\r\n\r\n", "garbage\r\n\r\n"}) {
+    Handshake h;
+    EXPECT_EQ(h.Feed(bad), Step::Refuse) << bad;
+    EXPECT_EQ(h.Reply().rfind("HTTP/1.1 400", 0), 0u);
+  }
+  Handshake huge;
+  EXPECT_EQ(huge.Feed("GET http://x/ HTTP/1.1\r\n" + std::string(20000, 'a')), Step::Refuse);
+}
+
+TEST(Relay, RequestsAndAnswers) {
+  EXPECT_EQ(Base64("user:token"), "dXNlcjp0b2tlbg==");
+  EXPECT_EQ(Base64("ab"), "YWI=");
+  EXPECT_EQ(Base64(""), "");
+  EXPECT_EQ(ConnectRequest("example.org:443", "user", "token"),
+            "CONNECT example.org:443 HTTP/1.1\r\nHost: example.org:443\r\n"
+            "Proxy-Authorization: Basic dXNlcjp0b2tlbg==\r\n\r\n");
+  EXPECT_EQ(StatusCode("HTTP/1.0 200 Connection established\r\n"), 200);
+  EXPECT_EQ(StatusCode("HTTP/1.1 407 Proxy Authentication Required"), 407);
+  EXPECT_FALSE(StatusCode("SSH-2.0-OpenSSH"));
+  EXPECT_TRUE(CredentialsRefused(401));
+  EXPECT_TRUE(CredentialsRefused(407));
+  EXPECT_FALSE(CredentialsRefused(403));
+  EXPECT_EQ(WithCredentials("GET http://x/ HTTP/1.1\r\nproxy-authorization: Basic old\r\n"
+                            "Host: x\r\n\r\n",
+                            "user", "token"),
+            "GET http://x/ HTTP/1.1\r\nProxy-Authorization: Basic dXNlcjp0b2tlbg==\r\n"
+            "Host: x\r\n\r\n");
+}
+
+}  // namespace
+}  // namespace warden

@@ -1,0 +1,364 @@
+// The whole agent on this machine: a real relay (tinyproxy with Basic
+// authentication) on the loopback, a target server, and clients speaking
+// each local protocol. Every wait is bounded.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace warden {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int Listener(std::uint16_t port) {
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  const int one = 1;
+  setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(s, 64) != 0) {
+    close(s);
+    return -1;
+  }
+  return s;
+}
+
+std::uint16_t FreePort() {
+  const int s = Listener(0);
+  sockaddr_in a{};
+  socklen_t size = sizeof a;
+  getsockname(s, reinterpret_cast<sockaddr*>(&a), &size);
+  close(s);
+  return ntohs(a.sin_port);
+}
+
+int Connect(std::uint16_t port) {
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  timeval limit{5, 0};
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    close(s);
+    return -1;
+  }
+  return s;
+}
+
+void SendAll(int s, const std::string& data) {
+  (void)send(s, data.data(), data.size(), MSG_NOSIGNAL);
+}
+
+// Exactly `n` bytes, or what came before the peer closed or 5 s passed.
+std::string Receive(int s, std::size_t n) {
+  std::string out;
+  char buffer[4096];
+  while (out.size() < n) {
+    const ssize_t got = recv(s, buffer, std::min(sizeof buffer, n - out.size()), 0);
+    if (got <= 0) {
+      break;
+    }
+    out.append(buffer, static_cast<std::size_t>(got));
+  }
+  return out;
+}
+
+std::string ReceiveAll(int s) {
+  return Receive(s, 1 << 20);
+}
+
+// True when the peer closes (not when the 5 s time-out passes).
+bool ClosedByPeer(int s) {
+  char byte;
+  return recv(s, &byte, 1, 0) == 0;
+}
+
+// A child process whose standard output is read line by line.
+class Child {
+ public:
+  explicit Child(const std::vector<std::string>& argv) {
+    int fds[2];
+    EXPECT_EQ(pipe(fds), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    std::vector<char*> args;
+    for (const auto& a : argv) {
+      args.push_back(const_cast<char*>(a.c_str()));
+    }
+    args.push_back(nullptr);
+    EXPECT_EQ(posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    out_ = fds[0];
+  }
+  ~Child() {
+    Kill();
+    close(out_);
+  }
+  void Kill() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+      pid_ = 0;
+    }
+  }
+  // Waits for a line that starts with `code`; every line seen is kept.
+  bool WaitForLine(const std::string& code, int seconds = 15) {
+    const auto deadline = Clock::now() + std::chrono::seconds(seconds);
+    for (;;) {
+      for (const auto& line : lines) {
+        if (line.rfind(code, 0) == 0) {
+          return true;
+        }
+      }
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) {
+        return false;
+      }
+      pollfd p{out_, POLLIN, 0};
+      if (poll(&p, 1, static_cast<int>(left)) <= 0) {
+        continue;
+      }
+      char buffer[1024];
+      const ssize_t n = read(out_, buffer, sizeof buffer);
+      if (n <= 0) {
+        return false;
+      }
+      pending_.append(buffer, static_cast<std::size_t>(n));
+      for (auto end = pending_.find("\r\n"); end != std::string::npos;
+           end = pending_.find("\r\n")) {
+        lines.push_back(pending_.substr(0, end));
+        pending_.erase(0, end + 2);
+      }
+    }
+  }
+  std::vector<std::string> lines;
+
+ private:
+  pid_t pid_ = 0;
+  int out_ = -1;
+  std::string pending_;
+};
+
+// Answers "GET" with a small HTTP response; echoes anything else back until
+// the client half-closes, then closes.
+class TargetServer {
+ public:
+  TargetServer() : port_(FreePort()), listener_(Listener(port_)) {
+    thread_ = std::thread([this] {
+      for (;;) {
+        const int c = accept(listener_, nullptr, nullptr);
+        if (c < 0) {
+          return;
+        }
+        std::thread([c] {
+          char buffer[4096];
+          std::string seen;
+          ssize_t n;
+          while ((n = recv(c, buffer, sizeof buffer, 0)) > 0) {
+            seen.append(buffer, static_cast<std::size_t>(n));
+            if (seen.rfind("GET ", 0) == 0) {
+              if (seen.find("\r\n\r\n") != std::string::npos) {
+                SendAll(c, "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello");
+                break;
+              }
+              continue;
+            }
+            SendAll(c, std::string(buffer, static_cast<std::size_t>(n)));
+          }
+          close(c);
+        }).detach();
+      }
+    });
+  }
+  ~TargetServer() {
+    shutdown(listener_, SHUT_RDWR);
+    close(listener_);
+    thread_.join();
+  }
+  std::uint16_t Port() const { return port_; }
+
+ private:
+  std::uint16_t port_;
+  int listener_;
+  std::thread thread_;
+};
+
+class Tinyproxy {
+ public:
+  Tinyproxy(std::uint16_t port, const std::string& user, const std::string& token)
+      : folder_(MakeFolder()) {
+    std::ofstream(folder_ + "/tinyproxy.conf")
+        << "Port " << port << "\nListen 127.0.0.1\nTimeout 30\nMaxClients 512\nBasicAuth " << user
+        << " " << token << "\nLogLevel Critical\n";
+    child_ = std::make_unique<Child>(
+        std::vector<std::string>{"tinyproxy", "-d", "-c", folder_ + "/tinyproxy.conf"});
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    for (int s = -1; (s = Connect(port)) < 0 && Clock::now() < deadline;) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  void Kill() { child_->Kill(); }
+
+ private:
+  static std::string MakeFolder() {
+    char name[] = "/tmp/warden-relay-XXXXXX";
+    return mkdtemp(name);
+  }
+  std::string folder_;
+  std::unique_ptr<Child> child_;
+};
+
+class Agent : public ::testing::Test {
+ protected:
+  std::uint16_t relayPort = FreePort();
+  std::uint16_t localPort = FreePort();
+  TargetServer target;
+  std::unique_ptr<Tinyproxy> relay;
+  std::unique_ptr<Child> warden;
+
+  void StartRelay() { relay = std::make_unique<Tinyproxy>(relayPort, "publicuser", "s3cret"); }
+  void StartWarden(const std::string& token = "s3cret") {
+    warden = std::make_unique<Child>(std::vector<std::string>{
+        WARDEN_EXE, "-name", "publicuser", "-key", token, "-do", "-H", std::to_string(localPort),
+        "-umbrane", "-port", std::to_string(relayPort), "-say", "127.0.0.1"});
+  }
+  std::string Port(std::uint16_t p) { return std::string{char(p >> 8), char(p & 0xFF)}; }
+};
+
+TEST_F(Agent, EveryLocalProtocolReachesTheTargetThroughTheRelay) {
+  StartRelay();
+  StartWarden();
+  ASSERT_TRUE(warden->WaitForLine("160138"));
+  EXPECT_EQ(warden->lines[0].substr(0, 6), "160036");
+  EXPECT_EQ(warden->lines[1].substr(0, 6), "160032");
+  EXPECT_EQ(warden->lines[2].substr(0, 6), "160238");
+  EXPECT_EQ(warden->lines[3].substr(0, 6), "160239");
+  const std::string p = Port(target.Port());
+
+  int s = Connect(localPort);  // SOCKS4 with an address
+  SendAll(s, std::string("\x04\x01", 2) + p + std::string("\x7F\x00\x00\x01", 4) + "u" + '\0');
+  EXPECT_EQ(Receive(s, 8), std::string("\x00\x5A\x00\x00\x00\x00\x00\x00", 8));
+  SendAll(s, "socks4");
+  EXPECT_EQ(Receive(s, 6), "socks4");
+  close(s);
+
+  s = Connect(localPort);  // SOCKS4a with a name
+  SendAll(s, std::string("\x04\x01", 2) + p + std::string("\x00\x00\x00\x01", 4) + '\0' +
+                 "localhost" + '\0');
+  EXPECT_EQ(Receive(s, 8).substr(0, 2), std::string("\x00\x5A", 2));
+  SendAll(s, "socks4a");
+  EXPECT_EQ(Receive(s, 7), "socks4a");
+  close(s);
+
+  s = Connect(localPort);  // SOCKS5 with a name
+  SendAll(s, std::string("\x05\x01\x00", 3));
+  EXPECT_EQ(Receive(s, 2), std::string("\x05\x00", 2));
+  SendAll(s, std::string("\x05\x01\x00\x03\x09", 5) + "localhost" + p);
+  EXPECT_EQ(Receive(s, 10).substr(0, 2), std::string("\x05\x00", 2));
+  SendAll(s, "socks5");
+  EXPECT_EQ(Receive(s, 6), "socks5");
+  close(s);
+
+  s = Connect(localPort);  // HTTP CONNECT
+  SendAll(s, "CONNECT 127.0.0.1:" + std::to_string(target.Port()) + " HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(Receive(s, 39), "HTTP/1.1 200 Connection established\r\n\r\n");
+  SendAll(s, "connect");
+  EXPECT_EQ(Receive(s, 7), "connect");
+  close(s);
+
+  s = Connect(localPort);  // an absolute-URI request, passed on with credentials
+  SendAll(s, "GET http://127.0.0.1:" + std::to_string(target.Port()) +
+                 "/ HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+  const std::string page = ReceiveAll(s);
+  EXPECT_EQ(page.rfind("HTTP/1.0 200 OK", 0), 0u) << page;
+  EXPECT_NE(page.find("hello"), std::string::npos);
+  close(s);
+}
+
+TEST_F(Agent, HalfCloseIsPassedOnAndAMalformedClientHarmsNoOther) {
+  StartRelay();
+  StartWarden();
+  ASSERT_TRUE(warden->WaitForLine("160138"));
+  const int good = Connect(localPort);
+  SendAll(good, "CONNECT 127.0.0.1:" + std::to_string(target.Port()) + " HTTP/1.1\r\n\r\n");
+  ASSERT_EQ(Receive(good, 39).size(), 39u);
+
+  const int bad = Connect(localPort);
+  SendAll(bad, std::string("\x05\x01\x02", 3));  // no method it can serve
+  EXPECT_EQ(ReceiveAll(bad), std::string("\x05\xFF", 2));
+  close(bad);
+
+  SendAll(good, "last words");
+  EXPECT_EQ(Receive(good, 10), "last words");
+  // Our half-close travels on: the target sees the end and closes, and that
+  // close comes back (the relay, tinyproxy, closes both ways at once).
+  shutdown(good, SHUT_WR);
+  EXPECT_TRUE(ClosedByPeer(good));
+  close(good);
+}
+
+TEST_F(Agent, RefusedCredentialsAre160244) {
+  StartRelay();
+  StartWarden("wrong");
+  EXPECT_TRUE(warden->WaitForLine("160244"));
+  EXPECT_FALSE(warden->WaitForLine("160138", 1));
+  EXPECT_LT(Connect(localPort), 0) << "nothing listens";
+}
+
+TEST_F(Agent, NoRelayIs160033) {
+  StartWarden();
+  EXPECT_TRUE(warden->WaitForLine("160033"));
+}
+
+TEST_F(Agent, ATakenLocalPortIs171001) {
+  StartRelay();
+  const int taken = Listener(localPort);
+  ASSERT_GE(taken, 0);
+  StartWarden();
+  EXPECT_TRUE(warden->WaitForLine("171001"));
+  close(taken);
+}
+
+TEST_F(Agent, ARelayLostMidSessionIs160037) {
+  StartRelay();
+  StartWarden();
+  ASSERT_TRUE(warden->WaitForLine("160138"));
+  relay->Kill();
+  EXPECT_TRUE(warden->WaitForLine("160037", 20));
+}
+
+TEST_F(Agent, MalformedCommandLineIsReportedAndEnds) {
+  Child bad({WARDEN_EXE, "-name", "x", "-H", "notaport"});
+  EXPECT_TRUE(bad.WaitForLine("171001"));
+}
+
+}  // namespace
+}  // namespace warden

@@ -1,0 +1,426 @@
+// warden: the tunnel agent. It checks its relay (an HTTP proxy with Basic
+// authentication), serves SOCKS4, SOCKS4a, SOCKS5 and HTTP proxy requests on
+// 127.0.0.1 at the port of "-H", and carries every client connection through
+// its own CONNECT to the relay. One status line per event on standard output,
+// "CODE text" and CR LF; it runs until it is terminated.
+//
+//   warden -name USER -key TOKEN -do -H LOCALPORT -umbrane -port RELAYPORT -say RELAYIP
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+#include <asio.hpp>
+
+#include "Handshake.h"
+#include "Relay.h"
+
+namespace warden {
+namespace {
+
+using asio::ip::tcp;
+using namespace std::chrono_literals;
+
+constexpr auto kConnectTimeout = 10s;
+constexpr auto kHealthInterval = 10s;
+
+void Status(const char* code, const std::string& text) {
+  const std::string line = std::string(code) + " " + text + "\r\n";
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fflush(stdout);
+}
+
+[[noreturn]] void RunUntilTerminated() {
+  for (;;) {
+    std::this_thread::sleep_for(24h);
+  }
+}
+
+struct Options {
+  std::string user;
+  std::string token;
+  std::uint16_t localPort = 0;
+  std::uint16_t relayPort = 0;
+  std::string relayAddress;
+};
+
+std::optional<std::uint16_t> PortNumber(const std::string& text) {
+  char* end = nullptr;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || value < 1 || value > 65535) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint16_t>(value);
+}
+
+std::optional<Options> ParseOptions(int argc, char** argv, std::string& problem) {
+  std::map<std::string, std::string> values;
+  for (int i = 1; i < argc; ++i) {
+    const std::string name = argv[i];
+    if (name == "-do" || name == "-umbrane") {
+      continue;
+    }
+    if ((name == "-name" || name == "-key" || name == "-H" || name == "-port" || name == "-say") &&
+        i + 1 < argc) {
+      values[name] = argv[++i];
+      continue;
+    }
+    problem = "unknown or incomplete option " + name;
+    return std::nullopt;
+  }
+  for (const char* required : {"-name", "-key", "-H", "-port", "-say"}) {
+    if (values.count(required) == 0) {
+      problem = std::string("missing ") + required;
+      return std::nullopt;
+    }
+  }
+  Options options;
+  options.user = values["-name"];
+  options.token = values["-key"];
+  options.relayAddress = values["-say"];
+  const auto local = PortNumber(values["-H"]);
+  const auto relay = PortNumber(values["-port"]);
+  if (!local || !relay) {
+    problem = "a port is not a number from 1 to 65535";
+    return std::nullopt;
+  }
+  options.localPort = *local;
+  options.relayPort = *relay;
+  return options;
+}
+
+// Runs `io` until `done` or the time-out; false on the time-out (the work is
+// then cancelled through `cancel`).
+template <typename Cancel>
+bool RunWithin(asio::io_context& io, const bool& done, std::chrono::seconds limit, Cancel cancel) {
+  io.restart();
+  io.run_for(limit);
+  if (done) {
+    return true;
+  }
+  cancel();
+  io.restart();
+  io.run();
+  return false;
+}
+
+class Session : public std::enable_shared_from_this<Session> {
+ public:
+  Session(tcp::socket client, const Options& options, const tcp::endpoint& relay)
+      : client_(std::move(client)),
+        relay_(client_.get_executor()),
+        timer_(client_.get_executor()),
+        options_(options),
+        relayEndpoint_(relay) {}
+
+  void Start() { ReadHandshake(); }
+
+ private:
+  void ReadHandshake() {
+    auto self = shared_from_this();
+    client_.async_read_some(asio::buffer(buffer_), [self](asio::error_code ec, std::size_t n) {
+      if (ec) {
+        return;
+      }
+      self->received_.append(self->buffer_.data(), n);
+      switch (self->handshake_.Feed(self->received_)) {
+        case Handshake::Step::NeedMore:
+          self->ReadHandshake();
+          break;
+        case Handshake::Step::Reply:
+          self->Send(self->client_, self->handshake_.Reply(), [self] { self->ReadHandshake(); });
+          break;
+        case Handshake::Step::Refuse:
+          self->Send(self->client_, self->handshake_.Reply(), [self] { self->Close(); });
+          break;
+        case Handshake::Step::Ready:
+          self->ConnectRelay();
+          break;
+      }
+    });
+  }
+
+  void ConnectRelay() {
+    auto self = shared_from_this();
+    timer_.expires_after(kConnectTimeout);
+    timer_.async_wait([self](asio::error_code ec) {
+      if (!ec) {
+        asio::error_code ignored;
+        self->relay_.close(ignored);
+      }
+    });
+    relay_.async_connect(relayEndpoint_, [self](asio::error_code ec) {
+      if (ec) {
+        self->Fail();
+        return;
+      }
+      const std::string payload = self->received_.substr(self->handshake_.Consumed());
+      if (self->handshake_.Kind() == Protocol::HttpForward) {
+        // The request goes on whole, with our credentials; the relay answers.
+        self->timer_.cancel();
+        self->Send(
+            self->relay_,
+            WithCredentials(self->handshake_.Head(), self->options_.user, self->options_.token) +
+                payload,
+            [self] { self->Splice(); });
+        return;
+      }
+      self->Send(self->relay_,
+                 ConnectRequest(self->handshake_.TargetHost().Authority(), self->options_.user,
+                                self->options_.token),
+                 [self] { self->ReadRelayAnswer(); });
+    });
+  }
+
+  void ReadRelayAnswer() {
+    auto self = shared_from_this();
+    asio::async_read_until(
+        relay_, asio::dynamic_buffer(relayIn_), "\r\n\r\n",
+        [self](asio::error_code ec, std::size_t headSize) {
+          self->timer_.cancel();
+          if (ec || StatusCode(self->relayIn_).value_or(0) != 200) {
+            self->Fail();
+            return;
+          }
+          const std::string early = self->relayIn_.substr(headSize);
+          const std::string payload = self->received_.substr(self->handshake_.Consumed());
+          self->Send(self->client_, self->handshake_.Success() + early, [self, payload] {
+            self->Send(self->relay_, payload, [self] { self->Splice(); });
+          });
+        });
+  }
+
+  void Fail() {
+    auto self = shared_from_this();
+    Send(client_, handshake_.Failure(), [self] { self->Close(); });
+  }
+
+  template <typename Then>
+  void Send(tcp::socket& to, std::string data, Then then) {
+    if (data.empty()) {
+      then();
+      return;
+    }
+    auto self = shared_from_this();
+    auto owned = std::make_shared<std::string>(std::move(data));
+    asio::async_write(to, asio::buffer(*owned),
+                      [self, owned, then](asio::error_code ec, std::size_t) {
+                        if (ec) {
+                          self->Close();
+                          return;
+                        }
+                        then();
+                      });
+  }
+
+  // Bytes both ways until both sides have finished; a side that ends its
+  // sending gets its half-close passed on.
+  void Splice() {
+    Pump(client_, relay_, std::make_shared<Buffer>());
+    Pump(relay_, client_, std::make_shared<Buffer>());
+  }
+
+  using Buffer = std::array<char, 64 * 1024>;
+
+  void Pump(tcp::socket& from, tcp::socket& to, std::shared_ptr<Buffer> buffer) {
+    auto self = shared_from_this();
+    from.async_read_some(
+        asio::buffer(*buffer), [self, &from, &to, buffer](asio::error_code ec, std::size_t n) {
+          if (ec) {
+            asio::error_code ignored;
+            if (ec == asio::error::eof) {
+              to.shutdown(tcp::socket::shutdown_send, ignored);
+            } else {
+              self->Close();
+            }
+            return;
+          }
+          asio::async_write(to, asio::buffer(buffer->data(), n),
+                            [self, &from, &to, buffer](asio::error_code writeError, std::size_t) {
+                              if (writeError) {
+                                self->Close();
+                                return;
+                              }
+                              self->Pump(from, to, buffer);
+                            });
+        });
+  }
+
+  void Close() {
+    asio::error_code ignored;
+    timer_.cancel();
+    client_.close(ignored);
+    relay_.close(ignored);
+  }
+
+  tcp::socket client_;
+  tcp::socket relay_;
+  asio::steady_timer timer_;
+  const Options& options_;
+  const tcp::endpoint& relayEndpoint_;
+  Handshake handshake_;
+  std::array<char, 4096> buffer_{};
+  std::string received_;
+  std::string relayIn_;
+};
+
+class Server {
+ public:
+  Server(asio::io_context& io, tcp::acceptor acceptor, const Options& options,
+         const tcp::endpoint& relay)
+      : io_(io), acceptor_(std::move(acceptor)), health_(io), options_(options), relay_(relay) {}
+
+  void Start() {
+    Accept();
+    CheckRelay();
+  }
+
+ private:
+  void Accept() {
+    acceptor_.async_accept([this](asio::error_code ec, tcp::socket client) {
+      if (!ec) {
+        std::make_shared<Session>(std::move(client), options_, relay_)->Start();
+      }
+      Accept();
+    });
+  }
+
+  // A relay that stops answering is reported once, until it answers again.
+  void CheckRelay() {
+    health_.expires_after(kHealthInterval);
+    health_.async_wait([this](asio::error_code ec) {
+      if (ec) {
+        return;
+      }
+      auto probe = std::make_shared<tcp::socket>(io_);
+      probe->async_connect(relay_, [this, probe](asio::error_code connectError) {
+        if (connectError && !lost_) {
+          Status("160037", "lost the relay " + relay_.address().to_string());
+        } else if (!connectError && lost_) {
+          Status("160239", "the relay answers again");
+        }
+        lost_ = static_cast<bool>(connectError);
+        CheckRelay();
+      });
+    });
+  }
+
+  asio::io_context& io_;
+  tcp::acceptor acceptor_;
+  asio::steady_timer health_;
+  const Options& options_;
+  const tcp::endpoint& relay_;
+  bool lost_ = false;
+};
+
+int Run(int argc, char** argv) {
+  std::string problem;
+  const auto options = ParseOptions(argc, argv, problem);
+  if (!options) {
+    Status("171001", "bad command line: " + problem);
+    return 2;
+  }
+  asio::error_code ec;
+  const auto relayAddress = asio::ip::make_address(options->relayAddress, ec);
+  if (ec) {
+    Status("171001", "bad relay address " + options->relayAddress);
+    return 2;
+  }
+  const tcp::endpoint relay(relayAddress, options->relayPort);
+  const std::string relayName = relay.address().to_string() + ":" + std::to_string(relay.port());
+  asio::io_context io;
+  Status("160036", "preparing");
+
+  Status("160032", "connecting to the relay " + relayName);
+  tcp::socket probe(io);
+  bool connected = false;
+  asio::error_code connectError;
+  probe.async_connect(relay, [&](asio::error_code e) {
+    connectError = e;
+    connected = true;
+  });
+  if (!RunWithin(io, connected, kConnectTimeout, [&] { probe.close(ec); })) {
+    Status("110033", "no answer from the relay " + relayName);
+    RunUntilTerminated();
+  }
+  if (connectError) {
+    Status("160033", "cannot reach the relay " + relayName + ": " + connectError.message());
+    RunUntilTerminated();
+  }
+
+  Status("160238", "the relay checks the credentials");
+  const std::string check = ConnectRequest(relayName, options->user, options->token);
+  std::string answer;
+  bool answered = false;
+  asio::error_code answerError;
+  asio::async_write(probe, asio::buffer(check), [&](asio::error_code e, std::size_t) {
+    if (e) {
+      answerError = e;
+      answered = true;
+      return;
+    }
+    asio::async_read_until(probe, asio::dynamic_buffer(answer), "\r\n\r\n",
+                           [&](asio::error_code readError, std::size_t) {
+                             answerError = readError;
+                             answered = true;
+                           });
+  });
+  if (!RunWithin(io, answered, kConnectTimeout, [&] { probe.close(ec); })) {
+    Status("110033", "the relay did not answer the credentials check");
+    RunUntilTerminated();
+  }
+  probe.close(ec);
+  const int status = StatusCode(answer).value_or(0);
+  if (answerError || status != 200) {
+    if (CredentialsRefused(status)) {
+      Status("160244", "the relay refused the credentials");
+    } else {
+      Status("160033", "the relay answered " + std::to_string(status));
+    }
+    RunUntilTerminated();
+  }
+  Status("160239", "the relay accepted the credentials");
+
+  // Only the loopback address is ever bound.
+  tcp::acceptor acceptor(io);
+  const tcp::endpoint local(asio::ip::make_address_v4("127.0.0.1"), options->localPort);
+  acceptor.open(local.protocol(), ec);
+  if (!ec) {
+    acceptor.bind(local, ec);
+  }
+  if (!ec) {
+    acceptor.listen(asio::socket_base::max_listen_connections, ec);
+  }
+  if (ec) {
+    Status("171001", "cannot listen on 127.0.0.1:" + std::to_string(options->localPort) + ": " +
+                         ec.message());
+    RunUntilTerminated();
+  }
+  Status("160138",
+         "accepting proxy connections on 127.0.0.1:" + std::to_string(options->localPort));
+  Server server(io, std::move(acceptor), *options, relay);
+  server.Start();
+  io.restart();
+  io.run();
+  return 0;
+}
+
+}  // namespace
+}  // namespace warden
+
+int main(int argc, char** argv) {
+#ifdef _WIN32
+  (void)_setmode(_fileno(stdout), _O_BINARY);  // CR LF exactly as written
+#endif
+  return warden::Run(argc, argv);
+}
