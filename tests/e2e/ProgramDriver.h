@@ -67,15 +67,16 @@ inline bool WaitForUpdateDone() {
 
 // Puts umbrane.exe, its skin and the stand-in agent with `agentScript` into
 // `folder` (which ends in a backslash); false when a copy fails.
-inline bool InstallProgram(const std::string& folder, const std::string& agentScript) {
+inline bool InstallProgram(const std::string& folder, const std::string& agentScript,
+                           const std::string& agent = UMBRANE_STAND_IN_AGENT) {
   const std::string bin = kUmbraneExe.substr(0, kUmbraneExe.find_last_of('\\') + 1);
   for (const char* file : {"umbrane.exe", "default.skn"}) {
     if (!CopyFileA((bin + file).c_str(), (folder + file).c_str(), FALSE)) {
       return false;
     }
   }
-  if (!CopyFileA(umbrane::testing::HostPath(UMBRANE_STAND_IN_AGENT).c_str(),
-                 (folder + "warden.exe").c_str(), FALSE)) {
+  if (!CopyFileA(umbrane::testing::HostPath(agent).c_str(), (folder + "warden.exe").c_str(),
+                 FALSE)) {
     return false;
   }
   std::string error;

@@ -1,0 +1,92 @@
+// umbrane.exe with the real agent under Wine: the relay is tinyproxy on the
+// loopback, and a request through the system proxy's address reaches a
+// local web server (the update service's pages) by way of the relay.
+#include <gtest/gtest.h>
+#include <winsock2.h>
+#include <windows.h>
+
+#include "Folders.h"
+#include "ProgramDriver.h"
+#include "UpdateService.h"
+#include "app/Commands.h"
+#include "proxy/SystemProxy.h"
+#include "win32/Win32InternetSettings.h"
+#include "win32/Win32ProcessList.h"
+
+namespace umbrane::e2e {
+namespace {
+
+using testing::ScratchFolder;
+using testing::SetUpdateService;
+using testing::WaitFor;
+
+// A request for `path` on 127.0.0.1:8808, sent the way a WinINet client
+// with "socks=127.0.0.1:7070" sends it: SOCKS4 to the local proxy.
+std::string FetchThroughLocalProxy(const std::string& path) {
+  WSADATA data;
+  (void)WSAStartup(MAKEWORD(2, 2), &data);
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  DWORD limit = 10000;
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limit), sizeof limit);
+  sockaddr_in proxy = {};
+  proxy.sin_family = AF_INET;
+  proxy.sin_port = htons(7070);
+  proxy.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string answer;
+  if (connect(s, reinterpret_cast<sockaddr*>(&proxy), sizeof proxy) == 0) {
+    const char request[] = {4, 1, 0x22, 0x68, 127, 0, 0, 1, 'u', 0};  // port 8808
+    send(s, request, sizeof request, 0);
+    char reply[8];
+    if (recv(s, reply, 8, MSG_WAITALL) == 8 && reply[1] == 0x5A) {
+      const std::string get = "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
+      send(s, get.data(), static_cast<int>(get.size()), 0);
+      char buffer[4096];
+      int n;
+      while ((n = recv(s, buffer, sizeof buffer, 0)) > 0) {
+        answer.append(buffer, static_cast<std::size_t>(n));
+      }
+    }
+  }
+  closesocket(s);
+  return answer;
+}
+
+TEST(RealAgent, AWinInetStyleRequestTravelsAgentAndRelayToTheLocalServer) {
+  testing::UpdateServiceReset reset;
+  SetUpdateService("reply", "");  // pages served; the update asks for nothing
+  (void)DeleteFileA(LogPath().c_str());
+  ScratchFolder folder("umbrane-real-agent");
+  ASSERT_TRUE(InstallProgram(folder.Path(), "", UMBRANE_REAL_AGENT));
+  Running umbrane = Start(folder.Path() + "umbrane.exe");
+  HWND main = WaitForMainWindow(umbrane);
+  ASSERT_NE(main, nullptr);
+  ASSERT_TRUE(WaitForUpdateDone());
+  ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdUmbrane1, 0));
+  ASSERT_TRUE(WaitFor(
+      [] {
+        const auto messages = MessagesAfterUpdate();
+        return !messages.empty() && messages.back() == "Umbrane ON";
+      },
+      20000));
+  EXPECT_EQ(MessagesAfterUpdate(),
+            (std::vector<std::string>{"Searching Internet", "Connecting to Internet", "Identifying",
+                                      "Connected to Internet", "Umbrane ON"}));
+  const auto lan = win32::Win32InternetSettings().QueryConnection("");
+  ASSERT_TRUE(lan);
+  EXPECT_TRUE(IsOurProxy(*lan));
+
+  const std::string page = FetchThroughLocalProxy("/through-the-tunnel");
+  EXPECT_EQ(page.rfind("HTTP/1.0 200", 0), 0u) << page;
+  const auto requests = testing::UpdateRequests();
+  EXPECT_NE(std::find(requests.begin(), requests.end(), "/through-the-tunnel"), requests.end());
+
+  ASSERT_TRUE(PostMessageA(main, WM_CLOSE, 0, 0));
+  EXPECT_EQ(WaitForExit(umbrane), 0u);
+  EXPECT_TRUE(WaitFor([] {
+    const auto names = win32::Win32ProcessList().Names();
+    return std::find(names.begin(), names.end(), "warden.exe") == names.end();
+  }));
+}
+
+}  // namespace
+}  // namespace umbrane::e2e
