@@ -1,29 +1,47 @@
 #!/usr/bin/env bash
-# Builds umbrane.exe and starts it under Wine, with the stand-in tunnel agent
-# beside it and a local update service whose reply carries an access token, so
-# the tunnel comes up by itself. With no DISPLAY a private Xvfb display is
-# started. The program runs until it is closed; Ctrl+C asks it to close the
-# way Windows does, so its shutdown sequence runs.
+# The live demo: a complete local system on this machine, under Wine.
+#   - a relay: tinyproxy with Basic authentication on 127.0.0.2:80;
+#   - the local update service, whose reply carries the enciphered access
+#     token for that relay, and which also serves a small web page;
+#   - umbrane.exe with the tunnel agent warden.exe beside it.
+# The update reply starts the tunnel by itself; the script waits for
+# "Umbrane ON", fetches the page through 127.0.0.1:7070 to prove the path,
+# saves a screenshot, and on Ctrl+C closes Umbrane the way Windows asks a
+# program to close (so the browsers are put back) and stops everything.
+# With no DISPLAY a private Xvfb display is started.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 cmake --preset windows >/dev/null
-cmake --build --preset windows -j "$(nproc)" --target umbrane stand_in_warden
+cmake --build --preset windows -j "$(nproc)" --target umbrane warden_agent wine_screenshot
 
-ROOT=$PWD/build/windows/demo-wine
+build=$PWD/build/windows
+ROOT=$build/demo-wine
+app=$build/demo-app
+service_state=$build/demo-update-service
+relay_state=$build/demo-relay
 session=tools/wine/wine-session.sh
 source tools/wine/wine-env.sh
 
-service_state=$PWD/build/windows/demo-update-service
 cleanup() {
+  bash tools/relay/relay.sh stop "$relay_state"
   bash tools/update-service/service.sh stop "$service_state"
   bash "$session" stop "$ROOT" >/dev/null
 }
 trap cleanup EXIT
+
+# The program folder: umbrane.exe, its files, and the real agent.
+rm -rf "$app"
+mkdir -p "$app"
+cp -r "$build/bin/umbrane.exe" "$build/bin/default.skn" "$build/bin/lang" "$app/"
+[ -f "$build/bin/help.chm" ] && cp "$build/bin/help.chm" "$app/"
+cp "$build/agent/warden.exe" "$app/"
+
+bash tools/relay/relay.sh start "$relay_state" 127.0.0.2 80 publicuser umbrane-demo
 bash tools/update-service/service.sh start "$service_state" 8808 >/dev/null
 cp tools/update-service/demo-reply.ini "$service_state/reply.ini"
 echo reply >"$service_state/mode"
-echo "Update service on 127.0.0.1:8808 (its reply starts the tunnel)"
+echo "Update service on 127.0.0.1:8808 (its reply carries the token for the relay)"
 
 if [ -n "${DISPLAY:-}" ]; then
   echo "Using your display $DISPLAY"
@@ -38,10 +56,8 @@ fi
 
 log="$WINEPREFIX/drive_c/users/$(id -un)/AppData/Roaming/Umbrane/log.txt"
 echo "Activity log: $log"
-echo "Umbrane is running; press Ctrl+C to close it."
-
 # Its own session, so that Ctrl+C reaches this script and not the program.
-setsid "$WINE64" build/windows/bin/umbrane.exe </dev/null &
+setsid "$WINE64" "$app/umbrane.exe" </dev/null &
 pid=$!
 close() {
   echo
@@ -49,6 +65,37 @@ close() {
   "$WINE64" taskkill /IM umbrane.exe </dev/null >/dev/null 2>&1 || true
 }
 trap close INT TERM
+
+for _ in $(seq 1 300); do
+  grep -q "Umbrane ON" "$log" 2>/dev/null && break
+  sleep 0.1
+done
+if grep -q "Umbrane ON" "$log" 2>/dev/null; then
+  echo "Umbrane is ON: the system proxy points at 127.0.0.1:7070."
+  python3 - <<'PY'
+import socket, struct
+s = socket.create_connection(("127.0.0.1", 7070), timeout=10)
+s.sendall(b"\x05\x01\x00")
+assert s.recv(2) == b"\x05\x00"
+s.sendall(b"\x05\x01\x00\x03\x09localhost" + struct.pack(">H", 8808))
+assert s.recv(10)[1] == 0
+s.sendall(b"GET /hello-through-the-tunnel HTTP/1.0\r\nHost: localhost\r\n\r\n")
+answer = b""
+while True:
+    chunk = s.recv(4096)
+    if not chunk:
+        break
+    answer += chunk
+print("Fetched through 127.0.0.1:7070 -> warden -> tinyproxy -> local server:",
+      answer.split(b"\r\n")[0].decode())
+PY
+  sleep 2.5  # Wine shows a balloon two seconds after it is asked for
+  "$WINE64" "$build/tests/wine_screenshot.exe" "Z:${build//\//\\}\\demo-screenshot.png" </dev/null \
+    >/dev/null 2>&1 && echo "Screenshot: $build/demo-screenshot.png"
+else
+  echo "Umbrane did not report ON; see the log."
+fi
+echo "Umbrane is running; press Ctrl+C to close it."
 wait $pid || wait $pid || true
 trap - INT TERM
 echo "Umbrane has ended. Its activity log:"
