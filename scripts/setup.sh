@@ -15,6 +15,7 @@ packages=(
   python3                               # the local update service
   libasio-dev                           # standalone Asio, for the tunnel agent
   tinyproxy                             # a relay for the agent's tests and the demo
+  microsocks                            # a peer SOCKS server for the agent benchmark
 )
 
 missing=()

@@ -1,0 +1,198 @@
+// Loopback helpers for the agent's tests and benchmarks on Linux: ports,
+// plain blocking sockets, child processes read line by line, and a tinyproxy
+// relay with Basic authentication.
+#pragma once
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace warden::loopback {
+
+using Clock = std::chrono::steady_clock;
+
+inline int Listener(std::uint16_t port) {
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  const int one = 1;
+  setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(s, 64) != 0) {
+    close(s);
+    return -1;
+  }
+  return s;
+}
+
+inline std::uint16_t FreePort() {
+  const int s = Listener(0);
+  sockaddr_in a{};
+  socklen_t size = sizeof a;
+  getsockname(s, reinterpret_cast<sockaddr*>(&a), &size);
+  close(s);
+  return ntohs(a.sin_port);
+}
+
+inline int Connect(std::uint16_t port) {
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  timeval limit{5, 0};
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    close(s);
+    return -1;
+  }
+  return s;
+}
+
+inline void SendAll(int s, const std::string& data) {
+  (void)send(s, data.data(), data.size(), MSG_NOSIGNAL);
+}
+
+// Exactly `n` bytes, or what came before the peer closed or 5 s passed.
+inline std::string Receive(int s, std::size_t n) {
+  std::string out;
+  char buffer[4096];
+  while (out.size() < n) {
+    const ssize_t got = recv(s, buffer, std::min(sizeof buffer, n - out.size()), 0);
+    if (got <= 0) {
+      break;
+    }
+    out.append(buffer, static_cast<std::size_t>(got));
+  }
+  return out;
+}
+
+std::string ReceiveAll(int s) {
+  return Receive(s, 1 << 20);
+}
+
+// True when the peer closes (not when the 5 s time-out passes).
+inline bool ClosedByPeer(int s) {
+  char byte;
+  return recv(s, &byte, 1, 0) == 0;
+}
+
+// A child process whose standard output is read line by line.
+class Child {
+ public:
+  explicit Child(const std::vector<std::string>& argv) {
+    int fds[2];
+    if (pipe(fds) != 0) {
+      return;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    std::vector<char*> args;
+    for (const auto& a : argv) {
+      args.push_back(const_cast<char*>(a.c_str()));
+    }
+    args.push_back(nullptr);
+    if (posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) {
+      pid_ = 0;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    out_ = fds[0];
+  }
+  ~Child() {
+    Kill();
+    close(out_);
+  }
+  void Kill() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+      pid_ = 0;
+    }
+  }
+  // Waits for a line that starts with `code`; every line seen is kept.
+  bool WaitForLine(const std::string& code, int seconds = 15) {
+    const auto deadline = Clock::now() + std::chrono::seconds(seconds);
+    for (;;) {
+      for (const auto& line : lines) {
+        if (line.rfind(code, 0) == 0) {
+          return true;
+        }
+      }
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) {
+        return false;
+      }
+      pollfd p{out_, POLLIN, 0};
+      if (poll(&p, 1, static_cast<int>(left)) <= 0) {
+        continue;
+      }
+      char buffer[1024];
+      const ssize_t n = read(out_, buffer, sizeof buffer);
+      if (n <= 0) {
+        return false;
+      }
+      pending_.append(buffer, static_cast<std::size_t>(n));
+      for (auto end = pending_.find("\r\n"); end != std::string::npos;
+           end = pending_.find("\r\n")) {
+        lines.push_back(pending_.substr(0, end));
+        pending_.erase(0, end + 2);
+      }
+    }
+  }
+  std::vector<std::string> lines;
+
+ private:
+  pid_t pid_ = 0;
+  int out_ = -1;
+  std::string pending_;
+};
+
+class Tinyproxy {
+ public:
+  Tinyproxy(std::uint16_t port, const std::string& user, const std::string& token)
+      : folder_(MakeFolder()) {
+    std::ofstream(folder_ + "/tinyproxy.conf")
+        << "Port " << port << "\nListen 127.0.0.1\nTimeout 30\nMaxClients 2000\nBasicAuth " << user
+        << " " << token << "\nLogLevel Critical\n";
+    child_ = std::make_unique<Child>(
+        std::vector<std::string>{"tinyproxy", "-d", "-c", folder_ + "/tinyproxy.conf"});
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    for (int s = -1; (s = Connect(port)) < 0 && Clock::now() < deadline;) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  void Kill() { child_->Kill(); }
+
+ private:
+  static std::string MakeFolder() {
+    char name[] = "/tmp/warden-relay-XXXXXX";
+    return mkdtemp(name);
+  }
+  std::string folder_;
+  std::unique_ptr<Child> child_;
+};
+
+}  // namespace warden::loopback
