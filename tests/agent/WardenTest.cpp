@@ -114,6 +114,30 @@ TEST_F(Agent, EveryLocalProtocolReachesTheTargetThroughTheRelay) {
   EXPECT_EQ(Receive(s, 6), "socks5");
   close(s);
 
+  // SOCKS5 with an IPv6 address, to a server on [::1].
+  const int v6 = socket(AF_INET6, SOCK_STREAM, 0);
+  sockaddr_in6 any6{};
+  any6.sin6_family = AF_INET6;
+  any6.sin6_addr = in6addr_loopback;
+  ASSERT_EQ(bind(v6, reinterpret_cast<sockaddr*>(&any6), sizeof any6), 0);
+  ASSERT_EQ(listen(v6, 4), 0);
+  socklen_t size = sizeof any6;
+  getsockname(v6, reinterpret_cast<sockaddr*>(&any6), &size);
+  s = Connect(localPort);
+  SendAll(s, std::string("\x05\x01\x00", 3));
+  EXPECT_EQ(Receive(s, 2), std::string("\x05\x00", 2));
+  SendAll(s, std::string("\x05\x01\x00\x04", 4) + std::string(15, '\0') + '\x01' +
+                 std::string(reinterpret_cast<const char*>(&any6.sin6_port), 2));
+  EXPECT_EQ(Receive(s, 10).substr(0, 2), std::string("\x05\x00", 2));
+  const int accepted = accept(v6, nullptr, nullptr);
+  timeval limit{5, 0};
+  setsockopt(accepted, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  SendAll(s, "socks5-v6");
+  EXPECT_EQ(Receive(accepted, 9), "socks5-v6") << "arrived at [::1] through the relay";
+  close(accepted);
+  close(v6);
+  close(s);
+
   s = Connect(localPort);  // HTTP CONNECT
   SendAll(s, "CONNECT 127.0.0.1:" + std::to_string(target.Port()) + " HTTP/1.1\r\n\r\n");
   EXPECT_EQ(Receive(s, 39), "HTTP/1.1 200 Connection established\r\n\r\n");

@@ -33,6 +33,9 @@ using namespace std::chrono_literals;
 
 constexpr auto kConnectTimeout = 10s;
 constexpr auto kHealthInterval = 10s;
+// A connection with no byte either way for this long is closed.
+constexpr auto kIdleTimeout = 600s;
+constexpr auto kIdleCheck = 30s;
 
 void Status(const char* code, const std::string& text) {
   const std::string line = std::string(code) + " " + text + "\r\n";
@@ -226,8 +229,25 @@ class Session : public std::enable_shared_from_this<Session> {
   // Bytes both ways until both sides have finished; a side that ends its
   // sending gets its half-close passed on.
   void Splice() {
+    lastActivity_ = std::chrono::steady_clock::now();
+    WatchIdle();
     Pump(client_, relay_, std::make_shared<Buffer>());
     Pump(relay_, client_, std::make_shared<Buffer>());
+  }
+
+  void WatchIdle() {
+    auto self = shared_from_this();
+    timer_.expires_after(kIdleCheck);
+    timer_.async_wait([self](asio::error_code ec) {
+      if (ec || !self->client_.is_open()) {
+        return;
+      }
+      if (std::chrono::steady_clock::now() - self->lastActivity_ > kIdleTimeout) {
+        self->Close();
+        return;
+      }
+      self->WatchIdle();
+    });
   }
 
   using Buffer = std::array<char, 64 * 1024>;
@@ -245,6 +265,7 @@ class Session : public std::enable_shared_from_this<Session> {
             }
             return;
           }
+          self->lastActivity_ = std::chrono::steady_clock::now();
           asio::async_write(to, asio::buffer(buffer->data(), n),
                             [self, &from, &to, buffer](asio::error_code writeError, std::size_t) {
                               if (writeError) {
@@ -272,6 +293,7 @@ class Session : public std::enable_shared_from_this<Session> {
   std::array<char, 4096> buffer_{};
   std::string received_;
   std::string relayIn_;
+  std::chrono::steady_clock::time_point lastActivity_;
 };
 
 class Server {
