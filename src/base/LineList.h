@@ -23,7 +23,6 @@ class LineList {
   const std::vector<std::string>& Lines() const { return lines_; }
 
   void Add(std::string line) { lines_.push_back(std::move(line)); }
-  void Clear() { lines_.clear(); }
 
   // Every entry followed by CR LF.
   std::string Text() const;

@@ -35,8 +35,6 @@ class FakeTimers : public ITimers {
   void Stop(TimerId id) override { timers[id].running = false; }
   bool Running(TimerId id) { return timers[id].running; }
   unsigned Interval(TimerId id) { return timers[id].interval; }
-  // Milliseconds until `id` fires.
-  unsigned long long Remaining(TimerId id) { return timers[id].due - now; }
 
   void Advance(unsigned long long ms) {
     const unsigned long long end = now + ms;
