@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <functional>
 #include <vector>
 
 #include "Loopback.h"
@@ -20,34 +19,6 @@ using namespace warden::loopback;
 namespace {
 
 constexpr std::size_t kBulk = std::size_t{1} << 30;
-
-// Serves every connection with `serve` on its own thread.
-class Server {
- public:
-  explicit Server(std::function<void(int)> serve)
-      : port_(FreePort()), listener_(Listener(port_)), serve_(std::move(serve)) {
-    thread_ = std::thread([this] {
-      for (int c; (c = accept(listener_, nullptr, nullptr)) >= 0;) {
-        std::thread([this, c] {
-          serve_(c);
-          close(c);
-        }).detach();
-      }
-    });
-  }
-  ~Server() {
-    shutdown(listener_, SHUT_RDWR);
-    close(listener_);
-    thread_.join();
-  }
-  std::uint16_t Port() const { return port_; }
-
- private:
-  std::uint16_t port_;
-  int listener_;
-  std::function<void(int)> serve_;
-  std::thread thread_;
-};
 
 // A connection to 127.0.0.1:`target`, directly or through a SOCKS5 proxy.
 int Open(std::uint16_t target, std::uint16_t socks) {
@@ -107,7 +78,7 @@ int main() {
   rlimit files{16384, 16384};
   setrlimit(RLIMIT_NOFILE, &files);  // for 1,000 connections on three processes
 
-  Server bulk([](int c) {
+  LoopbackServer bulk([](int c) {
     std::vector<char> block(1 << 20, 'x');
     for (std::size_t sent = 0; sent < kBulk;) {
       const ssize_t n = send(c, block.data(), block.size(), MSG_NOSIGNAL);
@@ -117,8 +88,8 @@ int main() {
       sent += static_cast<std::size_t>(n);
     }
   });
-  Server hello([](int c) { SendAll(c, "h"); });
-  Server echo([](int c) {
+  LoopbackServer hello([](int c) { SendAll(c, "h"); });
+  LoopbackServer echo([](int c) {
     char b[64];
     for (ssize_t n; (n = recv(c, b, sizeof b, 0)) > 0;) {
       SendAll(c, std::string(b, static_cast<std::size_t>(n)));

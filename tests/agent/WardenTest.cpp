@@ -20,54 +20,29 @@ namespace {
 using namespace loopback;
 
 // Answers "GET" with a small HTTP response; echoes anything else back until
-// the client half-closes, then closes.
-class TargetServer {
- public:
-  TargetServer() : port_(FreePort()), listener_(Listener(port_)) {
-    thread_ = std::thread([this] {
-      for (;;) {
-        const int c = accept(listener_, nullptr, nullptr);
-        if (c < 0) {
-          return;
-        }
-        std::thread([c] {
-          char buffer[4096];
-          std::string seen;
-          ssize_t n;
-          while ((n = recv(c, buffer, sizeof buffer, 0)) > 0) {
-            seen.append(buffer, static_cast<std::size_t>(n));
-            if (seen.rfind("GET ", 0) == 0) {
-              if (seen.find("\r\n\r\n") != std::string::npos) {
-                SendAll(c, "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello");
-                break;
-              }
-              continue;
-            }
-            SendAll(c, std::string(buffer, static_cast<std::size_t>(n)));
-          }
-          close(c);
-        }).detach();
+// the client half-closes (the server then closes).
+void ServeTarget(int c) {
+  char buffer[4096];
+  std::string seen;
+  ssize_t n;
+  while ((n = recv(c, buffer, sizeof buffer, 0)) > 0) {
+    seen.append(buffer, static_cast<std::size_t>(n));
+    if (seen.rfind("GET ", 0) == 0) {
+      if (seen.find("\r\n\r\n") != std::string::npos) {
+        SendAll(c, "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello");
+        return;
       }
-    });
+      continue;
+    }
+    SendAll(c, std::string(buffer, static_cast<std::size_t>(n)));
   }
-  ~TargetServer() {
-    shutdown(listener_, SHUT_RDWR);
-    close(listener_);
-    thread_.join();
-  }
-  std::uint16_t Port() const { return port_; }
-
- private:
-  std::uint16_t port_;
-  int listener_;
-  std::thread thread_;
-};
+}
 
 class Agent : public ::testing::Test {
  protected:
   std::uint16_t relayPort = FreePort();
   std::uint16_t localPort = FreePort();
-  TargetServer target;
+  LoopbackServer target{ServeTarget};
   std::unique_ptr<Tinyproxy> relay;
   std::unique_ptr<Child> warden;
 

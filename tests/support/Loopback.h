@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -168,6 +169,34 @@ class Child {
   pid_t pid_ = 0;
   int out_ = -1;
   std::string pending_;
+};
+
+// Serves every connection with `serve` on its own thread.
+class LoopbackServer {
+ public:
+  explicit LoopbackServer(std::function<void(int)> serve)
+      : port_(FreePort()), listener_(Listener(port_)), serve_(std::move(serve)) {
+    thread_ = std::thread([this] {
+      for (int c; (c = accept(listener_, nullptr, nullptr)) >= 0;) {
+        std::thread([this, c] {
+          serve_(c);
+          close(c);
+        }).detach();
+      }
+    });
+  }
+  ~LoopbackServer() {
+    shutdown(listener_, SHUT_RDWR);
+    close(listener_);
+    thread_.join();
+  }
+  std::uint16_t Port() const { return port_; }
+
+ private:
+  std::uint16_t port_;
+  int listener_;
+  std::function<void(int)> serve_;
+  std::thread thread_;
 };
 
 class Tinyproxy {
