@@ -35,6 +35,10 @@ class HostFiles : public IFileSystem {
     }
     return true;
   }
+  bool ReplaceFileSafely(const std::string& path, std::string_view data,
+                         std::string& error) override {
+    return WriteFile(path, data, WriteMode::Replace, error);
+  }
   bool RemoveFile(const std::string& p) override { return std::filesystem::remove(p); }
   std::optional<std::string> FirstMatch(const std::string&) override { return std::nullopt; }
   std::optional<std::string> ReadFile(const std::string&) override { return std::nullopt; }

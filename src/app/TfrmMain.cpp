@@ -15,7 +15,16 @@ TfrmMain::TfrmMain(AppPorts& ports, IBrowserSwitch& browsers, Globals& globals)
       g_(globals),
       ctiControl_(ports.tray, ports.form, &ports.menu),
       timRead_(ports.timers, TimerId::Read),
-      timReset_(ports.timers, TimerId::Reset) {}
+      timReset_(ports.timers, TimerId::Reset) {
+  browsers_.SetReporter([this](const std::string& message) {
+    try {
+      Report(message);
+    } catch (const LogWriteError&) {
+      // A note about a browser must never break off the switch; the entry
+      // stays in the list and reaches the file with the next one.
+    }
+  });
+}
 
 void TfrmMain::FormCreate() {
   ports_.menu.SetEnabled(kCmdUmbrane1, false);
@@ -90,7 +99,23 @@ void TfrmMain::FailStartup(const std::string& message) {
   ports_.form.Close();
 }
 
+bool TfrmMain::CloseQuery() {
+  if (switching_ > 0) {
+    pending_ = Pending::Exit;
+    return false;
+  }
+  return true;
+}
+
 void TfrmMain::FormClose() {
+  if (closed_) {
+    return;
+  }
+  // Off first: a poll or reconnect under a restart notice of the restore
+  // below could otherwise switch the browsers on again.
+  closed_ = true;
+  timRead_.Disarm();
+  timReset_.Disarm();
   RestoreBrowsers();
   std::exception_ptr logFailure;
   try {
@@ -104,9 +129,24 @@ void TfrmMain::FormClose() {
   logFile_.reset();
   g_.Settings.reset();
   Sweep();
-  if (logFailure) {
+  if (logFailure && !sessionEnding_) {
     std::rethrow_exception(logFailure);
   }
+}
+
+bool TfrmMain::FormQueryEndSession() {
+  return true;  // the shutdown runs when the end is certain, not now
+}
+
+void TfrmMain::FormEndSession(bool ending) {
+  if (!ending) {
+    return;  // another program cancelled the end: carry on
+  }
+  // Windows ends the program soon after this returns: give everything back
+  // now, and ask nobody anything.
+  sessionEnding_ = true;
+  browsers_.SetSilent(true);
+  FormClose();
 }
 
 void TfrmMain::Report(const std::string& message) {
@@ -147,6 +187,9 @@ void TfrmMain::SetUmbraneStatus(std::uint8_t kind, const std::string& message,
 }
 
 void TfrmMain::OnCommand(int command) {
+  if (Ending()) {
+    return;  // the program is closing: the menu can start nothing new
+  }
   switch (command) {
     case kCmdUmbrane1:
       Umbrane1Click();
@@ -179,6 +222,12 @@ void TfrmMain::OnCommand(int command) {
 }
 
 void TfrmMain::Umbrane1Click() {
+  if (switching_ > 0) {
+    if (pending_ != Pending::Exit) {
+      pending_ = Pending::Connect;
+    }
+    return;
+  }
   timReset_.Disarm();  // the user's connect replaces a pending reconnect
   Umbrane();
 }

@@ -48,10 +48,19 @@ class TfrmMain {
   // The request the update check sends.
   std::string UpdateRequestUrl(const std::string& customerId);
 
-  // The main window's close handler: the browsers back on a direct
-  // connection, "Closing...", the state freed, the agent ended. Every step
-  // runs even when logging fails; that failure is raised at the end.
+  // Asked before the main window closes: false while the browsers are being
+  // switched (a restart notice is up); the close then follows once the
+  // switch has ended.
+  bool CloseQuery();
+  // The main window's close handler: the timers off, the browsers given
+  // back, "Closing...", the state freed, the agent ended. Every step runs
+  // even when logging fails; that failure is raised at the end. It runs
+  // once; afterwards timers and commands change nothing.
   void FormClose();
+  // Windows asks whether the session may end (always yes), then says that
+  // it ends: the shutdown runs before the answer returns, with no dialog.
+  bool FormQueryEndSession();
+  void FormEndSession(bool ending);
 
   // Appends one entry to the log and brings log.txt up to date. Throws
   // LogWriteError when the file cannot be written; the entry stays in the
@@ -107,12 +116,18 @@ class TfrmMain {
  private:
   void FailStartup(const std::string& message);
   void ConnectionFailed();
-  // The browsers to the local proxy and back, with the marker file that
-  // lets the next start put them back if this run dies while they are on.
-  void ApplyBrowsers();
-  void RestoreBrowsers();
+  // The browsers to the local proxy and back. Either may show a modal
+  // notice under which timers and the menu run: while it is up nothing
+  // switches again, and a stop, connect or exit asked meanwhile is carried
+  // out once the switch has ended. Each returns true when that pending
+  // command took over, so the caller must not go on as planned.
+  bool ApplyBrowsers();
+  bool RestoreBrowsers();
+  bool RunPendingCommand(bool afterApply);
+  void StopSession(bool restoreBrowsers);
   void RecoverFromEarlierRun();
-  std::string MarkerPath() const;
+  // Closed, or closing: nothing may start or switch any more.
+  bool Ending() const { return closed_ || exitAsked_; }
 
   AppPorts& ports_;
   IBrowserSwitch& browsers_;
@@ -123,6 +138,13 @@ class TfrmMain {
   std::unique_ptr<IAgentProcess> agent_;
   AgentOutput agentOutput_;
   bool browsersOnProxy_ = false;
+  // What the user asked while the browsers were being switched.
+  enum class Pending { None, Connect, Stop, Exit };
+  Pending pending_ = Pending::None;
+  int switching_ = 0;
+  bool exitAsked_ = false;  // a close has been posted after a switch
+  bool closed_ = false;     // FormClose has run
+  bool sessionEnding_ = false;
   std::unique_ptr<LogFile> logFile_;
   std::string applicationTitle_;
   std::string helpFile_;

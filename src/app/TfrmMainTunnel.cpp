@@ -3,6 +3,7 @@
 // status code the agent prints makes the program do.
 #include <algorithm>
 #include <stdexcept>
+#include <utility>
 
 #include "BuildConfig.h"
 #include "app/Commands.h"
@@ -30,6 +31,12 @@ constexpr const char* kRetryQuestion =
 }  // namespace
 
 void TfrmMain::OnTimer(TimerId id) {
+  // Under a restart notice the poll waits: it could switch again inside the
+  // switch. The poll ticks again a second later and the reconnect timer
+  // stays armed, so nothing is lost.
+  if (switching_ > 0 || Ending()) {
+    return;
+  }
   Dispatch([this, id] {
     if (id == TimerId::Read) {
       timReadTimer();
@@ -40,6 +47,9 @@ void TfrmMain::OnTimer(TimerId id) {
 }
 
 void TfrmMain::Umbrane() {
+  if (Ending()) {
+    return;
+  }
   if (!ports_.files.FileExists(g_.AppPath + kAgentFile)) {
     ports_.dialogs.ShowMessageBox("Can not find Wardan", MessageKind::Error, MessageButtons::Ok);
     // A session that cannot start, with no reconnect pending, is over: the
@@ -68,7 +78,7 @@ void TfrmMain::Sweep() {
     return;
   }
   const auto code = agent_->ExitCode();
-  if (code && *code == kStillActive && !agent_->Terminate()) {
+  if (code && *code == kStillActive && !agent_->Terminate() && !sessionEnding_) {
     ports_.dialogs.ShowMessageBox("Can not close Umbrane Warden!", MessageKind::Error,
                                   MessageButtons::Ok);
   }
@@ -77,10 +87,22 @@ void TfrmMain::Sweep() {
 }
 
 void TfrmMain::StopUmbrane1Click() {
+  if (switching_ > 0) {
+    if (pending_ != Pending::Exit) {
+      pending_ = Pending::Stop;
+    }
+    return;
+  }
+  StopSession(true);
+}
+
+void TfrmMain::StopSession(bool restoreBrowsers) {
   timRead_.Disarm();
   timReset_.Disarm();  // a stop is a stop: no reconnect follows it
   Sweep();
-  RestoreBrowsers();
+  if (restoreBrowsers && RestoreBrowsers()) {
+    return;  // an exit or a connect asked under the restore's notice took over
+  }
   SetUmbraneStatus(kStatusOff, "User stopped Umbrane", kBalloonInfo);
   Report("User stopped Umbrane");
 }
@@ -133,7 +155,8 @@ void TfrmMain::ProcessMsg() {
   // The count is read again before each entry: a poll that runs under a
   // dialog opened here adds entries, and they are processed too. The index
   // moves before an entry is acted on, so each is processed once.
-  while (g_.AgentLines && g_.LineIndex < static_cast<std::int32_t>(g_.AgentLines->Count())) {
+  while (g_.AgentLines && !Ending() &&
+         g_.LineIndex < static_cast<std::int32_t>(g_.AgentLines->Count())) {
     const std::string code = (*g_.AgentLines)[static_cast<std::size_t>(g_.LineIndex)].substr(0, 6);
     ++g_.LineIndex;
     if (code == "160036") {
@@ -155,7 +178,9 @@ void TfrmMain::ProcessMsg() {
       Report("Disconnected from Internet");
     } else if (code == "160138") {
       g_.AgentState = 3;
-      ApplyBrowsers();
+      if (ApplyBrowsers()) {
+        continue;  // stopped, reconnected or closing: the tunnel is not on
+      }
       Report("Umbrane ON");
       SetUmbraneStatus(kStatusOn, "Umbrane ON", kBalloonInfo);
     } else if (code == "160033") {
@@ -198,32 +223,69 @@ void TfrmMain::ConnectionFailed() {
   }
 }
 
-std::string TfrmMain::MarkerPath() const {
-  return g_.DataPath + "proxy.on";
-}
+namespace {
 
-void TfrmMain::ApplyBrowsers() {
-  browsers_.SetBrowsersProxy(true, kLocalProxy, "usa", "");
+// Counts a switch under way, also when it is left by an error.
+class SwitchScope {
+ public:
+  explicit SwitchScope(int& depth) : depth_(depth) { ++depth_; }
+  SwitchScope(const SwitchScope&) = delete;
+  SwitchScope& operator=(const SwitchScope&) = delete;
+  ~SwitchScope() { --depth_; }
+
+ private:
+  int& depth_;
+};
+
+}  // namespace
+
+bool TfrmMain::ApplyBrowsers() {
+  {
+    SwitchScope scope(switching_);
+    browsers_.SetBrowsersProxy(true, kLocalProxy, "usa", "");
+  }
   browsersOnProxy_ = true;
-  if (!g_.DataPath.empty()) {
-    std::string error;
-    // Best effort: without the marker only the recovery after a crash is
-    // lost, never the switch itself.
-    (void)ports_.files.WriteFile(MarkerPath(), std::string(kLocalProxy) + "\r\n",
-                                 WriteMode::Replace, error);
-  }
+  return RunPendingCommand(true);
 }
 
-void TfrmMain::RestoreBrowsers() {
-  browsers_.SetBrowsersProxy(false, "", "", "");
-  browsersOnProxy_ = false;
-  if (!g_.DataPath.empty() && ports_.files.FileExists(MarkerPath())) {
-    (void)ports_.files.RemoveFile(MarkerPath());
+bool TfrmMain::RestoreBrowsers() {
+  {
+    SwitchScope scope(switching_);
+    browsers_.SetBrowsersProxy(false, "", "", "");
   }
+  browsersOnProxy_ = false;
+  return RunPendingCommand(false);
+}
+
+bool TfrmMain::RunPendingCommand(bool afterApply) {
+  if (switching_ > 0) {
+    return false;  // still inside an outer switch, which runs it
+  }
+  if (closed_) {
+    return true;  // the session ended under the notice: nothing goes on
+  }
+  const Pending pending = std::exchange(pending_, Pending::None);
+  switch (pending) {
+    case Pending::Exit:
+      exitAsked_ = true;
+      ports_.form.Close();
+      return true;
+    case Pending::Stop:
+      // After a restore the browsers are back already: the rest of the
+      // stop still ends the session.
+      StopSession(afterApply);
+      return true;
+    case Pending::Connect:
+      Umbrane1Click();
+      return true;
+    case Pending::None:
+      break;
+  }
+  return false;
 }
 
 void TfrmMain::RecoverFromEarlierRun() {
-  if (ports_.files.FileExists(MarkerPath())) {
+  if (browsers_.HasSavedState()) {
     RestoreBrowsers();
     Report("Browsers restored: the previous run ended while they used Umbrane");
   }

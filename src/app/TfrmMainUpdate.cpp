@@ -26,7 +26,11 @@ bool TfrmMain::SilentUpdate() {
   Report("SilentUpdate");
   SetUmbraneStatus(kStatusBusy, "SilentUpdate. Please wait...", kBalloonInfo);
   const std::string url = UpdateRequestUrl(build::kCustomerId);
-  if (!DownloadToFile(ports_.fetcher, ports_.pump, url, reply)) {
+  const bool fetched = DownloadToFile(ports_.fetcher, ports_.pump, url, reply);
+  if (Ending()) {
+    return false;  // closed during the download: its reply is not acted on
+  }
+  if (!fetched) {
     Report("SilentUpdate Failed!");
     SetUmbraneStatus(kStatusOff, "SilentUpdate Failed!", kBalloonError);
     return false;

@@ -23,11 +23,17 @@ class IFileSystem {
   // false and sets `error` to the system's reason.
   virtual bool WriteFile(const std::string& path, std::string_view data, WriteMode mode,
                          std::string& error) = 0;
+  // Replaces the whole file without ever leaving it cut short: the data goes
+  // to a temporary file in the same folder, which is then moved over `path`.
+  // On failure the old file is left whole, no temporary file remains, and
+  // `error` has the system's reason.
+  virtual bool ReplaceFileSafely(const std::string& path, std::string_view data,
+                                 std::string& error) = 0;
   virtual bool RemoveFile(const std::string& path) = 0;
   // The name (without folder) of the first directory entry matching the
   // wildcard `pattern` (folders included), or nothing.
   virtual std::optional<std::string> FirstMatch(const std::string& pattern) = 0;
-  // The whole file, or nothing when it cannot be read.
+  // The whole file, or nothing when it cannot be read to its end.
   virtual std::optional<std::string> ReadFile(const std::string& path) = 0;
 };
 

@@ -12,11 +12,16 @@ namespace umbrane {
 // The system's per-connection flags.
 constexpr unsigned kProxyTypeDirect = 1;
 constexpr unsigned kProxyTypeProxy = 2;
+constexpr unsigned kProxyTypeAutoProxyUrl = 4;
+constexpr unsigned kProxyTypeAutoDetect = 8;
 
+// One connection's options. Bypass and the automatic configuration address
+// are sent only when present; a query fills in both.
 struct ConnectionProxy {
   unsigned flags = kProxyTypeDirect;
   std::string proxyServer;
-  std::optional<std::string> bypass;  // sent only when present
+  std::optional<std::string> bypass;
+  std::optional<std::string> autoConfigUrl;
   bool operator==(const ConnectionProxy&) const = default;
 };
 
@@ -35,7 +40,7 @@ class IInternetSettings {
 
   // Sets the options of one connection ("" is the LAN); true when accepted.
   virtual bool SetConnection(const std::string& connection, const ConnectionProxy& settings) = 0;
-  // The connection's current flags and proxy server; nothing when unreadable.
+  // The connection's current options; nothing when unreadable.
   virtual std::optional<ConnectionProxy> QueryConnection(const std::string& connection) = 0;
   // The two reload notifications: "refresh", then "settings changed".
   virtual void Refresh() = 0;

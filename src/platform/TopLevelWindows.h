@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -28,7 +27,9 @@ class ITopLevelWindows {
   virtual WindowId Next(WindowId window) = 0;
   // The title, at most 254 characters.
   virtual std::string Title(WindowId window) = 0;
-  virtual void BringToForeground(WindowId window) = 0;
+  // True when `window` is the foreground window afterwards: the system may
+  // refuse the switch to a program that is not in the foreground itself.
+  virtual bool BringToForeground(WindowId window) = 0;
   // The keys go to whichever window has the keyboard focus.
   virtual void SendKeys(const std::vector<KeyStroke>& keys) = 0;
 };

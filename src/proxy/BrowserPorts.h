@@ -26,11 +26,12 @@ struct BrowserPorts {
   IDialogs& dialogs;
 };
 
-// The program's folder (for the PAC file) and skin (for the restart
-// notice), as settled at start-up.
+// The program's folder (for the PAC file), skin (for the restart notice)
+// and data folder (for the saved state), as settled at start-up.
 struct BrowserContext {
   const std::string& appPath;
   const std::string& skinFile;
+  const std::string& dataPath;
 };
 
 // "host:port" cut at its first ":"; without one the host is empty and the

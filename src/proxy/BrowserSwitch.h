@@ -1,15 +1,25 @@
 // The one entry point through which the rest of the program changes browser
 // settings: apply points every supported browser at the local proxy, restore
-// puts every one back on a direct connection.
+// gives every one back what it had before.
+//
+// Apply first saves what each browser held (the state file "proxy.state" in
+// the data folder, written whole or not at all); restore puts the saved
+// values back wherever the current setting is still the program's own, so
+// what the user changed meanwhile is kept, and removes the file. A start
+// that finds the file restores from it.
 //
 // The controller holds it through this interface so that its own tests can
 // see when, and in which order with its other effects, the browsers are
 // switched; the browser steps themselves are tested on their own.
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "proxy/BrowserPorts.h"
+#include "proxy/SavedState.h"
 
 namespace umbrane {
 
@@ -19,6 +29,14 @@ class IBrowserSwitch {
 
   virtual void SetBrowsersProxy(bool enable, const std::string& proxy, const std::string& country,
                                 const std::string& bypass) = 0;
+  // True when the browsers' earlier settings are saved, so that a restore
+  // is due: this run switched them, or an earlier one ended while on.
+  virtual bool HasSavedState() = 0;
+  // While silent no restart notice is shown (Windows is ending the session
+  // and no dialog may wait for the user).
+  virtual void SetSilent(bool silent) = 0;
+  // Where the switch writes what the user should find in the activity log.
+  virtual void SetReporter(std::function<void(const std::string&)> report) = 0;
 };
 
 // The production switch: the system settings of the LAN (no dial-up
@@ -31,10 +49,30 @@ class BrowserSwitch final : public IBrowserSwitch {
 
   void SetBrowsersProxy(bool enable, const std::string& proxy, const std::string& country,
                         const std::string& bypass) override;
+  bool HasSavedState() override;
+  void SetSilent(bool silent) override { silent_ = silent; }
+  void SetReporter(std::function<void(const std::string&)> report) override {
+    report_ = std::move(report);
+  }
 
  private:
+  void Apply(const std::string& proxy, const std::string& country, const std::string& bypass);
+  void Restore();
+  void SaveBeforeApply(BrowserPorts& ports, const std::vector<std::string>& connections);
+  std::optional<SavedBrowsers> LoadState();
+  std::vector<std::string> ConnectionsToSet();
+  BrowserPorts Ports();
+  bool StateFileUsable() const;
+  std::string StatePath() const;
+  void Note(const std::string& message);
+
   BrowserPorts ports_;
   BrowserContext context_;
+  std::optional<SavedBrowsers> saved_;
+  std::function<void(const std::string&)> report_;
+  bool silent_ = false;
+  int applying_ = 0;         // applies under way (a restore can run inside one)
+  bool applyEnded_ = false;  // a restore ran inside the apply: it goes no further
 };
 
 }  // namespace umbrane

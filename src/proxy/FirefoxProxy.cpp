@@ -15,22 +15,23 @@ std::string FirefoxHandOff(bool enable, const std::string& proxy, const std::str
          country + "\r\n" + hosts + "\r\n";
 }
 
-void SetFirefoxExtensionProxy(BrowserPorts& ports, bool enable, const std::string& proxy,
+bool SetFirefoxExtensionProxy(BrowserPorts& ports, bool enable, const std::string& proxy,
                               const std::string& country, const std::string& bypass) {
   const auto folder = ports.registry.ReadUserString(kFirefoxExtensionsKey, kFirefoxExtensionId);
   if (!folder || folder->empty()) {
-    return;  // the extension is not installed
+    return true;  // the extension is not installed
   }
   std::string error;
   // A folder the extension removed simply gets no file; nothing to tell.
-  (void)ports.files.WriteFile(*folder + "umbrane.tmp",
-                              FirefoxHandOff(enable, proxy, country, bypass), WriteMode::Replace,
-                              error);
+  (void)ports.files.ReplaceFileSafely(*folder + "umbrane.tmp",
+                                      FirefoxHandOff(enable, proxy, country, bypass), error);
   const WindowId firefox = FindWindowByTitle(ports.windows, "Mozilla Firefox");
   if (firefox == 0) {
-    return;
+    return true;
   }
-  ports.windows.BringToForeground(firefox);
+  if (!ports.windows.BringToForeground(firefox)) {
+    return false;  // Control+Shift+H would land in whatever program is in front
+  }
   constexpr std::uint8_t kControl = 0x11, kShift = 0x10, kH = 0x48;
   ports.windows.SendKeys({{kControl, false},
                           {kShift, false},
@@ -38,6 +39,7 @@ void SetFirefoxExtensionProxy(BrowserPorts& ports, bool enable, const std::strin
                           {kControl, true},
                           {kShift, true},
                           {kH, true}});
+  return true;
 }
 
 }  // namespace umbrane

@@ -18,7 +18,10 @@ inline constexpr const char* kFirefoxExtensionId = "umbrane@umbrane.app";
 std::string FirefoxHandOff(bool enable, const std::string& proxy, const std::string& country,
                            const std::string& bypass);
 
-void SetFirefoxExtensionProxy(BrowserPorts& ports, bool enable, const std::string& proxy,
+// Writes the hand-off file and presses the hot key in Firefox's window. The
+// keys are sent only when that window is really in the foreground, never to
+// another program; false when Firefox runs but could not be brought there.
+bool SetFirefoxExtensionProxy(BrowserPorts& ports, bool enable, const std::string& proxy,
                               const std::string& country, const std::string& bypass);
 
 }  // namespace umbrane

@@ -2,6 +2,7 @@
 
 #include "base/LineList.h"
 #include "proxy/Probes.h"
+#include "proxy/SystemProxy.h"
 
 namespace umbrane {
 
@@ -49,21 +50,87 @@ std::string RewriteUserJs(const std::string& userJs, bool enable, const std::str
   return result.Text();
 }
 
+std::vector<std::string> NetscapeProxyLines(const std::string& userJs) {
+  LineList source;
+  source.SetText(userJs);
+  std::vector<std::string> lines;
+  for (const std::string& line : source.Lines()) {
+    if (IsProxyLine(line)) {
+      lines.push_back(line);
+    }
+  }
+  return lines;
+}
+
+bool IsOurUserJs(const std::string& userJs) {
+  return NetscapeProxyLines(userJs) == NetscapeProxyLines(RewriteUserJs("", true, kLocalProxy, ""));
+}
+
+std::string RestoreUserJs(const std::string& userJs, const std::vector<std::string>& saved) {
+  if (saved.empty()) {
+    return RewriteUserJs(userJs, false, "", "");
+  }
+  LineList source;
+  source.SetText(userJs);
+  LineList result;
+  for (const std::string& line : source.Lines()) {
+    if (!IsProxyLine(line)) {
+      result.Add(line);
+    }
+  }
+  for (const std::string& line : saved) {
+    result.Add(line);
+  }
+  return result.Text();
+}
+
+std::optional<std::vector<std::string>> SaveNetscapeProxy(BrowserPorts& ports) {
+  const auto path = GetNetscapeUserJsPath(ports.files, ports.system);
+  const auto current = path ? ports.files.ReadFile(*path) : std::nullopt;
+  if (!current) {
+    return std::nullopt;
+  }
+  if (IsOurUserJs(*current)) {
+    return std::vector<std::string>{};
+  }
+  return NetscapeProxyLines(*current);
+}
+
 void SetNetscapeProxy(BrowserPorts& ports, const BrowserContext& context, bool enable,
                       const std::string& proxy, const std::string& bypass) {
   const auto path = GetNetscapeUserJsPath(ports.files, ports.system);
   if (path) {
-    // Only an existing user.js is rewritten: a profile without one keeps
-    // none.
+    // Only an existing user.js that can be read to its end is rewritten: a
+    // profile without one keeps none, and a part read is never written back.
     if (const auto current = ports.files.ReadFile(*path)) {
       std::string error;
-      (void)ports.files.WriteFile(*path, RewriteUserJs(*current, enable, proxy, bypass),
-                                  WriteMode::Replace, error);
+      (void)ports.files.ReplaceFileSafely(*path, RewriteUserJs(*current, enable, proxy, bypass),
+                                          error);
     }
   }
   if (GetRunningBrowser(ports.processes) == "Netscape") {
     NotifyRestart(ports, context, "Netscape");
   }
+}
+
+bool RestoreNetscapeProxy(BrowserPorts& ports, const BrowserContext& context,
+                          const std::optional<std::vector<std::string>>& saved) {
+  bool restored = true;
+  const auto path = GetNetscapeUserJsPath(ports.files, ports.system);
+  if (path && ports.files.FileExists(*path)) {
+    const auto current = ports.files.ReadFile(*path);
+    std::string error;
+    if (!current) {
+      restored = false;  // cannot tell, and must not write back a part
+    } else if (IsOurUserJs(*current)) {
+      restored = ports.files.ReplaceFileSafely(
+          *path, RestoreUserJs(*current, saved.value_or(std::vector<std::string>{})), error);
+    }
+  }
+  if (GetRunningBrowser(ports.processes) == "Netscape") {
+    NotifyRestart(ports, context, "Netscape");
+  }
+  return restored;
 }
 
 }  // namespace umbrane

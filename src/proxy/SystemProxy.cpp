@@ -18,9 +18,9 @@ bool SetConnectionProxy(IInternetSettings& internet, bool enable, const std::str
                         const std::string& proxy, const std::string& bypass) {
   bool accepted = true;
   const auto current = enable ? std::nullopt : internet.QueryConnection(connection);
-  // Restore only undoes our own setting: a proxy the user set up is kept.
-  // Settings that cannot be read are restored, as they always were.
-  if (enable || !current || IsOurProxy(*current)) {
+  // Restore only undoes our own setting: a proxy the user set up, or
+  // settings that cannot even be read, are kept.
+  if (enable || (current && IsOurProxy(*current))) {
     ConnectionProxy settings;
     settings.flags = enable ? kProxyTypeProxy : kProxyTypeDirect;
     settings.proxyServer = "socks=" + (enable ? proxy : std::string());
@@ -28,6 +28,20 @@ bool SetConnectionProxy(IInternetSettings& internet, bool enable, const std::str
       settings.bypass = bypass;
     }
     accepted = internet.SetConnection(connection, settings);
+  }
+  internet.Refresh();
+  internet.SettingsChanged();
+  return accepted;
+}
+
+bool RestoreConnectionProxy(IInternetSettings& internet, const std::string& connection,
+                            const ConnectionProxy& saved) {
+  bool accepted = true;
+  const auto current = internet.QueryConnection(connection);
+  // The program changed this connection; when it cannot tell whether the
+  // change is still there, the user's own values are the safe thing to write.
+  if (!current || IsOurProxy(*current)) {
+    accepted = internet.SetConnection(connection, saved);
   }
   internet.Refresh();
   internet.SettingsChanged();

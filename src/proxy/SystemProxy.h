@@ -18,10 +18,17 @@ inline constexpr const char* kLocalProxy = "127.0.0.1:7070";
 bool IsOurProxy(const ConnectionProxy& settings);
 
 // Sets one connection ("" is the LAN), then sends the two reload
-// notifications; true when the options were accepted (or, on restore, when
-// the connection was not ours and so was left alone).
+// notifications; true when the options were accepted. Restore writes the
+// direct connection only over the program's own setting, and is true when
+// it left another one alone.
 bool SetConnectionProxy(IInternetSettings& internet, bool enable, const std::string& connection,
                         const std::string& proxy, const std::string& bypass);
+
+// Gives one connection back its saved options, then sends the two reload
+// notifications. A connection the user has changed since (no longer the
+// program's own) is left alone. True unless the options were refused.
+bool RestoreConnectionProxy(IInternetSettings& internet, const std::string& connection,
+                            const ConnectionProxy& saved);
 
 // Appends the entry names of the active dial-up connections to `names` and
 // returns their count; 0 when they cannot be listed.

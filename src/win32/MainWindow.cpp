@@ -174,10 +174,36 @@ LRESULT MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
       // Closing the main window by any means ends the program after the
       // shutdown sequence; an error in it is shown and the close goes on.
+      // While the browsers are being switched the controller holds the
+      // close back and asks for it again when the switch has ended.
       if (!closing_) {
+        bool close = true;
+        if (main != nullptr) {
+          main->Dispatch([main, &close] { close = main->CloseQuery(); });
+        }
+        if (!close) {
+          return 0;
+        }
         closing_ = true;
         if (main != nullptr) {
           main->Dispatch([main] { main->FormClose(); });
+        }
+        (void)DestroyWindow(hwnd_);
+      }
+      return 0;
+    case WM_QUERYENDSESSION:
+      return main == nullptr || main->FormQueryEndSession() ? TRUE : FALSE;
+    case WM_ENDSESSION:
+      // The session really ends: Windows may end the process as soon as
+      // this returns, so the shutdown runs here, without any dialog.
+      if (wParam != FALSE && !closing_) {
+        closing_ = true;
+        if (main != nullptr) {
+          try {
+            main->FormEndSession(true);
+          } catch (const std::exception&) {
+            // nobody is left to tell
+          }
         }
         (void)DestroyWindow(hwnd_);
       }

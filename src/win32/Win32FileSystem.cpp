@@ -21,6 +21,24 @@ bool Win32FileSystem::CreateFolder(const std::string& path) {
   return CreateDirectoryA(path.c_str(), nullptr) != FALSE;
 }
 
+namespace {
+
+bool WriteAll(HANDLE file, std::string_view data, std::string& error) {
+  std::size_t done = 0;
+  while (done < data.size()) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(data.size() - done, 1u << 30));
+    DWORD written = 0;
+    if (!::WriteFile(file, data.data() + done, chunk, &written, nullptr) || written == 0) {
+      error = SystemErrorText(GetLastError());
+      return false;
+    }
+    done += written;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool Win32FileSystem::WriteFile(const std::string& path, std::string_view data, WriteMode mode,
                                 std::string& error) {
   const bool append = mode == WriteMode::Append;
@@ -31,17 +49,36 @@ bool Win32FileSystem::WriteFile(const std::string& path, std::string_view data, 
     error = SystemErrorText(GetLastError());
     return false;
   }
-  std::size_t done = 0;
-  while (done < data.size()) {
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(data.size() - done, 1u << 30));
-    DWORD written = 0;
-    if (!::WriteFile(file.Get(), data.data() + done, chunk, &written, nullptr) || written == 0) {
+  return WriteAll(file.Get(), data, error);
+}
+
+bool Win32FileSystem::ReplaceFileSafely(const std::string& path, std::string_view data,
+                                        std::string& error) {
+  // Same folder, so the move is a rename on one volume and never a copy.
+  const std::string temporary = path + ".umbrane-new";
+  bool written = false;
+  {
+    UniqueHandle file(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid()) {
       error = SystemErrorText(GetLastError());
       return false;
     }
-    done += written;
+    written = WriteAll(file.Get(), data, error);
+    if (written && !FlushFileBuffers(file.Get())) {
+      error = SystemErrorText(GetLastError());
+      written = false;
+    }
   }
-  return true;
+  if (written && MoveFileExA(temporary.c_str(), path.c_str(),
+                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return true;
+  }
+  if (written) {
+    error = SystemErrorText(GetLastError());
+  }
+  (void)DeleteFileA(temporary.c_str());  // nothing half-written is left behind
+  return false;
 }
 
 bool Win32FileSystem::RemoveFile(const std::string& path) {
@@ -66,11 +103,18 @@ std::optional<std::string> Win32FileSystem::ReadFile(const std::string& path) {
   }
   std::string content;
   char buffer[65536];
-  DWORD read = 0;
-  while (::ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
+  for (;;) {
+    DWORD read = 0;
+    if (!::ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr)) {
+      // An error part-way is not the end of the file: a caller that
+      // rewrote what it got would drop the rest.
+      return std::nullopt;
+    }
+    if (read == 0) {
+      return content;
+    }
     content.append(buffer, read);
   }
-  return content;
 }
 
 }  // namespace umbrane::win32

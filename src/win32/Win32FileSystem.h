@@ -12,6 +12,8 @@ class Win32FileSystem final : public IFileSystem {
   bool CreateFolder(const std::string& path) override;
   bool WriteFile(const std::string& path, std::string_view data, WriteMode mode,
                  std::string& error) override;
+  bool ReplaceFileSafely(const std::string& path, std::string_view data,
+                         std::string& error) override;
   bool RemoveFile(const std::string& path) override;
   std::optional<std::string> FirstMatch(const std::string& pattern) override;
   std::optional<std::string> ReadFile(const std::string& path) override;

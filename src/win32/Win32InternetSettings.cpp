@@ -36,20 +36,28 @@ extern "C" DWORD WINAPI RasEnumConnectionsA(void* connections, DWORD* bytes, DWO
 
 bool Win32InternetSettings::SetConnection(const std::string& connection,
                                           const ConnectionProxy& settings) {
-  INTERNET_PER_CONN_OPTIONA options[3] = {};
+  INTERNET_PER_CONN_OPTIONA options[4] = {};
   std::string server = settings.proxyServer;
   std::string bypass = settings.bypass.value_or("");
+  std::string autoConfig = settings.autoConfigUrl.value_or("");
   std::string name = connection;
-  options[0].dwOption = INTERNET_PER_CONN_FLAGS;
-  options[0].Value.dwValue = settings.flags;
-  options[1].dwOption = INTERNET_PER_CONN_PROXY_SERVER;
-  options[1].Value.pszValue = server.data();
-  options[2].dwOption = INTERNET_PER_CONN_PROXY_BYPASS;
-  options[2].Value.pszValue = bypass.data();
+  DWORD count = 0;
+  options[count].dwOption = INTERNET_PER_CONN_FLAGS;
+  options[count++].Value.dwValue = settings.flags;
+  options[count].dwOption = INTERNET_PER_CONN_PROXY_SERVER;
+  options[count++].Value.pszValue = server.data();
+  if (settings.bypass) {
+    options[count].dwOption = INTERNET_PER_CONN_PROXY_BYPASS;
+    options[count++].Value.pszValue = bypass.data();
+  }
+  if (settings.autoConfigUrl) {
+    options[count].dwOption = INTERNET_PER_CONN_AUTOCONFIG_URL;
+    options[count++].Value.pszValue = autoConfig.data();
+  }
   INTERNET_PER_CONN_OPTION_LISTA list = {};
   list.dwSize = sizeof list;
   list.pszConnection = name.data();  // "" (not null) selects the LAN
-  list.dwOptionCount = settings.bypass ? 3 : 2;
+  list.dwOptionCount = count;
   list.dwOptionError = 0;
   list.pOptions = options;
   return InternetSetOptionA(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, sizeof list) !=
@@ -58,25 +66,34 @@ bool Win32InternetSettings::SetConnection(const std::string& connection,
 
 std::optional<ConnectionProxy> Win32InternetSettings::QueryConnection(
     const std::string& connection) {
-  INTERNET_PER_CONN_OPTIONA options[2] = {};
+  INTERNET_PER_CONN_OPTIONA options[4] = {};
   options[0].dwOption = INTERNET_PER_CONN_FLAGS;
   options[1].dwOption = INTERNET_PER_CONN_PROXY_SERVER;
+  options[2].dwOption = INTERNET_PER_CONN_PROXY_BYPASS;
+  options[3].dwOption = INTERNET_PER_CONN_AUTOCONFIG_URL;
   std::string name = connection;
   INTERNET_PER_CONN_OPTION_LISTA list = {};
   list.dwSize = sizeof list;
   list.pszConnection = name.data();
-  list.dwOptionCount = 2;
+  list.dwOptionCount = 4;
   list.pOptions = options;
   DWORD size = sizeof list;
   if (!InternetQueryOptionA(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, &size)) {
     return std::nullopt;
   }
+  // WinINet allocates each text; an option it does not hold comes back null.
+  auto take = [](LPSTR text) {
+    std::string value = text != nullptr ? text : "";
+    if (text != nullptr) {
+      (void)GlobalFree(text);
+    }
+    return value;
+  };
   ConnectionProxy current;
   current.flags = options[0].Value.dwValue;
-  if (options[1].Value.pszValue != nullptr) {
-    current.proxyServer = options[1].Value.pszValue;
-    (void)GlobalFree(options[1].Value.pszValue);  // WinINet allocates the text
-  }
+  current.proxyServer = take(options[1].Value.pszValue);
+  current.bypass = take(options[2].Value.pszValue);
+  current.autoConfigUrl = take(options[3].Value.pszValue);
   return current;
 }
 

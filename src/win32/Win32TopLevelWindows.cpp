@@ -31,8 +31,11 @@ std::string Win32TopLevelWindows::Title(WindowId window) {
   return std::string(buffer, length > 0 ? static_cast<std::size_t>(length) : 0);
 }
 
-void Win32TopLevelWindows::BringToForeground(WindowId window) {
-  (void)SetForegroundWindow(ToHwnd(window));  // the system may refuse; keys go anyway
+bool Win32TopLevelWindows::BringToForeground(WindowId window) {
+  // The system may refuse the switch and only flash the task-bar button;
+  // what counts is which window is in front afterwards.
+  (void)SetForegroundWindow(ToHwnd(window));
+  return GetForegroundWindow() == ToHwnd(window);
 }
 
 void Win32TopLevelWindows::SendKeys(const std::vector<KeyStroke>& keys) {

@@ -11,7 +11,7 @@ class Win32TopLevelWindows final : public ITopLevelWindows {
   WindowId First() override;
   WindowId Next(WindowId window) override;
   std::string Title(WindowId window) override;
-  void BringToForeground(WindowId window) override;
+  bool BringToForeground(WindowId window) override;
   void SendKeys(const std::vector<KeyStroke>& keys) override;
 };
 

@@ -52,7 +52,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     Globals globals;
     BrowserSwitch browsers(
         BrowserPorts{internet, files, profile, system, processes, windows, registry, dialogs},
-        BrowserContext{globals.AppPath, globals.SkinFile});
+        BrowserContext{globals.AppPath, globals.SkinFile, globals.DataPath});
     TfrmMain main(ports, browsers, globals);
     window.Attach(main);
     tray.Attach(&main);

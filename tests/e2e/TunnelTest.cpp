@@ -58,7 +58,7 @@ class TunnelProgram : public ::testing::Test {
       (void)TerminateProcess(umbrane.process.Get(), 1);
       (void)WaitForSingleObject(umbrane.process.Get(), 5000);
     }
-    (void)win32::Win32InternetSettings().SetConnection("", {kProxyTypeDirect, "", std::nullopt});
+    (void)win32::Win32InternetSettings().SetConnection("", {kProxyTypeDirect, "", "", ""});
   }
   void StartAndConnect() {
     umbrane = Start(folder.Path() + "umbrane.exe");

@@ -42,7 +42,7 @@ class UpdateProgram : public ::testing::Test {
       (void)TerminateProcess(umbrane.process.Get(), 1);
       (void)WaitForSingleObject(umbrane.process.Get(), 5000);
     }
-    (void)win32::Win32InternetSettings().SetConnection("", {kProxyTypeDirect, "", std::nullopt});
+    (void)win32::Win32InternetSettings().SetConnection("", {kProxyTypeDirect, "", "", ""});
   }
   static bool Logged(const std::string& message) {
     for (const std::string& entry : LogEntries()) {

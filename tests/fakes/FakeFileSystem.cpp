@@ -92,6 +92,22 @@ bool FakeFileSystem::WriteFile(const std::string& path, std::string_view data, W
   return true;
 }
 
+bool FakeFileSystem::ReplaceFileSafely(const std::string& path, std::string_view data,
+                                       std::string& error) {
+  if (log_ != nullptr) {
+    log_->Add("ReplaceFileSafely " + path);
+  }
+  // Like the real one: a failure leaves the old content whole.
+  const std::string key = Key(path);
+  if (failingWrites.count(path) > 0 || !ParentExists(key)) {
+    error = "Access is denied.";
+    return false;
+  }
+  ++writeCount;
+  files_[key].assign(data);
+  return true;
+}
+
 bool FakeFileSystem::RemoveFile(const std::string& path) {
   if (log_ != nullptr) {
     log_->Add("RemoveFile " + path);
@@ -141,6 +157,9 @@ std::optional<std::string> FakeFileSystem::FirstMatch(const std::string& pattern
 }
 
 std::optional<std::string> FakeFileSystem::ReadFile(const std::string& path) {
+  if (failingReads.count(path) > 0) {
+    return std::nullopt;
+  }
   return Content(path);
 }
 

@@ -25,6 +25,8 @@ class FakeFileSystem : public IFileSystem {
 
   // Writes to this path fail until the switch is cleared.
   std::set<std::string> failingWrites;
+  // Reads of this path fail (the file exists but cannot be read whole).
+  std::set<std::string> failingReads;
   // Folders that cannot be created even though their parent exists.
   std::set<std::string> failingFolders;
   int writeCount = 0;
@@ -34,6 +36,8 @@ class FakeFileSystem : public IFileSystem {
   bool CreateFolder(const std::string& path) override;
   bool WriteFile(const std::string& path, std::string_view data, WriteMode mode,
                  std::string& error) override;
+  bool ReplaceFileSafely(const std::string& path, std::string_view data,
+                         std::string& error) override;
   bool RemoveFile(const std::string& path) override;
   std::optional<std::string> FirstMatch(const std::string& pattern) override;
   std::optional<std::string> ReadFile(const std::string& path) override;

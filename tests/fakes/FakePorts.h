@@ -3,6 +3,8 @@
 #pragma once
 
 #include <deque>
+#include <functional>
+#include <utility>
 #include <map>
 #include <optional>
 #include <string>
@@ -157,17 +159,33 @@ class FakeMainForm : public IMainForm {
   CallLog* log_;
 };
 
+// Records each switch; `saved` stands for the state file (set by apply,
+// cleared by restore); `whileSwitching` runs inside the next switch, as
+// the user's clicks do under a restart notice.
 class FakeBrowserSwitch : public IBrowserSwitch {
  public:
   explicit FakeBrowserSwitch(CallLog* log = nullptr) : log_(log) {}
+
+  bool saved = false;
+  bool silent = false;
+  std::function<void()> whileSwitching;
+  std::function<void(const std::string&)> report;
 
   void SetBrowsersProxy(bool enable, const std::string& proxy, const std::string& country,
                         const std::string& bypass) override {
     if (log_ != nullptr) {
       log_->Add("SetBrowsersProxy " + std::string(enable ? "on" : "off") + " [" + proxy + "][" +
-                country + "][" + bypass + "]");
+                country + "][" + bypass + "]" + (silent ? " silent" : ""));
     }
+    if (whileSwitching) {
+      auto hook = std::exchange(whileSwitching, nullptr);
+      hook();
+    }
+    saved = enable;
   }
+  bool HasSavedState() override { return saved; }
+  void SetSilent(bool s) override { silent = s; }
+  void SetReporter(std::function<void(const std::string&)> r) override { report = std::move(r); }
 
  private:
   CallLog* log_;
@@ -185,10 +203,16 @@ class FakeTopLevelWindows : public ITopLevelWindows {
   std::vector<std::string> titles;
   std::vector<WindowId> asked;  // every window whose title was read
   WindowId foreground = 0;
+  bool refuseForeground = false;  // as Windows does for a program in the background
   std::vector<KeyStroke> keys;
   WindowId keysWentTo = 0;
 
-  void BringToForeground(WindowId w) override { foreground = w; }
+  bool BringToForeground(WindowId w) override {
+    if (!refuseForeground) {
+      foreground = w;
+    }
+    return foreground == w;
+  }
   void SendKeys(const std::vector<KeyStroke>& k) override {
     keys.insert(keys.end(), k.begin(), k.end());
     keysWentTo = foreground;

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -141,11 +142,18 @@ class FakeInternetSettings : public IInternetSettings {
   std::vector<std::size_t> enumerations;  // the capacity of every enumeration
   std::vector<std::string> calls;
   bool refuse = false;
+  std::function<void()> beforeSet;
 
   bool SetConnection(const std::string& name, const ConnectionProxy& s) override {
+    if (beforeSet) {
+      beforeSet();
+    }
     std::string call = "Set[" + name + "] " + std::to_string(s.flags) + " " + s.proxyServer;
     if (s.bypass) {
       call += " bypass=" + *s.bypass;
+    }
+    if (s.autoConfigUrl) {
+      call += " pac=" + *s.autoConfigUrl;
     }
     Record(call);
     if (!refuse) {
@@ -153,7 +161,12 @@ class FakeInternetSettings : public IInternetSettings {
     }
     return !refuse;
   }
+  std::set<std::string> unreadable;  // connections whose query fails
+
   std::optional<ConnectionProxy> QueryConnection(const std::string& name) override {
+    if (unreadable.count(name) > 0) {
+      return std::nullopt;
+    }
     const auto it = connections.find(name);
     if (it == connections.end()) {
       return ConnectionProxy{};

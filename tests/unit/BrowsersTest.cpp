@@ -2,12 +2,7 @@
 // Firefox hand-off, Opera's PAC file and Netscape's user.js.
 #include <gtest/gtest.h>
 
-#include "FakeFileSystem.h"
-#include "FakePorts.h"
-#include "FakeProfile.h"
-#include "FakeTunnel.h"
-#include "proxy/BrowserSwitch.h"
-#include "proxy/FirefoxProxy.h"
+#include "BrowserHarness.h"
 #include "proxy/NetscapeProxy.h"
 #include "proxy/OperaProxy.h"
 #include "proxy/SystemProxy.h"
@@ -17,57 +12,6 @@ namespace {
 
 using namespace fakes;
 using Calls = std::vector<std::string>;
-
-constexpr const char* kRoaming = "C:\\Users\\ann\\AppData\\Roaming\\";
-constexpr const char* kExtension = "C:\\Users\\ann\\ff\\umbrane@umbrane.app\\";
-constexpr const char* kProfile = "C:\\Users\\ann\\AppData\\Roaming\\Mozilla\\Profiles\\default\\";
-constexpr const char* kUserJs =
-    "C:\\Users\\ann\\AppData\\Roaming\\Mozilla\\Profiles\\default\\ab12cd.slt\\user.js";
-constexpr const char* kOperaIni =
-    "C:\\Users\\ann\\AppData\\Roaming\\Opera\\Opera\\profile\\opera6.ini";
-constexpr const char* kPac = "C:\\Program Files\\Umbrane\\umbrane.pac";
-
-class Browsers : public ::testing::Test {
- protected:
-  FakeInternetSettings internet;
-  FakeFileSystem files;
-  FakeProfile profile{files};
-  FakeSystem system;
-  FakeProcessList processes;
-  FakeTopLevelWindows windows;
-  FakeRegistry registry;
-  FakeDialogs dialogs;
-  BrowserPorts ports{internet, files, profile, system, processes, windows, registry, dialogs};
-  std::string appPath = "C:\\Program Files\\Umbrane\\";
-  std::string skinFile = "C:\\Program Files\\Umbrane\\default.skn";
-  BrowserContext context{appPath, skinFile};
-  BrowserSwitch browsers{ports, context};
-
-  void SetUp() override {
-    system.version = {kPlatformWindowsNT, 10, 0, 19045};
-    system.specialFolders[26] = "C:\\Users\\ann\\AppData\\Roaming";
-    system.executablePath = appPath + "umbrane.exe";
-    files.AddFolder(kRoaming);
-    files.AddFolder(appPath);
-    files.AddFile(appPath + "lang\\0409.lng",
-                  "[STRING]\r\nstrRestart=Please restart %s.\r\nstrOK=OK\r\n");
-  }
-  void RegisterExtension() {
-    files.AddFolder(kExtension);
-    registry.values[std::string(kFirefoxExtensionsKey) + "|" + kFirefoxExtensionId] = kExtension;
-  }
-  using Texts = std::vector<std::string>;
-  std::string HandOff() {
-    return files.Content(std::string(kExtension) + "umbrane.tmp").value_or("<none>");
-  }
-  Texts Notices() {
-    Texts texts;
-    for (const auto& n : dialogs.notices) {
-      texts.push_back(n.text);
-    }
-    return texts;
-  }
-};
 
 TEST_F(Browsers, LanWithoutDialUpOtherwiseEveryDialUpConnection) {
   browsers.SetBrowsersProxy(true, kLocalProxy, "usa", "");
@@ -134,11 +78,20 @@ TEST_F(Browsers, NetscapeUserJsKeepsOtherPreferencesAndEndsWithOneSetOfProxyLine
   EXPECT_EQ(files.Content(kUserJs),
             "user_pref(\"browser.startup.homepage\", \"about:blank\");\r\n"
             "user_pref(\"general.useragent\", \"a;b\");\r\n"
+            "user_pref(\"network.proxy.http_port\", 8080);\r\n"
+            "user_pref(\"network.proxy.http_ssl\", \"x\");\r\n")
+      << "the user's own proxy lines come back after the kept ones";
+
+  files.AddFile(kUserJs, "user_pref(\"browser.startup.homepage\", \"about:blank\");\r\n");
+  browsers.SetBrowsersProxy(true, kLocalProxy, "usa", "");
+  browsers.SetBrowsersProxy(false, "", "", "");
+  EXPECT_EQ(files.Content(kUserJs),
+            "user_pref(\"browser.startup.homepage\", \"about:blank\");\r\n"
             "user_pref(\"network.proxy.type\", 0);\r\n"
             "user_pref(\"network.proxy.http\", \"\");\r\n"
             "user_pref(\"network.proxy.http_port\",0);\r\n"
             "user_pref(\"network.proxy.no_proxies_on\", \"\");\r\n")
-      << "a valid port line on restore";
+      << "nothing saved: the four direct lines, with a valid port line";
 }
 
 TEST_F(Browsers, NetscapeBypassKeepsItsSemicolons) {
@@ -180,7 +133,16 @@ TEST_F(Browsers, OperaIsPointedAtThePacFileOnceAndThePacCarriesTheState) {
   EXPECT_EQ(dialogs.notices.size(), 1u) << "second apply: no notice";
   browsers.SetBrowsersProxy(false, "", "", "");
   EXPECT_EQ(files.Content(kPac), "");
-  EXPECT_EQ(profile.ReadString(kOperaIni, "Proxy", "Automatic Proxy Configuration URL", ""), kPac);
+  EXPECT_EQ(profile.ReadString(kOperaIni, "Proxy", "Automatic Proxy Configuration URL", ""),
+            "http://corp/proxy.pac")
+      << "the user's own address comes back";
+  EXPECT_EQ(Notices(), (Texts{"Please restart Opera.", "Please restart Opera."}));
+
+  files.AddFile(kOperaIni, "[Proxy]\r\n");
+  browsers.SetBrowsersProxy(true, kLocalProxy, "usa", "");
+  browsers.SetBrowsersProxy(false, "", "", "");
+  EXPECT_EQ(profile.ReadString(kOperaIni, "Proxy", "Automatic Proxy Configuration URL", ""), kPac)
+      << "an empty address keeps pointing at the emptied PAC file";
 }
 
 TEST_F(Browsers, OperaKeyNamingAnyUmbraneFileCountsAsSet) {

@@ -26,16 +26,16 @@ TEST(SystemProxy, RestoreWritesDirectOnlyOverOurOwnSetting) {
   EXPECT_TRUE(SetConnectionProxy(internet, false, "", "ignored:1", ""));
   EXPECT_EQ(internet.calls, (Calls{"Set[] 1 socks=", "Refresh", "SettingsChanged"}));
 
-  internet.connections[""] = {kProxyTypeProxy, "http=proxy.corp:8080", std::nullopt};
+  internet.connections[""] = {kProxyTypeProxy, "http=proxy.corp:8080", std::nullopt, std::nullopt};
   internet.calls.clear();
   EXPECT_TRUE(SetConnectionProxy(internet, false, "", "", ""));
   EXPECT_EQ(internet.calls, (Calls{"Refresh", "SettingsChanged"})) << "the user's proxy stays";
   EXPECT_EQ(internet.connections[""].proxyServer, "http=proxy.corp:8080");
 
-  internet.connections[""] = {kProxyTypeProxy | kProxyTypeDirect, "socks=127.0.0.1:7070", {}};
+  internet.connections[""] = {kProxyTypeProxy | kProxyTypeDirect, "socks=127.0.0.1:7070", {}, {}};
   EXPECT_TRUE(IsOurProxy(internet.connections[""]));
-  EXPECT_FALSE(IsOurProxy({kProxyTypeDirect, "socks=127.0.0.1:7070", {}}));
-  EXPECT_FALSE(IsOurProxy({kProxyTypeProxy, "socks=127.0.0.1:7071", {}}));
+  EXPECT_FALSE(IsOurProxy({kProxyTypeDirect, "socks=127.0.0.1:7070", {}, {}}));
+  EXPECT_FALSE(IsOurProxy({kProxyTypeProxy, "socks=127.0.0.1:7071", {}, {}}));
 }
 
 TEST(SystemProxy, BypassIsSentOnlyWhenGivenAndUnchanged) {

@@ -30,7 +30,8 @@ class Tunnel : public ::testing::Test, public AppHarness {
 
   FakeAgentState& Agent() { return agents.Last(); }
   void Tick(unsigned long long ms = 1000) { timers.Advance(ms); }
-  bool Marker() { return files.FileExists(std::string(kData) + "proxy.on"); }
+  // The browsers' saved state, which tells the next start that a restore is due.
+  bool Marker() { return browsers.HasSavedState(); }
   void Fail() {
     Agent().Print("160033 relay unreachable\r\n");
     Tick();
@@ -311,7 +312,7 @@ TEST_F(Tunnel, ExitRestoresLogsAndThenEndsTheAgent) {
   EXPECT_FALSE(Marker());
 }
 
-TEST_F(Tunnel, AMarkerLeftByADeadRunRestoresTheBrowsersAtStart) {
+TEST_F(Tunnel, SavedStateLeftByADeadRunRestoresTheBrowsersAtStart) {
   ConnectAndGoOn();  // this run "dies" with the browsers on the proxy
   ASSERT_TRUE(Marker());
   Globals next;

@@ -104,6 +104,29 @@ TEST_F(Update, ReplyWithNeitherKeyLeavesTheBusyDisplay) {
   }
 }
 
+TEST_F(Update, ExitDuringTheDownloadEndsTheCheckWithoutActingOnItsReply) {
+  fetcher.reply = "[Update]\r\nNewVersion=1\r\nKey=" + Token("fresh-token") + "\r\n";
+  std::atomic<bool> closed{false};
+  // The user picks Exit while the worker is still fetching.
+  fetcher.during = [&] {
+    pump.Post([&] {
+      if (main.CloseQuery()) {
+        main.FormClose();
+      }
+      closed = true;
+    });
+    while (!closed) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  };
+  Start();
+  EXPECT_EQ(Log(), (Texts{"SilentUpdate", "Closing..."}));
+  EXPECT_TRUE(dialogs.boxes.empty());
+  EXPECT_TRUE(shell.opened.empty()) << "no home page after the program closed";
+  EXPECT_TRUE(agents.started.empty());
+  EXPECT_NE(g.AccessToken, "fresh-token");
+}
+
 TEST_F(Update, NewVersionIsAnnouncedThenTheHomePageOpens) {
   for (const char* value : {"1", "0x10", "$1", "-3"}) {
     AppHarness fresh;

@@ -124,6 +124,27 @@ TEST(Win32FileSystem, WriteToALockedFileFailsWithTheSystemsReason) {
       files.WriteFile(scratch.Path() + "no\\such\\log.txt", "x", WriteMode::Replace, error));
 }
 
+TEST(Win32FileSystem, ASafeReplaceThatFailsLeavesTheOldFileWhole) {
+  ScratchFolder scratch;
+  Win32FileSystem files;
+  const std::string path = scratch.Path() + "user.js";
+  std::string error;
+  ASSERT_TRUE(files.ReplaceFileSafely(path, "old\r\n", error)) << "a new file too";
+  {
+    // Held open without sharing by another program: the move cannot replace it.
+    UniqueHandle held(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held.Valid());
+    EXPECT_FALSE(files.ReplaceFileSafely(path, "new\r\n", error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(files.FileExists(path + ".umbrane-new")) << "no temporary file is left";
+  }
+  EXPECT_EQ(files.ReadFile(path), "old\r\n");
+  EXPECT_TRUE(files.ReplaceFileSafely(path, "new\r\n", error));
+  EXPECT_EQ(files.ReadFile(path), "new\r\n");
+  EXPECT_FALSE(files.FileExists(path + ".umbrane-new"));
+}
+
 TEST(Win32Profile, ReadsLikeTheSystemDoes) {
   ScratchFolder scratch;
   Win32FileSystem files;

@@ -157,12 +157,12 @@ TEST(OperaStep, TheRealSettingsFilePointsAtThePacFile) {
   ScratchFolder app("umbrane-app");
   const std::string appPath = app.Path();
   const std::string skin = appPath + "default.skn";
-  SetOperaProxy(real.ports, {appPath, skin}, true, "127.0.0.1:7070");
+  SetOperaProxy(real.ports, {appPath, skin, appPath}, true, "127.0.0.1:7070");
   EXPECT_EQ(real.profile.ReadString(ini, "Proxy", "Automatic Proxy Configuration URL", ""),
             appPath + "umbrane.pac");
   EXPECT_EQ(real.profile.ReadString(ini, "Proxy", "Use Automatic Proxy Configuration", ""), "1");
   EXPECT_EQ(real.files.ReadFile(appPath + "umbrane.pac"), OperaPac(true, "127.0.0.1:7070"));
-  SetOperaProxy(real.ports, {appPath, skin}, false, "");
+  SetOperaProxy(real.ports, {appPath, skin, appPath}, false, "");
   EXPECT_EQ(real.files.ReadFile(appPath + "umbrane.pac"), "");
   (void)DeleteFileA(ini.c_str());
   (void)RemoveDirectoryA(profileFolder.c_str());

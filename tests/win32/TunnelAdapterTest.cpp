@@ -86,9 +86,7 @@ TEST(Win32AgentLauncher, MalformedCommandLineIsReportedByTheAgent) {
 class Win32InternetSettingsTest : public ::testing::Test {
  protected:
   Win32InternetSettings internet;
-  void TearDown() override {
-    (void)internet.SetConnection("", {kProxyTypeDirect, "", std::nullopt});
-  }
+  void TearDown() override { (void)internet.SetConnection("", {kProxyTypeDirect, "", "", ""}); }
 };
 
 TEST_F(Win32InternetSettingsTest, ApplyAndRestoreReadBackThroughWinInet) {
@@ -105,12 +103,31 @@ TEST_F(Win32InternetSettingsTest, ApplyAndRestoreReadBackThroughWinInet) {
 }
 
 TEST_F(Win32InternetSettingsTest, RestoreLeavesTheUsersOwnProxyAlone) {
-  ASSERT_TRUE(internet.SetConnection("", {kProxyTypeProxy, "proxy.corp:8080", std::nullopt}));
+  ASSERT_TRUE(
+      internet.SetConnection("", {kProxyTypeProxy, "proxy.corp:8080", std::nullopt, std::nullopt}));
   EXPECT_TRUE(SetConnectionProxy(internet, false, "", "", ""));
   const auto lan = internet.QueryConnection("");
   ASSERT_TRUE(lan);
   EXPECT_EQ(lan->proxyServer, "proxy.corp:8080");
   EXPECT_NE(lan->flags & kProxyTypeProxy, 0u);
+}
+
+TEST_F(Win32InternetSettingsTest, TheUsersOwnProxyComesBackAfterTheTunnel) {
+  // Every option is sent and accepted; Wine keeps only the proxy switch and
+  // server (not auto-detect, the script address or the bypass list), so
+  // those are pinned down by the unit tests.
+  const ConnectionProxy users{kProxyTypeProxy, "127.0.0.6:3128", "<local>",
+                              "http://wpad.corp/proxy.pac"};
+  ASSERT_TRUE(internet.SetConnection("", users));
+  const auto saved = internet.QueryConnection("");
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(saved->flags & (kProxyTypeProxy | kProxyTypeDirect), kProxyTypeProxy);
+  EXPECT_EQ(saved->proxyServer, users.proxyServer);
+
+  ASSERT_TRUE(SetConnectionProxy(internet, true, "", kLocalProxy, ""));
+  ASSERT_TRUE(IsOurProxy(*internet.QueryConnection("")));
+  ASSERT_TRUE(RestoreConnectionProxy(internet, "", *saved));
+  EXPECT_EQ(internet.QueryConnection(""), saved);
 }
 
 TEST_F(Win32InternetSettingsTest, NoDialUpConnectionsUnderWine) {

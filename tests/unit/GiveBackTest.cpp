@@ -1,0 +1,191 @@
+// Apply saves what every browser held; restore gives it back wherever the
+// setting is still the program's own, and never rewrites a file it could
+// not read whole.
+#include <gtest/gtest.h>
+
+#include "BrowserHarness.h"
+#include "proxy/NetscapeProxy.h"
+#include "proxy/SavedState.h"
+#include "proxy/SystemProxy.h"
+
+namespace umbrane {
+namespace {
+
+using namespace fakes;
+
+constexpr const char* kUsersPac = "http://wpad.corp/proxy.pac";
+constexpr const char* kUsersLines =
+    "user_pref(\"browser.startup.page\", 0);\r\n"
+    "user_pref(\"network.proxy.type\", 1);\r\n"
+    "user_pref(\"network.proxy.http\", \"127.0.0.6\");\r\n"
+    "user_pref(\"network.proxy.http_port\", 3128);\r\n";
+
+class GiveBack : public Browsers {
+ protected:
+  const ConnectionProxy users{kProxyTypeProxy | kProxyTypeAutoDetect | kProxyTypeAutoProxyUrl,
+                              "127.0.0.6:3128", "<local>", kUsersPac};
+
+  void SetUp() override {
+    Browsers::SetUp();
+    internet.connections[""] = users;
+    files.AddFile(kUserJs, kUsersLines);
+    files.AddFile(kOperaIni, "[Proxy]\r\nAutomatic Proxy Configuration URL=http://corp/o.pac\r\n");
+  }
+  std::string StateFile() { return dataPath + kStateFileName; }
+  std::optional<SavedBrowsers> State() {
+    const auto text = files.Content(StateFile());
+    return text ? ParseSavedBrowsers(*text) : std::nullopt;
+  }
+  std::string OperaUrl() {
+    return profile.ReadString(kOperaIni, "Proxy", "Automatic Proxy Configuration URL", "");
+  }
+};
+
+TEST(SavedState, AnyTextSurvivesTheFileAndGarbageIsNoState) {
+  SavedBrowsers saved;
+  saved.connections.push_back({"", {9, "http=a:1;socks=b:2", "<local>;*.corp", "x"}});
+  saved.connections.push_back({"VPN = \\office\\", {1, "", std::nullopt, std::nullopt}});
+  saved.netscapeLines = std::vector<std::string>{"a=\"b\"\\n", "", "[Opera]"};
+  saved.operaUrl = "line\r\nbreak";
+  EXPECT_EQ(ParseSavedBrowsers(FormatSavedBrowsers(saved)), saved);
+
+  SavedBrowsers empty;
+  empty.netscapeLines = std::vector<std::string>{};
+  EXPECT_EQ(ParseSavedBrowsers(FormatSavedBrowsers(empty)), empty) << "none saved is not nothing";
+  EXPECT_FALSE(ParseSavedBrowsers(""));
+  EXPECT_FALSE(ParseSavedBrowsers("127.0.0.1:7070\r\n")) << "the old marker's text";
+}
+
+TEST_F(GiveBack, EverySettingIsSavedBeforeTheFirstBrowserIsTouchedAndComesBack) {
+  std::vector<std::string> notes;
+  browsers.SetReporter([&](const std::string& note) { notes.push_back(note); });
+  std::optional<bool> savedBeforeFirstSet;
+  internet.beforeSet = [&] {
+    if (!savedBeforeFirstSet) {
+      savedBeforeFirstSet = State().has_value();
+    }
+  };
+  browsers.SetBrowsersProxy(true, kLocalProxy, "usa", "");
+  EXPECT_EQ(savedBeforeFirstSet, true);
+  const auto state = State();
+  ASSERT_TRUE(state);
+  ASSERT_EQ(state->connections.size(), 1u);
+  EXPECT_EQ(state->connections[0].settings, users);
+  EXPECT_EQ(state->operaUrl, "http://corp/o.pac");
+  EXPECT_TRUE(IsOurProxy(internet.connections[""]));
+  EXPECT_TRUE(IsOurUserJs(*files.Content(kUserJs)));
+
+  browsers.SetBrowsersProxy(true, kLocalProxy, "usa", "");  // the agent is ready again
+  EXPECT_EQ(State(), state) << "a second apply keeps the first saved state";
+
+  browsers.SetBrowsersProxy(false, "", "", "");
+  EXPECT_EQ(internet.connections[""], users) << "flags with auto-detect, bypass and script";
+  EXPECT_EQ(files.Content(kUserJs), kUsersLines);
+  EXPECT_EQ(OperaUrl(), "http://corp/o.pac");
+  EXPECT_FALSE(files.FileExists(StateFile()));
+  EXPECT_FALSE(browsers.HasSavedState());
+  EXPECT_TRUE(notes.empty());
+}
+
+TEST_F(GiveBack, WhatTheUserChangedWhileOnIsLeftAlone) {
+  browsers.SetBrowsersProxy(true, kLocalProxy, "usa", "");
+  const ConnectionProxy changed{kProxyTypeProxy, "10.0.0.1:8080", std::nullopt, std::nullopt};
+  internet.connections[""] = changed;
+  files.AddFile(kUserJs, "user_pref(\"network.proxy.type\", 5);\r\n");
+  profile.WriteString(kOperaIni, "Proxy", "Automatic Proxy Configuration URL", "http://new/");
+  browsers.SetBrowsersProxy(false, "", "", "");
+  EXPECT_EQ(internet.connections[""], changed);
+  EXPECT_EQ(files.Content(kUserJs), "user_pref(\"network.proxy.type\", 5);\r\n");
+  EXPECT_EQ(OperaUrl(), "http://new/");
+  EXPECT_EQ(files.Content(kPac), "") << "the PAC file is the program's own";
+}
+
+TEST_F(GiveBack, WithoutSavedStateOnlyTheProgramsOwnSettingsChange) {
+  browsers.SetBrowsersProxy(false, "", "", "");  // a close without ever connecting
+  EXPECT_EQ(internet.connections[""], users);
+  EXPECT_EQ(files.Content(kUserJs), kUsersLines);
+  EXPECT_EQ(OperaUrl(), "http://corp/o.pac");
+  EXPECT_TRUE(dialogs.notices.empty()) << "Opera's key was not taken over";
+
+  internet.connections["Office"] = {kProxyTypeProxy, "socks=127.0.0.1:7070", {}, {}};
+  internet.dialUp = {"Office"};
+  browsers.SetBrowsersProxy(false, "", "", "");
+  EXPECT_EQ(internet.connections["Office"].flags, kProxyTypeDirect) << "left on our proxy";
+
+  // Found on the local proxy at apply (a dead run's): nothing of the user's
+  // to save, and the restore sets it direct.
+  internet.dialUp.clear();
+  internet.connections[""] = {kProxyTypeProxy, "socks=127.0.0.1:7070", {}, {}};
+  browsers.SetBrowsersProxy(true, kLocalProxy, "usa", "");
+  browsers.SetBrowsersProxy(false, "", "", "");
+  EXPECT_EQ(internet.connections[""].flags, kProxyTypeDirect);
+}
+
+TEST_F(GiveBack, ConnectionsComeBackWhetherOrNotTheyAreStillActive) {
+  internet.dialUp = {"Office"};
+  internet.connections["Office"] = {kProxyTypeDirect, "", "", ""};
+  browsers.SetBrowsersProxy(true, kLocalProxy, "usa", "");
+  internet.dialUp = {"VPN"};  // Office hung up, a VPN came up
+  internet.connections["VPN"] = {kProxyTypeDirect | kProxyTypeAutoDetect, "", "", ""};
+  browsers.SetBrowsersProxy(false, "", "", "");
+  EXPECT_EQ(internet.connections["Office"], (ConnectionProxy{kProxyTypeDirect, "", "", ""}));
+  EXPECT_EQ(internet.connections["VPN"].flags, kProxyTypeDirect | kProxyTypeAutoDetect);
+  EXPECT_EQ(internet.connections[""], users) << "the LAN was never touched";
+
+  internet.dialUp.clear();
+  browsers.SetBrowsersProxy(true, kLocalProxy, "usa", "");  // on the LAN now
+  internet.dialUp = {"VPN"};
+  browsers.SetBrowsersProxy(false, "", "", "");
+  EXPECT_EQ(internet.connections[""], users) << "given back although a VPN is active";
+}
+
+TEST_F(GiveBack, TheNextStartRestoresFromTheFileAndAFailedRestoreKeepsIt) {
+  browsers.SetBrowsersProxy(true, kLocalProxy, "usa", "");
+  BrowserSwitch nextRun(ports, context);  // this run died with the browsers on
+  ASSERT_TRUE(nextRun.HasSavedState());
+  files.failingWrites.insert(kUserJs);
+  nextRun.SetBrowsersProxy(false, "", "", "");
+  EXPECT_EQ(internet.connections[""], users);
+  EXPECT_TRUE(files.FileExists(StateFile())) << "user.js is not back yet: try again later";
+  files.failingWrites.clear();
+  nextRun.SetBrowsersProxy(false, "", "", "");
+  EXPECT_EQ(files.Content(kUserJs), kUsersLines);
+  EXPECT_FALSE(nextRun.HasSavedState());
+}
+
+TEST_F(GiveBack, AUserJsThatCannotBeReadWholeIsNeverRewritten) {
+  files.failingReads.insert(kUserJs);
+  browsers.SetBrowsersProxy(true, kLocalProxy, "usa", "");
+  browsers.SetBrowsersProxy(false, "", "", "");
+  EXPECT_EQ(files.Content(kUserJs), kUsersLines);
+}
+
+TEST_F(GiveBack, HotKeyOnlyWhenFirefoxIsReallyInFront) {
+  RegisterExtension();
+  windows.titles = {"Untitled - Notepad", "Mozilla Firefox"};
+  windows.refuseForeground = true;
+  std::vector<std::string> notes;
+  browsers.SetReporter([&](const std::string& note) { notes.push_back(note); });
+  browsers.SetBrowsersProxy(true, kLocalProxy, "usa", "");
+  EXPECT_TRUE(windows.keys.empty()) << "the chord must not land in another program";
+  EXPECT_EQ(HandOff(), "-1\r\n127.0.0.1\r\n7070\r\nusa\r\n\r\n");
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_NE(notes[0].find("Firefox"), std::string::npos);
+}
+
+TEST_F(GiveBack, ARestoreUnderAnApplysNoticeEndsThatApplySilently) {
+  processes.names = {"opera.exe"};
+  dialogs.whileNoticeUp = [this] {
+    browsers.SetSilent(true);  // Windows ends the session under the notice
+    browsers.SetBrowsersProxy(false, "", "", "");
+  };
+  browsers.SetBrowsersProxy(true, kLocalProxy, "usa", "");
+  EXPECT_EQ(dialogs.notices.size(), 1u) << "Opera's apply notice only";
+  EXPECT_EQ(files.Content(kUserJs), kUsersLines) << "Netscape was not switched after it";
+  EXPECT_EQ(internet.connections[""], users);
+  EXPECT_EQ(OperaUrl(), "http://corp/o.pac");
+  EXPECT_FALSE(browsers.HasSavedState());
+}
+
+}  // namespace
+}  // namespace umbrane
