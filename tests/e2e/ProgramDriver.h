@@ -89,11 +89,11 @@ struct Running {
   DWORD id = 0;
 };
 
-inline Running Start(const std::string& exe) {
+inline Running Start(const std::string& exe, const std::string& arguments = "") {
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info = {};
-  std::string commandLine = "\"" + exe + "\"";
+  std::string commandLine = "\"" + exe + "\"" + (arguments.empty() ? "" : " " + arguments);
   Running running;
   if (CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                      &startup, &info)) {

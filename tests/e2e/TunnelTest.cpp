@@ -37,10 +37,44 @@ bool LanOnLocalProxy() {
   return lan && IsOurProxy(*lan);
 }
 
+bool Exists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string StatePath() {
+  return LogPath().substr(0, LogPath().find_last_of('\\') + 1) + "proxy.state";
+}
+
 bool Logged(const std::string& message) {
   const auto entries = LogEntries();
   return std::any_of(entries.begin(), entries.end(),
                      [&](const std::string& e) { return Message(e) == message; });
+}
+
+// A user with proxies of their own: the LAN, Netscape's user.js and Opera's
+// automatic configuration address, all of which must come back.
+constexpr const char* kUsersLan = "127.0.0.6:3128";
+constexpr const char* kUsersUserJs =
+    "user_pref(\"browser.startup.page\", 0);\r\n"
+    "user_pref(\"network.proxy.type\", 1);\r\n"
+    "user_pref(\"network.proxy.http\", \"127.0.0.6\");\r\n"
+    "user_pref(\"network.proxy.http_port\", 3128);\r\n";
+constexpr const char* kUsersPac = "http://127.0.0.6/proxy.pac";
+
+void SetUsersLan() {
+  ASSERT_TRUE(win32::Win32InternetSettings().SetConnection(
+      "", {kProxyTypeProxy, kUsersLan, std::nullopt, std::nullopt}));
+}
+
+bool LanIsTheUsers() {
+  const auto lan = win32::Win32InternetSettings().QueryConnection("");
+  return lan && (lan->flags & kProxyTypeProxy) != 0 && lan->proxyServer == kUsersLan;
+}
+
+int Count(const std::string& message) {
+  const auto entries = LogEntries();
+  return static_cast<int>(std::count_if(
+      entries.begin(), entries.end(), [&](const std::string& e) { return Message(e) == message; }));
 }
 
 class TunnelProgram : public ::testing::Test {
@@ -94,7 +128,9 @@ TEST_F(TunnelProgram, ExitRestoresTheLanAndEndsTheAgent) {
 }
 
 TEST_F(TunnelProgram, AKilledUmbraneTakesItsAgentAlongAndTheNextStartRestores) {
+  SetUsersLan();
   StartAndConnect();
+  ASSERT_TRUE(Exists(StatePath())) << "saved before the switch";
   ASSERT_TRUE(TerminateProcess(umbrane.process.Get(), 9));
   (void)WaitForSingleObject(umbrane.process.Get(), 5000);
   EXPECT_TRUE(WaitFor([] { return !AgentAlive(); })) << "the agent must not hold port 7070";
@@ -102,9 +138,10 @@ TEST_F(TunnelProgram, AKilledUmbraneTakesItsAgentAlongAndTheNextStartRestores) {
 
   umbrane = Start(folder.Path() + "umbrane.exe");
   ASSERT_NE(WaitForMainWindow(umbrane), nullptr);
-  EXPECT_TRUE(WaitFor([] { return !LanOnLocalProxy(); }));
   EXPECT_TRUE(WaitFor(
       [] { return Logged("Browsers restored: the previous run ended while they used Umbrane"); }));
+  EXPECT_TRUE(LanIsTheUsers()) << "the user's own proxy, from the saved state";
+  EXPECT_FALSE(Exists(StatePath()));
 }
 
 // Browsers installed for the prefix's user, as far as the program sees them:
@@ -112,7 +149,10 @@ TEST_F(TunnelProgram, AKilledUmbraneTakesItsAgentAlongAndTheNextStartRestores) {
 // profile with a user.js. All removed again afterwards.
 class InstalledBrowsers {
  public:
-  explicit InstalledBrowsers(const std::string& extensionFolder) {
+  explicit InstalledBrowsers(
+      const std::string& extensionFolder,
+      const std::string& operaIni = "[Proxy]\r\nUse Automatic Proxy Configuration=1\r\n",
+      const std::string& userJs = "user_pref(\"browser.startup.page\", 0);\r\n") {
     char buffer[MAX_PATH] = {};
     (void)SHGetSpecialFolderPathA(nullptr, buffer, CSIDL_APPDATA, FALSE);
     appData_ = std::string(buffer) + "\\";
@@ -128,8 +168,8 @@ class InstalledBrowsers {
           "Mozilla\\Profiles\\default", "Mozilla\\Profiles\\default\\k3y.slt"}) {
       (void)CreateDirectoryA((appData_ + folder).c_str(), nullptr);
     }
-    Write(OperaIni(), "[Proxy]\r\nUse Automatic Proxy Configuration=1\r\n");
-    Write(UserJs(), "user_pref(\"browser.startup.page\", 0);\r\n");
+    Write(OperaIni(), operaIni);
+    Write(UserJs(), userJs);
   }
   ~InstalledBrowsers() {
     (void)RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Mozilla\\Firefox\\Extensions");
@@ -175,6 +215,98 @@ TEST_F(TunnelProgram, FirefoxOperaAndNetscapeFollowConnectAndStop) {
   EXPECT_EQ(Read(folder.Path() + "umbrane.pac"), "");
   EXPECT_NE(Read(installed.UserJs()).find("user_pref(\"network.proxy.type\", 0);"),
             std::string::npos);
+}
+
+std::string OperaUrl(const InstalledBrowsers& installed) {
+  char url[MAX_PATH] = {};
+  (void)GetPrivateProfileStringA("Proxy", "Automatic Proxy Configuration URL", "", url, sizeof url,
+                                 installed.OperaIni().c_str());
+  return url;
+}
+
+TEST_F(TunnelProgram, TheUsersOwnProxiesComeBackAfterStopAndAfterClose) {
+  ScratchFolder extension("umbrane-extension");
+  InstalledBrowsers installed(
+      extension.Path(),
+      std::string("[Proxy]\r\nAutomatic Proxy Configuration URL=") + kUsersPac + "\r\n",
+      kUsersUserJs);
+  SetUsersLan();
+  StartAndConnect();
+  EXPECT_TRUE(LanOnLocalProxy());
+  EXPECT_EQ(OperaUrl(installed), folder.Path() + "umbrane.pac");
+  EXPECT_NE(Read(installed.UserJs()).find("\"127.0.0.1\""), std::string::npos);
+
+  ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdStopUmbrane1, 0));
+  ASSERT_TRUE(WaitFor([] { return Logged("User stopped Umbrane"); }));
+  EXPECT_TRUE(LanIsTheUsers());
+  EXPECT_EQ(Read(installed.UserJs()), kUsersUserJs);
+  EXPECT_EQ(OperaUrl(installed), kUsersPac);
+
+  ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdUmbrane1, 0));
+  ASSERT_TRUE(WaitFor([] { return Count("Umbrane ON") == 2; }, 15000));
+  EXPECT_TRUE(LanOnLocalProxy());
+  ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdExit1, 0));
+  EXPECT_EQ(WaitForExit(umbrane), 0u);
+  EXPECT_TRUE(LanIsTheUsers());
+  EXPECT_EQ(Read(installed.UserJs()), kUsersUserJs);
+  EXPECT_EQ(OperaUrl(installed), kUsersPac);
+  EXPECT_FALSE(Exists(StatePath())) << "nothing left to recover";
+}
+
+TEST_F(TunnelProgram, StopWhileOperasRestartNoticeIsUpEndsOffWithEverythingBack) {
+  ScratchFolder extension("umbrane-extension");
+  InstalledBrowsers installed(extension.Path());
+  // A running Opera, as far as the process list tells.
+  ScratchFolder opera("umbrane-opera");
+  ASSERT_TRUE(
+      CopyFileA(HostPath(UMBRANE_KEEPALIVE).c_str(), (opera.Path() + "opera.exe").c_str(), FALSE));
+  Running browser = Start(opera.Path() + "opera.exe");
+  ASSERT_TRUE(browser.process.Valid());
+
+  umbrane = Start(folder.Path() + "umbrane.exe");
+  main = WaitForMainWindow(umbrane);
+  ASSERT_NE(main, nullptr);
+  ASSERT_TRUE(WaitForUpdateDone());
+  ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdUmbrane1, 0));
+  HWND notice = nullptr;
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        const auto dialogs = WindowsOf(umbrane.id, "#32770");
+        notice = dialogs.empty() ? nullptr : dialogs.front();
+        return notice != nullptr && IsWindowVisible(notice);
+      },
+      15000));
+  // Stop while the apply's notice waits for the user, then answer it.
+  // The stop is handled under the notice (a sent message is answered only
+  // once it was), and the notice is answered after it.
+  DWORD_PTR result = 0;
+  ASSERT_TRUE(
+      SendMessageTimeoutA(main, WM_COMMAND, kCmdStopUmbrane1, 0, SMTO_NORMAL, 5000, &result));
+  EXPECT_FALSE(Logged("User stopped Umbrane")) << "the stop waits for the switch";
+  ASSERT_TRUE(PostMessageA(notice, WM_COMMAND, IDOK, 0));
+  ASSERT_TRUE(WaitFor([] { return Logged("User stopped Umbrane"); }));
+  EXPECT_FALSE(Logged("Umbrane ON"));
+  EXPECT_FALSE(LanOnLocalProxy());
+  EXPECT_EQ(Read(folder.Path() + "umbrane.pac"), "");
+  EXPECT_NE(Read(installed.UserJs()).find("user_pref(\"network.proxy.type\", 0);"),
+            std::string::npos);
+  EXPECT_TRUE(WaitFor([] { return !AgentAlive(); }));
+  (void)TerminateProcess(browser.process.Get(), 0);
+}
+
+TEST_F(TunnelProgram, WindowsEndingTheSessionWhileOnGivesTheLanBack) {
+  SetUsersLan();
+  StartAndConnect();
+  ASSERT_TRUE(LanOnLocalProxy());
+  // wineboot asks every program, this one too: it must stay.
+  SetConsoleCtrlHandler([](DWORD) -> BOOL { return TRUE; }, TRUE);
+  Running wineboot = Start("C:\\windows\\system32\\wineboot.exe", "--end-session");
+  ASSERT_TRUE(wineboot.process.Valid());
+  EXPECT_EQ(WaitForSingleObject(wineboot.process.Get(), 30000), WAIT_OBJECT_0);
+  EXPECT_TRUE(WaitFor([] { return Logged("Closing..."); }));
+  EXPECT_TRUE(LanIsTheUsers());
+  EXPECT_TRUE(WaitFor([] { return !AgentAlive(); }));
+  EXPECT_FALSE(Exists(StatePath()));
 }
 
 }  // namespace
