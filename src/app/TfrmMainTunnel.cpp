@@ -208,6 +208,9 @@ void TfrmMain::ConnectionFailed() {
   }
   const MessageAnswer answer =
       ports_.dialogs.ShowMessageBox(kRetryQuestion, MessageKind::Warning, MessageButtons::YesNo);
+  if (Ending()) {
+    return;  // closed while the question was up: the close gave everything back
+  }
   Sweep();
   if (answer == MessageAnswer::Yes) {
     Report("Try to connect to Internet");

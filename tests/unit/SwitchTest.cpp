@@ -110,6 +110,21 @@ TEST_F(Switch, SessionEndUnderTheApplysNoticeLeavesTheBrowsersBack) {
   EXPECT_FALSE(main.AgentRunning());
 }
 
+TEST_F(Switch, AnExitUnderTheRetryQuestionIsTheEndWhateverTheAnswer) {
+  Ready();
+  g.RetryCount = 1;
+  dialogs.whileOpen = [this] { main.FormClose(); };
+  dialogs.answers.push_back(MessageAnswer::Yes);
+  calls.calls.clear();
+  Agent().Print("160033 relay unreachable\r\n");
+  timers.Advance(1000);
+  EXPECT_EQ(Switches(), Texts{kOff});
+  EXPECT_EQ(Log().back(), "Closing...");
+  EXPECT_FALSE(timers.Running(TimerId::Reset)) << "no reconnect after the close";
+  timers.Advance(60000);
+  EXPECT_EQ(agents.started.size(), 1u);
+}
+
 TEST_F(Switch, ABrowserNoteDuringTheSwitchReachesTheLog) {
   ASSERT_TRUE(browsers.report);
   files.failingWrites.insert(std::string(kHarnessData) + "log.txt");
