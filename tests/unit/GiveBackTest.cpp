@@ -153,6 +153,28 @@ TEST_F(GiveBack, TheNextStartRestoresFromTheFileAndAFailedRestoreKeepsIt) {
   EXPECT_FALSE(nextRun.HasSavedState());
 }
 
+TEST_F(GiveBack, AStateFileThatCannotBeWrittenOrReadCostsOnlyTheRecovery) {
+  std::vector<std::string> notes;
+  browsers.SetReporter([&](const std::string& note) { notes.push_back(note); });
+  files.failingWrites.insert(StateFile());
+  browsers.SetBrowsersProxy(true, kLocalProxy, "usa", "");
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_EQ(notes[0].rfind("Can not save the browsers' settings: ", 0), 0u);
+  EXPECT_TRUE(IsOurProxy(internet.connections[""])) << "the switch goes on";
+  browsers.SetBrowsersProxy(false, "", "", "");
+  EXPECT_EQ(internet.connections[""], users) << "given back from memory";
+
+  files.failingWrites.clear();
+  files.AddFile(StateFile(), "not a state file\r\n");
+  internet.connections[""] = {kProxyTypeProxy, "socks=127.0.0.1:7070", {}, {}};
+  BrowserSwitch nextRun(ports, context);
+  ASSERT_TRUE(nextRun.HasSavedState());
+  nextRun.SetBrowsersProxy(false, "", "", "");
+  EXPECT_EQ(internet.connections[""].flags, kProxyTypeDirect) << "the program's own, set direct";
+  EXPECT_EQ(files.Content(kUserJs), kUsersLines);
+  EXPECT_FALSE(nextRun.HasSavedState());
+}
+
 TEST_F(GiveBack, AUserJsThatCannotBeReadWholeIsNeverRewritten) {
   files.failingReads.insert(kUserJs);
   browsers.SetBrowsersProxy(true, kLocalProxy, "usa", "");
