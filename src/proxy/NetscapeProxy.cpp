@@ -18,6 +18,19 @@ bool IsProxyLine(const std::string& line) {
   return false;
 }
 
+// The lines of `userJs` that the removal rule keeps, in their order.
+LineList WithoutProxyLines(const std::string& userJs) {
+  LineList source;
+  source.SetText(userJs);
+  LineList kept;
+  for (const std::string& line : source.Lines()) {
+    if (!IsProxyLine(line)) {
+      kept.Add(line);
+    }
+  }
+  return kept;
+}
+
 }  // namespace
 
 std::optional<std::string> GetNetscapeUserJsPath(IFileSystem& files, ISystem& system) {
@@ -31,14 +44,7 @@ std::optional<std::string> GetNetscapeUserJsPath(IFileSystem& files, ISystem& sy
 
 std::string RewriteUserJs(const std::string& userJs, bool enable, const std::string& proxy,
                           const std::string& bypass) {
-  LineList source;
-  source.SetText(userJs);
-  LineList result;
-  for (const std::string& line : source.Lines()) {
-    if (!IsProxyLine(line)) {
-      result.Add(line);
-    }
-  }
+  LineList result = WithoutProxyLines(userJs);
   const HostPort split = enable ? SplitProxy(proxy) : HostPort{};
   // A port line needs a number to be valid preference syntax: 0 when none
   // is known, as on restore.
@@ -70,14 +76,7 @@ std::string RestoreUserJs(const std::string& userJs, const std::vector<std::stri
   if (saved.empty()) {
     return RewriteUserJs(userJs, false, "", "");
   }
-  LineList source;
-  source.SetText(userJs);
-  LineList result;
-  for (const std::string& line : source.Lines()) {
-    if (!IsProxyLine(line)) {
-      result.Add(line);
-    }
-  }
+  LineList result = WithoutProxyLines(userJs);
   for (const std::string& line : saved) {
     result.Add(line);
   }
