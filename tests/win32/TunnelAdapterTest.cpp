@@ -112,24 +112,6 @@ TEST_F(Win32InternetSettingsTest, RestoreLeavesTheUsersOwnProxyAlone) {
   EXPECT_NE(lan->flags & kProxyTypeProxy, 0u);
 }
 
-TEST_F(Win32InternetSettingsTest, TheUsersOwnProxyComesBackAfterTheTunnel) {
-  // Every option is sent and accepted; Wine keeps only the proxy switch and
-  // server (not auto-detect, the script address or the bypass list), so
-  // those are pinned down by the unit tests.
-  const ConnectionProxy users{kProxyTypeProxy, "127.0.0.6:3128", "<local>",
-                              "http://wpad.corp/proxy.pac"};
-  ASSERT_TRUE(internet.SetConnection("", users));
-  const auto saved = internet.QueryConnection("");
-  ASSERT_TRUE(saved);
-  EXPECT_EQ(saved->flags & (kProxyTypeProxy | kProxyTypeDirect), kProxyTypeProxy);
-  EXPECT_EQ(saved->proxyServer, users.proxyServer);
-
-  ASSERT_TRUE(SetConnectionProxy(internet, true, "", kLocalProxy, ""));
-  ASSERT_TRUE(IsOurProxy(*internet.QueryConnection("")));
-  ASSERT_TRUE(RestoreConnectionProxy(internet, "", *saved));
-  EXPECT_EQ(internet.QueryConnection(""), saved);
-}
-
 TEST_F(Win32InternetSettingsTest, NoDialUpConnectionsUnderWine) {
   std::vector<std::string> names;
   EXPECT_EQ(GetDialUpConnections(internet, names), 0);
