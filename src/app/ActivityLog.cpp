@@ -32,14 +32,24 @@ std::string FormatLogEntry(std::string_view stamp, std::string_view message) {
 }
 
 void LogFile::Sync(const LineList& lines) {
-  const bool replace = !started_;
-  const std::string data = lines.TextFrom(replace ? 0 : written_);
+  pending_ += lines.TextFrom(queued_);
+  queued_ = lines.Count();
   std::string error;
-  if (!files_.WriteFile(path_, data, replace ? WriteMode::Replace : WriteMode::Append, error)) {
+  if (!file_) {
+    file_ = files_.OpenForAppend(path_, !started_, error);
+    if (!file_) {
+      throw LogWriteError("Cannot write file \"" + path_ + "\". " + error);
+    }
+    started_ = true;
+  }
+  const std::size_t written = file_->Append(pending_, error);
+  pending_.erase(0, written);
+  if (!pending_.empty()) {
+    // Opened afresh next time (the handle may be what failed), at the end of
+    // what did reach the file.
+    file_.reset();
     throw LogWriteError("Cannot write file \"" + path_ + "\". " + error);
   }
-  started_ = true;
-  written_ = lines.Count();
 }
 
 }  // namespace umbrane

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -25,23 +26,26 @@ class LogWriteError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Keeps a file equal to a growing line list without rewriting it for every
-// entry: the first write of a run replaces the file, later ones append only
-// the entries the file does not have yet. After a failed write the missing
-// entries go out with the next successful one.
+// Keeps a file equal to a growing line list, held open for the run: the
+// first write of a run replaces the file, and each new entry is one write at
+// its end. Bytes that could not be written (a failed or cut-short write) wait
+// and go out first with the next write, so nothing is lost or written twice.
 class LogFile {
  public:
   LogFile(IFileSystem& files, std::string path) : files_(files), path_(std::move(path)) {}
 
   const std::string& Path() const { return path_; }
-  // Brings the file up to `lines`; throws LogWriteError when it cannot.
+  // Brings the file up to `lines`; throws LogWriteError when it cannot. The
+  // entries it could not write are kept for the next call.
   void Sync(const LineList& lines);
 
  private:
   IFileSystem& files_;
   std::string path_;
-  bool started_ = false;     // the file has been replaced in this run
-  std::size_t written_ = 0;  // entries known to be in the file
+  std::unique_ptr<IOpenFile> file_;
+  bool started_ = false;    // the file has been replaced in this run
+  std::size_t queued_ = 0;  // entries of the list taken into pending_
+  std::string pending_;     // their bytes not in the file yet
 };
 
 }  // namespace umbrane

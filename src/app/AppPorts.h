@@ -5,7 +5,7 @@
 #include "platform/AgentProcess.h"
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
-#include "platform/Download.h"
+#include "platform/UrlFetcher.h"
 #include "platform/FileSystem.h"
 #include "platform/MainForm.h"
 #include "platform/NotificationArea.h"

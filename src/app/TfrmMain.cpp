@@ -1,5 +1,7 @@
 #include "app/TfrmMain.h"
 
+#include <utility>
+
 #include "BuildConfig.h"
 #include "app/Commands.h"
 #include "app/ErrorText.h"
@@ -16,14 +18,7 @@ TfrmMain::TfrmMain(AppPorts& ports, IBrowserSwitch& browsers, Globals& globals)
       ctiControl_(ports.tray, ports.form, &ports.menu),
       timRead_(ports.timers, TimerId::Read),
       timReset_(ports.timers, TimerId::Reset) {
-  browsers_.SetReporter([this](const std::string& message) {
-    try {
-      Report(message);
-    } catch (const LogWriteError&) {
-      // A note about a browser must never break off the switch; the entry
-      // stays in the list and reaches the file with the next one.
-    }
-  });
+  browsers_.SetReporter([this](const std::string& message) { Report(message); });
 }
 
 void TfrmMain::FormCreate() {
@@ -51,14 +46,11 @@ void TfrmMain::FormDestroy() {
 }
 
 void TfrmMain::InitRun() {
-  if (!InitSettings()) {
-    return;
+  if (InitSettings() && InitInterface()) {
+    RecoverFromEarlierRun();
+    SilentUpdate();
   }
-  if (!InitInterface()) {
-    return;
-  }
-  RecoverFromEarlierRun();
-  SilentUpdate();
+  ShowLogFailure();  // the start-up is an event of its own
 }
 
 bool TfrmMain::InitSettings() {
@@ -117,21 +109,12 @@ void TfrmMain::FormClose() {
   timRead_.Disarm();
   timReset_.Disarm();
   RestoreBrowsers();
-  std::exception_ptr logFailure;
-  try {
-    Report("Closing...");
-  } catch (const LogWriteError&) {
-    // The program must still be able to end: finish the shutdown first.
-    logFailure = std::current_exception();
-  }
+  Report("Closing...");
   g_.AgentLines.reset();
   g_.LogLines.reset();
   logFile_.reset();
   g_.Settings.reset();
   Sweep();
-  if (logFailure && !sessionEnding_) {
-    std::rethrow_exception(logFailure);
-  }
 }
 
 bool TfrmMain::FormQueryEndSession() {
@@ -146,6 +129,7 @@ void TfrmMain::FormEndSession(bool ending) {
   // now, and ask nobody anything.
   sessionEnding_ = true;
   browsers_.SetSilent(true);
+  logFailureShown_ = true;  // nobody is left to read it
   FormClose();
 }
 
@@ -156,7 +140,24 @@ void TfrmMain::Report(const std::string& message) {
   const std::string stamp = FormatLogStamp(ports_.clock.Now(), ports_.clock.TimeSeparator(),
                                            ports_.clock.DateSeparator());
   g_.LogLines->Add(FormatLogEntry(stamp, message));
-  logFile_->Sync(*g_.LogLines);
+  try {
+    logFile_->Sync(*g_.LogLines);
+  } catch (const LogWriteError& e) {
+    // Whatever logged this goes on as if it had been written.
+    if (!logFailureShown_ && logFailure_.empty()) {
+      logFailure_ = e.what();
+    }
+  }
+}
+
+void TfrmMain::ShowLogFailure() {
+  if (logFailure_.empty() || logFailureShown_) {
+    return;
+  }
+  logFailureShown_ = true;
+  const std::string failure = std::exchange(logFailure_, std::string());
+  ports_.dialogs.ShowErrorBox(applicationTitle_.empty() ? kApplicationTitle : applicationTitle_,
+                              TopLevelErrorText(failure));
 }
 
 void TfrmMain::SetUmbraneStatus(std::uint8_t kind, const std::string& message,

@@ -53,18 +53,18 @@ class TfrmMain {
   // switch has ended.
   bool CloseQuery();
   // The main window's close handler: the timers off, the browsers given
-  // back, "Closing...", the state freed, the agent ended. Every step runs
-  // even when logging fails; that failure is raised at the end. It runs
-  // once; afterwards timers and commands change nothing.
+  // back, "Closing...", the state freed, the agent ended. It runs once;
+  // afterwards timers and commands change nothing.
   void FormClose();
   // Windows asks whether the session may end (always yes), then says that
   // it ends: the shutdown runs before the answer returns, with no dialog.
   bool FormQueryEndSession();
   void FormEndSession(bool ending);
 
-  // Appends one entry to the log and brings log.txt up to date. Throws
-  // LogWriteError when the file cannot be written; the entry stays in the
-  // list and reaches the file with the next successful entry.
+  // Appends one entry to the log and brings log.txt up to date. A log that
+  // cannot be written never stops the program: the entry stays in the list
+  // and reaches the file with the next successful write, and the failure is
+  // shown once a run, after the event that met it.
   void Report(const std::string& message);
 
   // What the user sees: icon, tip, balloon and the two session entries.
@@ -106,8 +106,11 @@ class TfrmMain {
     } catch (const std::exception& e) {
       ShowException(e);
     }
+    ShowLogFailure();
   }
   void ShowException(const std::exception& error);
+  // Shows a log failure met since the last event, once a run.
+  void ShowLogFailure();
 
   TCoolTrayIcon& ctiControl() { return ctiControl_; }
   const std::string& HelpFile() const { return helpFile_; }
@@ -146,6 +149,8 @@ class TfrmMain {
   bool closed_ = false;     // FormClose has run
   bool sessionEnding_ = false;
   std::unique_ptr<LogFile> logFile_;
+  std::string logFailure_;  // to be shown after the current event
+  bool logFailureShown_ = false;
   std::string applicationTitle_;
   std::string helpFile_;
 };

@@ -23,6 +23,10 @@ constexpr unsigned kDeathDelay = 5000;
 // agent can never fill the pipe and block, and one tick stays short.
 constexpr std::size_t kReadChunk = 4096;
 constexpr std::size_t kReadPerTick = 256 * 1024;
+// While output keeps coming a tick waits up to this long for more, this
+// many times at most (so a tick stays well under its second).
+constexpr unsigned kBurstPauseMs = 5;
+constexpr unsigned kBurstPauses = 40;
 
 constexpr const char* kRetryQuestion =
     "Umbrane can not connect to internet. If you have a personal firewall please setup it to let "
@@ -60,6 +64,9 @@ void TfrmMain::Umbrane() {
     return;
   }
   Sweep();  // one agent at a time
+  if (agent_) {
+    return;  // the old one could not be ended: a second would fight it for the port
+  }
   ports_.menu.SetEnabled(kCmdUmbrane1, false);
   ports_.menu.SetEnabled(kCmdStopUmbrane1, true);
   SetUmbraneStatus(kStatusBusy, "Connecting to Internet. Please wait...", kBalloonInfo);
@@ -77,10 +84,16 @@ void TfrmMain::Sweep() {
   if (!agent_) {
     return;
   }
+  // An agent whose state cannot be asked may still run: it is ended all the
+  // same (its handle is good). One that cannot be ended is kept, so that it
+  // is never let go while it holds the port; a later sweep tries again.
   const auto code = agent_->ExitCode();
-  if (code && *code == kStillActive && !agent_->Terminate() && !sessionEnding_) {
-    ports_.dialogs.ShowMessageBox("Can not close Umbrane Warden!", MessageKind::Error,
-                                  MessageButtons::Ok);
+  if ((!code || *code == kStillActive) && !agent_->Terminate()) {
+    if (!sessionEnding_) {
+      ports_.dialogs.ShowMessageBox("Can not close Umbrane Warden!", MessageKind::Error,
+                                    MessageButtons::Ok);
+    }
+    return;
   }
   // The handles go also when the agent had ended by itself.
   agent_.reset();
@@ -127,6 +140,7 @@ void TfrmMain::timReadTimer() {
   }
   const std::size_t before = g_.AgentLines->Count();
   std::size_t read = 0;
+  unsigned pauses = 0;
   while (read < kReadPerTick) {
     const auto waiting = agent_->Peek();
     if (!waiting) {
@@ -137,7 +151,12 @@ void TfrmMain::timReadTimer() {
       break;
     }
     if (*waiting == 0) {
-      break;
+      // In the middle of a burst the agent refills the pipe within moments:
+      // follow it for a little while, never longer than the tick allows.
+      if (read == 0 || ++pauses > kBurstPauses || !agent_->AwaitOutput(kBurstPauseMs)) {
+        break;
+      }
+      continue;
     }
     const std::string chunk = agent_->Read(std::min(*waiting, kReadChunk));
     if (chunk.empty()) {

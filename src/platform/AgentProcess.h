@@ -28,6 +28,10 @@ class IAgentProcess {
   virtual std::optional<std::size_t> Peek() = 0;
   // Reads at most `max` bytes that a peek has seen (so it never blocks).
   virtual std::string Read(std::size_t max) = 0;
+  // Waits at most `ms` milliseconds for output to arrive in an empty pipe;
+  // true when some has. Lets one poll follow an agent in the middle of a
+  // burst instead of leaving the rest for the next second.
+  virtual bool AwaitOutput(unsigned ms) = 0;
 };
 
 class IAgentLauncher {

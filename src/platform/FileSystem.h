@@ -2,6 +2,8 @@
 // paths (backslashes) everywhere, also in the in-memory fake of the tests.
 #pragma once
 
+#include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,6 +11,15 @@
 namespace umbrane {
 
 enum class WriteMode { Replace, Append };
+
+// A file held open for writing at its end; closed when destroyed.
+class IOpenFile {
+ public:
+  virtual ~IOpenFile() = default;
+  // Writes `data` at the end of the file and returns how many bytes went
+  // out: all of them, or fewer with `error` set to the system's reason.
+  virtual std::size_t Append(std::string_view data, std::string& error) = 0;
+};
 
 class IFileSystem {
  public:
@@ -29,6 +40,10 @@ class IFileSystem {
   // `error` has the system's reason.
   virtual bool ReplaceFileSafely(const std::string& path, std::string_view data,
                                  std::string& error) = 0;
+  // Opens `path` to write at its end, emptied first when `replace`; others
+  // may read it meanwhile. Nothing, with `error` set, when it cannot.
+  virtual std::unique_ptr<IOpenFile> OpenForAppend(const std::string& path, bool replace,
+                                                   std::string& error) = 0;
   virtual bool RemoveFile(const std::string& path) = 0;
   // The name (without folder) of the first directory entry matching the
   // wildcard `pattern` (folders included), or nothing.

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "app/SkinnedNotice.h"
 #include "base/Text.h"
+#include "skin/Skin.h"
 
 namespace umbrane {
 
@@ -67,7 +67,8 @@ void ShowRestartNotice(IDialogs& dialogs, IProfile& profile, const std::string& 
                        const LanguageFiles& files, const std::string& browser) {
   const std::string text =
       FormatText(GetLangString(profile, files, "strRestart"), {browser, browser});
-  ShowSkinnedMessage(dialogs, profile, skinFile, "Umbrane", GetLangString(profile, files, "strOK"),
+  // The skin is read afresh for each notice, so a changed skin shows at once.
+  dialogs.ShowNotice(ReadSkin(profile, skinFile), "Umbrane", GetLangString(profile, files, "strOK"),
                      text);
 }
 

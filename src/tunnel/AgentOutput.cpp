@@ -3,11 +3,10 @@
 namespace umbrane {
 
 void AgentOutput::Feed(std::string_view chunk, LineList& lines) {
-  const auto nul = chunk.find('\0');
-  if (nul != std::string_view::npos) {
-    chunk = chunk.substr(0, nul);
-  }
   for (const char c : chunk) {
+    if (c == '\0') {
+      continue;  // padding, not text: the line goes on after it
+    }
     if (c == '\n' && afterCr_) {
       afterCr_ = false;  // the LF that completes a CR LF split over two reads
       continue;

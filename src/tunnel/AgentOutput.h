@@ -13,8 +13,8 @@ namespace umbrane {
 
 class AgentOutput {
  public:
-  // Adds the complete lines of `chunk` to `lines`. The chunk is cut at its
-  // first NUL byte, as a text read is.
+  // Adds the complete lines of `chunk` to `lines`. A NUL byte is dropped:
+  // it neither ends the line nor hides what follows it.
   void Feed(std::string_view chunk, LineList& lines);
   // The agent has ended: a tail still waiting becomes a line of its own.
   void Flush(LineList& lines);

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/Download.h"
+#include "platform/UrlFetcher.h"
 
 namespace umbrane {
 

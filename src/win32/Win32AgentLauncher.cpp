@@ -33,6 +33,19 @@ class Win32Agent final : public IAgentProcess {
     return available;
   }
 
+  bool AwaitOutput(unsigned ms) override {
+    const ULONGLONG deadline = GetTickCount64() + ms;
+    for (;;) {
+      if (Peek().value_or(0) > 0) {
+        return true;
+      }
+      if (GetTickCount64() >= deadline) {
+        return false;
+      }
+      Sleep(1);
+    }
+  }
+
   std::string Read(std::size_t max) override {
     std::string buffer(max, '\0');
     DWORD read = 0;
@@ -65,7 +78,10 @@ std::unique_ptr<IAgentProcess> Win32AgentLauncher::Start(const std::string& comm
   SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
   HANDLE readEnd = nullptr;
   HANDLE writeEnd = nullptr;
-  if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) {
+  // Room for a burst: an agent that writes faster than the poll reads never
+  // blocks on a full pipe for long.
+  constexpr DWORD kPipeBytes = 1024 * 1024;
+  if (!CreatePipe(&readEnd, &writeEnd, &inheritable, kPipeBytes)) {
     return nullptr;
   }
   UniqueHandle pipe(readEnd);

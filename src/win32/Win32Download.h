@@ -3,7 +3,7 @@
 // the worker wakes it, dispatching every message meanwhile.
 #pragma once
 
-#include "platform/Download.h"
+#include "platform/UrlFetcher.h"
 #include "win32/Handle.h"
 
 namespace umbrane::win32 {

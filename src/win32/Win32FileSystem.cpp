@@ -23,6 +23,28 @@ bool Win32FileSystem::CreateFolder(const std::string& path) {
 
 namespace {
 
+class Win32OpenFile final : public IOpenFile {
+ public:
+  explicit Win32OpenFile(UniqueHandle file) : file_(std::move(file)) {}
+
+  std::size_t Append(std::string_view data, std::string& error) override {
+    std::size_t done = 0;
+    while (done < data.size()) {
+      const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(data.size() - done, 1u << 30));
+      DWORD written = 0;
+      if (!::WriteFile(file_.Get(), data.data() + done, chunk, &written, nullptr) || written == 0) {
+        error = SystemErrorText(GetLastError());
+        break;
+      }
+      done += written;
+    }
+    return done;
+  }
+
+ private:
+  UniqueHandle file_;
+};
+
 bool WriteAll(HANDLE file, std::string_view data, std::string& error) {
   std::size_t done = 0;
   while (done < data.size()) {
@@ -79,6 +101,20 @@ bool Win32FileSystem::ReplaceFileSafely(const std::string& path, std::string_vie
   }
   (void)DeleteFileA(temporary.c_str());  // nothing half-written is left behind
   return false;
+}
+
+std::unique_ptr<IOpenFile> Win32FileSystem::OpenForAppend(const std::string& path, bool replace,
+                                                          std::string& error) {
+  // Appending access: every write lands at the end, whatever else has the
+  // file open. Readers (the text editor of "Report...") are welcome.
+  UniqueHandle file(CreateFileA(path.c_str(), FILE_APPEND_DATA | (replace ? GENERIC_WRITE : 0),
+                                FILE_SHARE_READ, nullptr, replace ? CREATE_ALWAYS : OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.Valid()) {
+    error = SystemErrorText(GetLastError());
+    return nullptr;
+  }
+  return std::make_unique<Win32OpenFile>(std::move(file));
 }
 
 bool Win32FileSystem::RemoveFile(const std::string& path) {

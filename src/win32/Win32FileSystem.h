@@ -14,6 +14,8 @@ class Win32FileSystem final : public IFileSystem {
                  std::string& error) override;
   bool ReplaceFileSafely(const std::string& path, std::string_view data,
                          std::string& error) override;
+  std::unique_ptr<IOpenFile> OpenForAppend(const std::string& path, bool replace,
+                                           std::string& error) override;
   bool RemoveFile(const std::string& path) override;
   std::optional<std::string> FirstMatch(const std::string& pattern) override;
   std::optional<std::string> ReadFile(const std::string& path) override;

@@ -73,6 +73,25 @@ TEST_F(UpdateProgram, ATokenInTheReplyConnectsWithoutTheUser) {
   EXPECT_TRUE(IsOurProxy(*lan));
 }
 
+TEST_F(UpdateProgram, AnUnwritableLogStillBringsTheTunnelUpWithOneErrorBox) {
+  (void)CreateDirectoryA(LogPath().c_str(), nullptr);  // a folder stands in its place
+  SetUpdateService("reply", "[Update]\r\nKey=" + Cipher("e2e-token", kTokenKey) + "\r\n");
+  umbrane = Start(folder.Path() + "umbrane.exe");
+  EXPECT_TRUE(WaitFor(
+      [] {
+        const auto lan = win32::Win32InternetSettings().QueryConnection("");
+        return lan && IsOurProxy(*lan);
+      },
+      20000));
+  std::vector<HWND> boxes;
+  EXPECT_TRUE(WaitFor([&] { return !(boxes = WindowsOf(umbrane.id, "#32770")).empty(); }));
+  EXPECT_EQ(boxes.size(), 1u) << "told once, not at every entry";
+  for (HWND box : boxes) {
+    (void)PostMessageA(box, WM_COMMAND, IDOK, 0);
+  }
+  (void)RemoveDirectoryA(LogPath().c_str());
+}
+
 TEST_F(UpdateProgram, AFailedServiceLeavesTheTunnelOff) {
   SetUpdateService("down");
   umbrane = Start(folder.Path() + "umbrane.exe");

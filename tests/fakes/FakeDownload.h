@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "FakeFileSystem.h"
-#include "platform/Download.h"
+#include "platform/UrlFetcher.h"
 
 namespace umbrane::fakes {
 

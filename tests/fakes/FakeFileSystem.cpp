@@ -108,6 +108,57 @@ bool FakeFileSystem::ReplaceFileSafely(const std::string& path, std::string_view
   return true;
 }
 
+// Writes through to the file system's map, so the content is visible at
+// once, as with a real file that others read.
+class FakeFileSystem::OpenFile final : public IOpenFile {
+ public:
+  OpenFile(FakeFileSystem& owner, std::string path) : owner_(owner), path_(std::move(path)) {}
+
+  std::size_t Append(std::string_view data, std::string& error) override {
+    ++owner_.writeCount;
+    if (owner_.log_ != nullptr) {
+      owner_.log_->Add("AppendFile " + path_);
+    }
+    if (owner_.failingWrites.count(path_) > 0) {
+      error = "The process cannot access the file because it is being used by another process.";
+      return 0;
+    }
+    std::size_t room = data.size();
+    if (const auto cut = owner_.shortAppends.find(path_); cut != owner_.shortAppends.end()) {
+      room = std::min(room, cut->second);
+      error = "There is not enough space on the disk.";
+    }
+    owner_.files_[Key(path_)].append(data.substr(0, room));
+    return room;
+  }
+
+ private:
+  FakeFileSystem& owner_;
+  std::string path_;
+};
+
+std::unique_ptr<IOpenFile> FakeFileSystem::OpenForAppend(const std::string& path, bool replace,
+                                                         std::string& error) {
+  if (log_ != nullptr) {
+    log_->Add(std::string(replace ? "OpenReplace " : "OpenAppend ") + path);
+  }
+  const std::string key = Key(path);
+  if (failingWrites.count(path) > 0 || folders_.count(key) > 0) {
+    error = "Access is denied.";
+    return nullptr;
+  }
+  if (!ParentExists(key)) {
+    error = "The system cannot find the path specified.";
+    return nullptr;
+  }
+  ++opens;
+  std::string& content = files_[key];
+  if (replace) {
+    content.clear();
+  }
+  return std::make_unique<OpenFile>(*this, path);
+}
+
 bool FakeFileSystem::RemoveFile(const std::string& path) {
   if (log_ != nullptr) {
     log_->Add("RemoveFile " + path);

@@ -30,6 +30,9 @@ class FakeFileSystem : public IFileSystem {
   // Folders that cannot be created even though their parent exists.
   std::set<std::string> failingFolders;
   int writeCount = 0;
+  // Appends to this path write only so many bytes before they fail.
+  std::map<std::string, std::size_t> shortAppends;
+  int opens = 0;  // files opened for appending
 
   bool FileExists(const std::string& path) override;
   bool FolderExists(const std::string& path) override;
@@ -38,11 +41,14 @@ class FakeFileSystem : public IFileSystem {
                  std::string& error) override;
   bool ReplaceFileSafely(const std::string& path, std::string_view data,
                          std::string& error) override;
+  std::unique_ptr<IOpenFile> OpenForAppend(const std::string& path, bool replace,
+                                           std::string& error) override;
   bool RemoveFile(const std::string& path) override;
   std::optional<std::string> FirstMatch(const std::string& pattern) override;
   std::optional<std::string> ReadFile(const std::string& path) override;
 
  private:
+  class OpenFile;
   static std::string Key(const std::string& path);
   bool ParentExists(const std::string& key) const;
 

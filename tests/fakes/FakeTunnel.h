@@ -70,6 +70,8 @@ struct FakeAgentState {
   bool terminated = false;
   bool released = false;
   std::size_t largestRead = 0;
+  std::vector<std::string> later;  // what the agent writes while a tick waits
+  int awaits = 0;
 
   void Print(const std::string& text) { pipe += text; }
   void Exit(std::uint32_t code) { exitCode = code; }
@@ -94,6 +96,14 @@ class FakeAgent : public IAgentProcess {
       return std::nullopt;  // drained and broken
     }
     return state_->pipe.size();
+  }
+  bool AwaitOutput(unsigned) override {
+    ++state_->awaits;
+    if (state_->pipe.empty() && !state_->later.empty()) {
+      state_->pipe = state_->later.front();  // the agent goes on with its burst
+      state_->later.erase(state_->later.begin());
+    }
+    return !state_->pipe.empty();
   }
   std::string Read(std::size_t max) override {
     state_->largestRead = std::max(state_->largestRead, max);

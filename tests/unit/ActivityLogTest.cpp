@@ -86,6 +86,20 @@ TEST_F(LogFileTest, FailedFirstWriteStillReplacesTheOldFileLater) {
   EXPECT_EQ(files.Content(path), "a\r\nb\r\n");
 }
 
+TEST_F(LogFileTest, OneOpenForTheRunAndACutShortWriteIsCompletedNeverRepeated) {
+  for (int i = 0; i < 50; ++i) {
+    Add("entry " + std::to_string(i));
+  }
+  EXPECT_EQ(files.opens, 1) << "held open: one write an entry";
+  files.shortAppends[path] = 4;  // the disk fills up in the middle of an entry
+  lines.Add("cut short");
+  EXPECT_THROW(log.Sync(lines), LogWriteError);
+  EXPECT_EQ(files.Content(path)->substr(files.Content(path)->size() - 4), "cut ");
+  files.shortAppends.clear();
+  Add("after");
+  EXPECT_EQ(files.Content(path), lines.Text()) << "the rest follows, nothing twice";
+}
+
 TEST_F(LogFileTest, MissingFolderIsAFailure) {
   LogFile elsewhere(files, "C:\\Gone\\log.txt");
   lines.Add("a");

@@ -31,12 +31,12 @@ TEST(AgentOutput, LinesSplitAcrossReadsStayWhole) {
   EXPECT_EQ(FeedAll({"a\r\n"}, true), (Lines{"a"})) << "nothing more to flush";
 }
 
-TEST(AgentOutput, NulEndsWhatARead) {
+TEST(AgentOutput, NulCostsNoLineAndNothingAfterIt) {
   EXPECT_EQ(FeedAll({std::string("160036 a\r\n16\0"
                                  "0138\r\n",
-                                 17),
-                     "160032\r\n"}),
-            (Lines{"160036 a", "16160032"}));
+                                 19),
+                     std::string(2, '\0') + "160032\r" + std::string(1, '\0') + "\n"}),
+            (Lines{"160036 a", "160138", "160032"}));
 }
 
 TEST(AgentCommand, PiecesInTheirOrder) {

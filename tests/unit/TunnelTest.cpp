@@ -139,6 +139,20 @@ TEST_F(Tunnel, ChattyAgentIsReadEmptyEachTickInBoundedChunks) {
   EXPECT_EQ(Log(), Texts{"Umbrane ON"});
 }
 
+TEST_F(Tunnel, ATickFollowsABurstWhileItLastsButNotWithoutEnd) {
+  main.OnCommand(kCmdUmbrane1);
+  Agent().Print("160036 a\r\n");
+  Agent().later = {"160032 b\r\n", "160138 c\r\n"};  // written while the tick reads
+  Tick();
+  EXPECT_EQ(Log(), (Texts{"Searching Internet", "Connecting to Internet", "Umbrane ON"}));
+
+  Agent().later.assign(1000, "160325 keep-alive\r\n");
+  Agent().Print("160325\r\n");
+  Tick();
+  EXPECT_FALSE(Agent().later.empty()) << "an endless burst must not hold the tick";
+  EXPECT_LT(Agent().later.size(), 1000u);
+}
+
 TEST_F(Tunnel, TwoAutomaticReconnectsThenTheQuestion) {
   main.OnCommand(kCmdUmbrane1);
   Fail();
@@ -245,7 +259,7 @@ TEST_F(Tunnel, ConnectWhileAnAgentRunsEndsTheFirstOne) {
   EXPECT_FALSE(agents.started[1]->terminated);
 }
 
-TEST_F(Tunnel, SweepReleasesAnAgentThatEndedByItselfAndReportsAFailedTerminate) {
+TEST_F(Tunnel, SweepReleasesOnlyAnAgentThatNoLongerRuns) {
   main.OnCommand(kCmdUmbrane1);
   Agent().Exit(2);
   main.Sweep();
@@ -258,7 +272,15 @@ TEST_F(Tunnel, SweepReleasesAnAgentThatEndedByItselfAndReportsAFailedTerminate) 
   main.Sweep();
   ASSERT_EQ(dialogs.boxes.size(), 1u);
   EXPECT_EQ(dialogs.boxes[0].text, "Can not close Umbrane Warden!");
-  EXPECT_TRUE(Agent().released) << "the handles go all the same";
+  EXPECT_FALSE(Agent().released) << "a running agent is never let go";
+  main.OnCommand(kCmdUmbrane1);
+  EXPECT_EQ(agents.started.size(), 2u) << "no second agent beside one that runs on";
+  Agent().terminateFails = false;
+
+  Agent().exitCode.reset();  // its state cannot be asked
+  main.Sweep();
+  EXPECT_TRUE(Agent().terminated) << "ended before its handles go";
+  EXPECT_TRUE(Agent().released);
   EXPECT_FALSE(main.AgentRunning());
 }
 

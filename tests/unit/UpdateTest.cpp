@@ -127,6 +127,27 @@ TEST_F(Update, ExitDuringTheDownloadEndsTheCheckWithoutActingOnItsReply) {
   EXPECT_NE(g.AccessToken, "fresh-token");
 }
 
+TEST_F(Update, AnUnwritableLogNeverStopsTheProgramAndIsToldOnce) {
+  files.AddFolder(std::string(kHarnessData) + "log.txt");  // a folder stands in its place
+  fetcher.reply = "[Update]\r\nKey=" + Token("fresh-token") + "\r\n";
+  Start();
+  ASSERT_EQ(agents.started.size(), 1u) << "the update check went on and started the tunnel";
+  EXPECT_EQ(dialogs.errorBoxes.size(), 1u);
+  EXPECT_NE(dialogs.errorBoxes[0].second.find("log.txt"), std::string::npos);
+
+  // The death of the agent while on still reconnects, with no box for it.
+  agents.Last().Print("160138 ready\r\n");
+  main.Dispatch([this] { timers.Advance(1000); });
+  agents.Last().Exit(1);
+  main.Dispatch([this] { timers.Advance(1000); });
+  EXPECT_EQ(Tip(), "Umbrane OFF");
+  main.Dispatch([this] { timers.Advance(5000); });
+  EXPECT_EQ(agents.started.size(), 2u);
+  EXPECT_EQ(dialogs.errorBoxes.size(), 1u) << "once a run";
+  EXPECT_NE(g.LogLines->Text().find("] Wardden stopped on exception\r\n"), std::string::npos)
+      << "every entry kept for the file";
+}
+
 TEST_F(Update, NewVersionIsAnnouncedThenTheHomePageOpens) {
   for (const char* value : {"1", "0x10", "$1", "-3"}) {
     AppHarness fresh;

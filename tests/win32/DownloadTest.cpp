@@ -33,6 +33,35 @@ TEST(Win32Download, FetchesTheServicesReplyIntoAFile) {
   EXPECT_EQ(requests[0], "/soa/update.php?id=1&sn=a%20b") << "the query arrives as sent";
 }
 
+// The raw answer of the update service to one GET, headers included.
+std::string RawAnswer(const char* target) {
+  WSADATA wsa;
+  (void)WSAStartup(MAKEWORD(2, 2), &wsa);
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(8808);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string answer;
+  if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    const std::string request = std::string("GET ") + target + " HTTP/1.0\r\n\r\n";
+    (void)send(s, request.data(), static_cast<int>(request.size()), 0);
+    char buffer[4096];
+    for (int n; (n = recv(s, buffer, sizeof buffer, 0)) > 0;) {
+      answer.append(buffer, static_cast<std::size_t>(n));
+    }
+  }
+  (void)closesocket(s);
+  return answer;
+}
+
+TEST(Win32Download, TheReplyWithItsTokenIsNeverCachedOnTheWay) {
+  UpdateServiceReset reset;
+  SetUpdateService("reply", "[Update]\r\nKey=abc\r\n");
+  const std::string answer = RawAnswer("/soa/update.php?id=1");
+  EXPECT_NE(answer.find("\r\nCache-Control: no-store\r\n"), std::string::npos) << answer;
+}
+
 TEST(Win32Download, AServiceThatIsDownIsAFailure) {
   UpdateServiceReset reset;
   SetUpdateService("down");

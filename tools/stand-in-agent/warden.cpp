@@ -3,8 +3,9 @@
 // one command per line:
 //
 //   print TEXT    TEXT and CR LF on standard output
-//   write TEXT    TEXT alone, no line end (\r and \n are escapes), to split
-//                 a line across writes
+//   write TEXT    TEXT alone, no line end (\r, \n and \0 are escapes), to
+//                 split a line across writes
+//   repeat N TEXT TEXT and CR LF N times over, in one write (a burst)
 //   sleep MS      wait MS milliseconds
 //   listen        accept connections on 127.0.0.1 at the port of "-H"
 //                 (each is closed at once); it fails with "171001 ..."
@@ -35,8 +36,10 @@ void Out(const std::string& text) {
 std::string Unescape(const std::string& text) {
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\\' && i + 1 < text.size() && (text[i + 1] == 'r' || text[i + 1] == 'n')) {
-      out += text[++i] == 'r' ? '\r' : '\n';
+    const char next = i + 1 < text.size() ? text[i + 1] : '\0';
+    if (text[i] == '\\' && (next == 'r' || next == 'n' || next == '0')) {
+      ++i;
+      out += next == 'r' ? '\r' : next == 'n' ? '\n' : '\0';
     } else {
       out += text[i];
     }
@@ -121,6 +124,14 @@ int main(int argc, char** argv) {
       Out(argument + "\r\n");
     } else if (command == "write") {
       Out(Unescape(argument));
+    } else if (command == "repeat") {
+      const auto blank = argument.find(' ');
+      const std::string text = argument.substr(blank == std::string::npos ? 0 : blank + 1) + "\r\n";
+      std::string burst;
+      for (long n = std::strtol(argument.c_str(), nullptr, 10); n > 0; --n) {
+        burst += text;
+      }
+      Out(burst);
     } else if (command == "sleep") {
       Sleep(static_cast<DWORD>(std::atoi(argument.c_str())));
     } else if (command == "listen") {

@@ -39,6 +39,9 @@ def make_handler(state):
             self.send_response(code)
             self.send_header("Content-Type", kind)
             self.send_header("Content-Length", str(len(body)))
+            # The reply carries an access token: no cache on the way may keep
+            # it and hand an old one back later.
+            self.send_header("Cache-Control", "no-store")
             self.send_header("Connection", "close")
             self.end_headers()
             self.wfile.write(body)
