@@ -16,6 +16,7 @@ packages=(
   libasio-dev                           # standalone Asio, for the tunnel agent
   tinyproxy                             # a relay for the agent's tests and the demo
   microsocks                            # a peer SOCKS server for the agent benchmark
+  v2ray                                 # a peer doing the agent's job, for its benchmark
 )
 
 missing=()

@@ -151,12 +151,31 @@ TEST_F(Agent, HalfCloseIsPassedOnAndAMalformedClientHarmsNoOther) {
   close(good);
 }
 
-TEST_F(Agent, RefusedCredentialsAre160244) {
+// The codes the agent printed, in their order.
+std::vector<std::string> Codes(const Child& agent) {
+  std::vector<std::string> codes;
+  for (const auto& line : agent.lines) {
+    codes.push_back(line.substr(0, 6));
+  }
+  return codes;
+}
+
+TEST_F(Agent, AFailureThatStopsTheAgentPrintsItsCodeThen160033) {
   StartRelay();
   StartWarden("wrong");
-  EXPECT_TRUE(warden->WaitForLine("160244"));
-  EXPECT_FALSE(warden->WaitForLine("160138", 1));
+  ASSERT_TRUE(warden->WaitForLine("160033"));
+  EXPECT_EQ(Codes(*warden),
+            (std::vector<std::string>{"160036", "160032", "160238", "160244", "160033"}));
   EXPECT_LT(Connect(localPort), 0) << "nothing listens";
+
+  const int taken = Listener(localPort);
+  ASSERT_GE(taken, 0);
+  StartWarden();
+  ASSERT_TRUE(warden->WaitForLine("160033"));
+  const auto codes = Codes(*warden);
+  ASSERT_GE(codes.size(), 2u);
+  EXPECT_EQ(codes[codes.size() - 2], "171001") << "the port is taken";
+  close(taken);
 }
 
 TEST_F(Agent, NoRelayIs160033) {
@@ -164,21 +183,34 @@ TEST_F(Agent, NoRelayIs160033) {
   EXPECT_TRUE(warden->WaitForLine("160033"));
 }
 
-TEST_F(Agent, ATakenLocalPortIs171001) {
-  StartRelay();
-  const int taken = Listener(localPort);
-  ASSERT_GE(taken, 0);
-  StartWarden();
-  EXPECT_TRUE(warden->WaitForLine("171001"));
-  close(taken);
-}
-
-TEST_F(Agent, ARelayLostMidSessionIs160037) {
+TEST_F(Agent, ARelayLostIs160037AndOneThatAnswersAgainIs160138Again) {
   StartRelay();
   StartWarden();
   ASSERT_TRUE(warden->WaitForLine("160138"));
   relay->Kill();
-  EXPECT_TRUE(warden->WaitForLine("160037", 20));
+  ASSERT_TRUE(warden->WaitForLine("160037", 20));
+  warden->lines.clear();
+  StartRelay();
+  EXPECT_TRUE(warden->WaitForLine("160138", 25)) << "ready again, so Umbrane switches back";
+  EXPECT_EQ(Codes(*warden), std::vector<std::string>{"160138"});
+}
+
+TEST_F(Agent, ListensAgainOnItsPortRightAfterHeavyUse) {
+  StartRelay();
+  StartWarden();
+  ASSERT_TRUE(warden->WaitForLine("160138"));
+  // The target answers and closes first, so the agent's side of each of
+  // these connections closes first and lingers on the port.
+  for (int i = 0; i < 200; ++i) {
+    const int s = Connect(localPort);
+    SendAll(s, "GET http://127.0.0.1:" + std::to_string(target.Port()) +
+                   "/ HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+    EXPECT_FALSE(ReceiveAll(s).empty());
+    close(s);
+  }
+  warden->Kill();
+  StartWarden();
+  EXPECT_TRUE(warden->WaitForLine("160138")) << "not 171001: the port is free to listen on";
 }
 
 TEST_F(Agent, MalformedCommandLineIsReportedAndEnds) {

@@ -163,6 +163,7 @@ class Child {
       }
     }
   }
+  pid_t Pid() const { return pid_; }
   std::vector<std::string> lines;
 
  private:

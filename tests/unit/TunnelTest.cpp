@@ -237,6 +237,21 @@ TEST_F(Tunnel, DeathWhileOnReconnectsAfterFiveSecondsKeepingTheBrowsers) {
   EXPECT_EQ(agents.started.size(), 2u);
 }
 
+TEST_F(Tunnel, RelayLostAndBackThenTheAgentKilledStillReconnects) {
+  ConnectAndGoOn();
+  calls.calls.clear();
+  // What the agent prints when its relay goes away and answers again.
+  Agent().Print("160037 lost the relay\r\n160138 the relay answers again\r\n");
+  Tick();
+  EXPECT_EQ(calls.calls, (Texts{"SetBrowsersProxy on [127.0.0.1:7070][usa][]"}));
+  EXPECT_EQ(Tip(), "Umbrane ON");
+  Agent().Exit(9);
+  Tick();
+  EXPECT_EQ(Log().back(), "Wardden stopped on exception") << "the death is noticed";
+  Tick(5000);
+  EXPECT_EQ(agents.started.size(), 2u) << "and a reconnect follows";
+}
+
 TEST_F(Tunnel, StopEndsTheAgentRestoresTheBrowsersAndCancelsAPendingReconnect) {
   ConnectAndGoOn();
   Fail();

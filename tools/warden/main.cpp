@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -47,6 +48,17 @@ void Status(const char* code, const std::string& text) {
   for (;;) {
     std::this_thread::sleep_for(24h);
   }
+}
+
+// A failure that stops the agent: its own code, then "160033", which is what
+// makes Umbrane end the agent and try again (or ask the user), and then
+// silence until it is terminated.
+[[noreturn]] void Stop(const char* code, const std::string& text) {
+  Status(code, text);
+  if (std::string(code) != "160033") {
+    Status("160033", "the agent cannot go on");
+  }
+  RunUntilTerminated();
 }
 
 struct Options {
@@ -117,6 +129,35 @@ bool RunWithin(asio::io_context& io, const bool& done, std::chrono::seconds limi
   return false;
 }
 
+// The buffers that carry bytes, lent per read and given back once the bytes
+// are written: memory follows the traffic, not the number of connections.
+// Everything runs on the one thread of the io_context, so no lock.
+using PumpBuffer = std::array<char, 64 * 1024>;
+constexpr std::size_t kPooledBuffers = 64;  // kept for reuse; more are freed
+
+std::vector<std::unique_ptr<PumpBuffer>>& FreeBuffers() {
+  static std::vector<std::unique_ptr<PumpBuffer>> free;
+  return free;
+}
+
+std::shared_ptr<PumpBuffer> LendBuffer() {
+  auto& free = FreeBuffers();
+  std::unique_ptr<PumpBuffer> buffer;
+  if (free.empty()) {
+    buffer = std::make_unique<PumpBuffer>();
+  } else {
+    buffer = std::move(free.back());
+    free.pop_back();
+  }
+  return std::shared_ptr<PumpBuffer>(buffer.release(), [](PumpBuffer* returned) {
+    if (FreeBuffers().size() < kPooledBuffers) {
+      FreeBuffers().emplace_back(returned);
+    } else {
+      delete returned;
+    }
+  });
+}
+
 class Session : public std::enable_shared_from_this<Session> {
  public:
   Session(tcp::socket client, const Options& options, const tcp::endpoint& relay)
@@ -131,11 +172,14 @@ class Session : public std::enable_shared_from_this<Session> {
  private:
   void ReadHandshake() {
     auto self = shared_from_this();
-    client_.async_read_some(asio::buffer(buffer_), [self](asio::error_code ec, std::size_t n) {
+    if (!greeting_) {
+      greeting_ = std::make_unique<std::array<char, 4096>>();
+    }
+    client_.async_read_some(asio::buffer(*greeting_), [self](asio::error_code ec, std::size_t n) {
       if (ec) {
         return;
       }
-      self->received_.append(self->buffer_.data(), n);
+      self->received_.append(self->greeting_->data(), n);
       switch (self->handshake_.Feed(self->received_)) {
         case Handshake::Step::NeedMore:
           self->ReadHandshake();
@@ -229,10 +273,17 @@ class Session : public std::enable_shared_from_this<Session> {
   // Bytes both ways until both sides have finished; a side that ends its
   // sending gets its half-close passed on.
   void Splice() {
+    // What the handshake needed is not kept for the connection's life.
+    greeting_.reset();
+    std::string().swap(received_);
+    std::string().swap(relayIn_);
     lastActivity_ = std::chrono::steady_clock::now();
     WatchIdle();
-    Pump(client_, relay_, std::make_shared<Buffer>());
-    Pump(relay_, client_, std::make_shared<Buffer>());
+    asio::error_code ignored;
+    client_.non_blocking(true, ignored);
+    relay_.non_blocking(true, ignored);
+    Pump(client_, relay_);
+    Pump(relay_, client_);
   }
 
   void WatchIdle() {
@@ -250,31 +301,42 @@ class Session : public std::enable_shared_from_this<Session> {
     });
   }
 
-  using Buffer = std::array<char, 64 * 1024>;
-
-  void Pump(tcp::socket& from, tcp::socket& to, std::shared_ptr<Buffer> buffer) {
+  // One direction: wait until `from` has bytes, then read them into a
+  // buffer lent by the pool only until they are written to `to`. A held
+  // connection with nothing to carry holds no buffer at all.
+  void Pump(tcp::socket& from, tcp::socket& to) {
     auto self = shared_from_this();
-    from.async_read_some(
-        asio::buffer(*buffer), [self, &from, &to, buffer](asio::error_code ec, std::size_t n) {
-          if (ec) {
-            asio::error_code ignored;
-            if (ec == asio::error::eof) {
-              to.shutdown(tcp::socket::shutdown_send, ignored);
-            } else {
-              self->Close();
-            }
-            return;
-          }
-          self->lastActivity_ = std::chrono::steady_clock::now();
-          asio::async_write(to, asio::buffer(buffer->data(), n),
-                            [self, &from, &to, buffer](asio::error_code writeError, std::size_t) {
-                              if (writeError) {
-                                self->Close();
-                                return;
-                              }
-                              self->Pump(from, to, buffer);
-                            });
-        });
+    from.async_wait(tcp::socket::wait_read, [self, &from, &to](asio::error_code ec) {
+      if (ec) {
+        self->Close();
+        return;
+      }
+      std::shared_ptr<PumpBuffer> buffer = LendBuffer();
+      asio::error_code readError;
+      const std::size_t n = from.read_some(asio::buffer(*buffer), readError);
+      if (readError == asio::error::would_block || readError == asio::error::try_again) {
+        self->Pump(from, to);
+        return;
+      }
+      if (readError) {
+        asio::error_code ignored;
+        if (readError == asio::error::eof) {
+          to.shutdown(tcp::socket::shutdown_send, ignored);
+        } else {
+          self->Close();
+        }
+        return;
+      }
+      self->lastActivity_ = std::chrono::steady_clock::now();
+      asio::async_write(to, asio::buffer(buffer->data(), n),
+                        [self, &from, &to, buffer](asio::error_code writeError, std::size_t) {
+                          if (writeError) {
+                            self->Close();
+                            return;
+                          }
+                          self->Pump(from, to);
+                        });
+    });
   }
 
   void Close() {
@@ -290,7 +352,7 @@ class Session : public std::enable_shared_from_this<Session> {
   const Options& options_;
   const tcp::endpoint& relayEndpoint_;
   Handshake handshake_;
-  std::array<char, 4096> buffer_{};
+  std::unique_ptr<std::array<char, 4096>> greeting_;  // only until the handshake is done
   std::string received_;
   std::string relayIn_;
   std::chrono::steady_clock::time_point lastActivity_;
@@ -329,7 +391,8 @@ class Server {
         if (connectError && !lost_) {
           Status("160037", "lost the relay " + relay_.address().to_string());
         } else if (!connectError && lost_) {
-          Status("160239", "the relay answers again");
+          // Ready again: Umbrane switches the browsers back to the tunnel.
+          Status("160138", "the relay answers again; accepting proxy connections");
         }
         lost_ = static_cast<bool>(connectError);
         CheckRelay();
@@ -372,12 +435,10 @@ int Run(int argc, char** argv) {
     connected = true;
   });
   if (!RunWithin(io, connected, kConnectTimeout, [&] { probe.close(ec); })) {
-    Status("110033", "no answer from the relay " + relayName);
-    RunUntilTerminated();
+    Stop("110033", "no answer from the relay " + relayName);
   }
   if (connectError) {
-    Status("160033", "cannot reach the relay " + relayName + ": " + connectError.message());
-    RunUntilTerminated();
+    Stop("160033", "cannot reach the relay " + relayName + ": " + connectError.message());
   }
 
   Status("160238", "the relay checks the credentials");
@@ -398,18 +459,15 @@ int Run(int argc, char** argv) {
                            });
   });
   if (!RunWithin(io, answered, kConnectTimeout, [&] { probe.close(ec); })) {
-    Status("110033", "the relay did not answer the credentials check");
-    RunUntilTerminated();
+    Stop("110033", "the relay did not answer the credentials check");
   }
   probe.close(ec);
   const int status = StatusCode(answer).value_or(0);
   if (answerError || status != 200) {
     if (CredentialsRefused(status)) {
-      Status("160244", "the relay refused the credentials");
-    } else {
-      Status("160033", "the relay answered " + std::to_string(status));
+      Stop("160244", "the relay refused the credentials");
     }
-    RunUntilTerminated();
+    Stop("160033", "the relay answered " + std::to_string(status));
   }
   Status("160239", "the relay accepted the credentials");
 
@@ -418,15 +476,26 @@ int Run(int argc, char** argv) {
   const tcp::endpoint local(asio::ip::make_address_v4("127.0.0.1"), options->localPort);
   acceptor.open(local.protocol(), ec);
   if (!ec) {
+#ifdef _WIN32
+    // Windows lets another program bind the same port unless told not to;
+    // its closed connections never keep the port from being listened on.
+    using ExclusiveUse = asio::detail::socket_option::boolean<SOL_SOCKET, SO_EXCLUSIVEADDRUSE>;
+    acceptor.set_option(ExclusiveUse(true), ec);
+#else
+    // The closed connections of heavy use linger on the port for a while:
+    // listening again must not wait for them.
+    acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
+#endif
+  }
+  if (!ec) {
     acceptor.bind(local, ec);
   }
   if (!ec) {
     acceptor.listen(asio::socket_base::max_listen_connections, ec);
   }
   if (ec) {
-    Status("171001", "cannot listen on 127.0.0.1:" + std::to_string(options->localPort) + ": " +
-                         ec.message());
-    RunUntilTerminated();
+    Stop("171001",
+         "cannot listen on 127.0.0.1:" + std::to_string(options->localPort) + ": " + ec.message());
   }
   Status("160138",
          "accepting proxy connections on 127.0.0.1:" + std::to_string(options->localPort));
