@@ -65,6 +65,8 @@ struct AppHarness {
     files.AddFile(std::string(kHarnessAppPath) + "default.skn", "");
     files.AddFile(std::string(kHarnessAppPath) + "warden.exe", "MZ");
     timers.onTick = [this](TimerId id) { main.OnTimer(id); };
+    files.appendLog = &calls;
+    tray.statusLog = &calls;
   }
 
   // Entries at the start of the log that Log() leaves out.

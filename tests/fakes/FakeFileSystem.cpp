@@ -129,6 +129,15 @@ class FakeFileSystem::OpenFile final : public IOpenFile {
       error = "There is not enough space on the disk.";
     }
     owner_.files_[Key(path_)].append(data.substr(0, room));
+    if (owner_.appendLog != nullptr) {
+      for (std::size_t at = 0, end;
+           (end = data.find("\r\n", at)) != std::string_view::npos && end < room; at = end + 2) {
+        const std::string_view line = data.substr(at, end - at);
+        const auto cut = line.find("] ");
+        owner_.appendLog->Add(
+            "Report " + std::string(cut == std::string_view::npos ? line : line.substr(cut + 2)));
+      }
+    }
     return room;
   }
 

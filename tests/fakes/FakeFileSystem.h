@@ -33,6 +33,9 @@ class FakeFileSystem : public IFileSystem {
   // Appends to this path write only so many bytes before they fail.
   std::map<std::string, std::size_t> shortAppends;
   int opens = 0;  // files opened for appending
+  // Where each line appended to an open file goes, as "Report <message>"
+  // (the text after "] "), in order with the other effects.
+  CallLog* appendLog = nullptr;
 
   bool FileExists(const std::string& path) override;
   bool FolderExists(const std::string& path) override;

@@ -42,8 +42,15 @@ class FakeNotificationArea : public INotificationArea {
     ++added;
     return true;
   }
+  // Where each balloon shown goes as "Status <text>", so that a test can see
+  // the status change in order with the other effects.
+  CallLog* statusLog = nullptr;
+
   bool Modify(const TrayRecord& r) override {
     Record("Modify", r);
+    if (statusLog != nullptr && (r.flags & kNifInfo) != 0 && !r.info.empty()) {
+      statusLog->Add("Status " + r.info);
+    }
     return modifyResult;
   }
   void Delete() override {

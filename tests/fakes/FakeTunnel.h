@@ -79,11 +79,15 @@ struct FakeAgentState {
 
 class FakeAgent : public IAgentProcess {
  public:
-  explicit FakeAgent(std::shared_ptr<FakeAgentState> state) : state_(std::move(state)) {}
+  FakeAgent(std::shared_ptr<FakeAgentState> state, CallLog* log)
+      : state_(std::move(state)), log_(log) {}
   ~FakeAgent() override { state_->released = true; }
 
   std::optional<std::uint32_t> ExitCode() override { return state_->exitCode; }
   bool Terminate() override {
+    if (log_ != nullptr) {
+      log_->Add("TerminateAgent");
+    }
     if (state_->terminateFails) {
       return false;
     }
@@ -114,6 +118,7 @@ class FakeAgent : public IAgentProcess {
 
  private:
   std::shared_ptr<FakeAgentState> state_;
+  CallLog* log_;
 };
 
 class FakeAgentLauncher : public IAgentLauncher {
@@ -136,7 +141,7 @@ class FakeAgentLauncher : public IAgentLauncher {
     auto state = std::make_shared<FakeAgentState>();
     state->commandLine = commandLine;
     started.push_back(state);
-    return std::make_unique<FakeAgent>(state);
+    return std::make_unique<FakeAgent>(state, log_);
   }
 
  private:

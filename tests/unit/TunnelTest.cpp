@@ -96,7 +96,8 @@ TEST_F(Tunnel, ReadyCodeSwitchesTheBrowsersThenLogsAndShowsOn) {
   Agent().Print("160138\r\n");
   Tick();
   EXPECT_EQ(g.AgentState, 3);
-  EXPECT_EQ(calls.calls, (Texts{"SetBrowsersProxy on [127.0.0.1:7070][usa][]"}));
+  EXPECT_EQ(calls.calls, (Texts{"SetBrowsersProxy on [127.0.0.1:7070][usa][]", "Report Umbrane ON",
+                                "Status Umbrane ON"}));
   EXPECT_EQ(Log().back(), "Umbrane ON");
   EXPECT_EQ(Tip(), "Umbrane ON");
   EXPECT_FALSE(menu.Enabled(kCmdUmbrane1));
@@ -155,7 +156,10 @@ TEST_F(Tunnel, ATickFollowsABurstWhileItLastsButNotWithoutEnd) {
 
 TEST_F(Tunnel, TwoAutomaticReconnectsThenTheQuestion) {
   main.OnCommand(kCmdUmbrane1);
+  calls.calls.clear();
   Fail();
+  EXPECT_EQ(calls.calls,
+            (Texts{"Report Can not connect to internet", "TerminateAgent", "Report Try again"}));
   EXPECT_EQ(Log(), (Texts{"Can not connect to internet", "Try again"}));
   EXPECT_EQ(g.RetryCount, 2);
   EXPECT_TRUE(agents.started[0]->terminated);
@@ -226,9 +230,10 @@ TEST_F(Tunnel, DeathWhileOnReconnectsAfterFiveSecondsKeepingTheBrowsers) {
   Agent().Exit(1);
   calls.calls.clear();
   Tick();
-  EXPECT_EQ(Log().back(), "Wardden stopped on exception");
+  EXPECT_EQ(calls.calls,
+            (Texts{"Report Wardden stopped on exception", "Status Warden stopped on excepton"}))
+      << "no terminate for an agent that ended, and the browsers stay";
   EXPECT_EQ(Tip(), "Umbrane OFF");
-  EXPECT_EQ(tray.Named("Modify").back().record.info, "Warden stopped on excepton");
   EXPECT_TRUE(agents.started[0]->released);
   EXPECT_FALSE(agents.started[0]->terminated);
   EXPECT_EQ(timers.Interval(TimerId::Reset), 5000u);
@@ -243,8 +248,9 @@ TEST_F(Tunnel, RelayLostAndBackThenTheAgentKilledStillReconnects) {
   // What the agent prints when its relay goes away and answers again.
   Agent().Print("160037 lost the relay\r\n160138 the relay answers again\r\n");
   Tick();
-  EXPECT_EQ(calls.calls, (Texts{"SetBrowsersProxy on [127.0.0.1:7070][usa][]"}));
-  EXPECT_EQ(Tip(), "Umbrane ON");
+  EXPECT_EQ(calls.calls, (Texts{"Report Disconnected from Internet",
+                                "SetBrowsersProxy on [127.0.0.1:7070][usa][]", "Report Umbrane ON",
+                                "Status Umbrane ON"}));
   Agent().Exit(9);
   Tick();
   EXPECT_EQ(Log().back(), "Wardden stopped on exception") << "the death is noticed";
@@ -254,15 +260,18 @@ TEST_F(Tunnel, RelayLostAndBackThenTheAgentKilledStillReconnects) {
 
 TEST_F(Tunnel, StopEndsTheAgentRestoresTheBrowsersAndCancelsAPendingReconnect) {
   ConnectAndGoOn();
-  Fail();
   calls.calls.clear();
   main.OnCommand(kCmdStopUmbrane1);
-  EXPECT_EQ(calls.calls, (Texts{"SetBrowsersProxy off [][][]"}));
-  EXPECT_EQ(Log().back(), "User stopped Umbrane");
+  EXPECT_EQ(calls.calls, (Texts{"TerminateAgent", "SetBrowsersProxy off [][][]",
+                                "Status User stopped Umbrane", "Report User stopped Umbrane"}));
   EXPECT_EQ(Tip(), "Umbrane OFF");
   EXPECT_FALSE(Marker());
+
+  main.OnCommand(kCmdUmbrane1);
+  Fail();  // a reconnect is now pending
+  main.OnCommand(kCmdStopUmbrane1);
   Tick(60000);
-  EXPECT_EQ(agents.started.size(), 1u) << "no reconnect after a stop";
+  EXPECT_EQ(agents.started.size(), 2u) << "no reconnect after a stop";
 }
 
 TEST_F(Tunnel, ConnectWhileAnAgentRunsEndsTheFirstOne) {
@@ -343,8 +352,10 @@ TEST_F(Tunnel, ReconnectThatFindsNoAgentFileTurnsTheBrowsersBack) {
 
 TEST_F(Tunnel, ExitRestoresLogsAndThenEndsTheAgent) {
   ConnectAndGoOn();
+  calls.calls.clear();
   main.FormClose();
-  EXPECT_EQ(Log().back(), "Closing...");
+  EXPECT_EQ(calls.calls,
+            (Texts{"SetBrowsersProxy off [][][]", "Report Closing...", "TerminateAgent"}));
   EXPECT_TRUE(agents.started[0]->terminated);
   EXPECT_FALSE(Marker());
 }

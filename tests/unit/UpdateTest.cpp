@@ -190,7 +190,11 @@ TEST_F(Update, BothKeysAnnounceFirstThenConnect) {
   main.FormCreate();
   calls.calls.clear();
   main.InitRun();
-  EXPECT_EQ(calls.calls, (Texts{"MessageBox New Version of Umbrane is needed", "StartAgent"}));
+  EXPECT_EQ(calls.calls, (Texts{"Report SilentUpdate", "Status SilentUpdate. Please wait...",
+                                "MessageBox New Version of Umbrane is needed",
+                                "Status New Version of Umbrane is needed",
+                                "Status Connecting to Internet. Please wait...", "StartAgent",
+                                "Report SilentUpdate Successfully!"}));
   EXPECT_EQ(Tip(), "Connecting to Internet. Please wait...");
 }
 
