@@ -120,10 +120,43 @@ void TCoolTrayIcon::Loaded() {
   }
   UpdateRecord();
   if (iconVisible_) {
-    added_ = area_.Add(record_);
+    AddIcon();
   }
   SetCycleIcons(cycleIcons_);
   area_.SetVersion(0);
+}
+
+void TCoolTrayIcon::AddIcon() {
+  added_ = area_.Add(record_);
+  if (added_) {
+    StopRetrying();
+  } else if (retriesLeft_ == 0) {
+    retriesLeft_ = kRetries;
+    area_.StartRetryTimer(kRetryIntervalMs);
+  }
+}
+
+void TCoolTrayIcon::StopRetrying() {
+  if (retriesLeft_ > 0) {
+    retriesLeft_ = 0;
+    area_.StopRetryTimer();
+  }
+}
+
+void TCoolTrayIcon::RetryTick() {
+  if (added_ || !iconVisible_) {
+    StopRetrying();
+    return;
+  }
+  UpdateRecord();
+  added_ = area_.Add(record_);
+  if (added_) {
+    StopRetrying();
+    area_.SetVersion(0);
+  } else if (--retriesLeft_ <= 0) {
+    retriesLeft_ = 0;
+    area_.StopRetryTimer();  // a minute is enough; "TaskbarCreated" still adds it later
+  }
 }
 
 void TCoolTrayIcon::CycleTick() {
@@ -164,7 +197,7 @@ void TCoolTrayIcon::MouseAction(TrayMouse action) {
 void TCoolTrayIcon::TaskbarCreated() {
   if (iconVisible_) {
     UpdateRecord();
-    added_ = area_.Add(record_) || added_;
+    AddIcon();
   }
 }
 
@@ -172,7 +205,7 @@ void TCoolTrayIcon::Minimized() {
   if (minimizeToTray_) {
     HideMainWindow();
     if (iconVisible_ && !added_) {
-      added_ = area_.Add(record_);
+      AddIcon();
     }
   }
 }
@@ -183,6 +216,7 @@ void TCoolTrayIcon::Destroy() {
     added_ = false;
   }
   area_.StopCycleTimer();
+  StopRetrying();
 }
 
 }  // namespace umbrane

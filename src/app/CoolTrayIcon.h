@@ -68,6 +68,12 @@ class TCoolTrayIcon {
   void MouseAction(TrayMouse action);
   // The shell restarted: the icon is added again when it is meant to show.
   void TaskbarCreated();
+  // A tick of the retry timer: the notification area refused the icon (at
+  // sign-in the shell may not be ready yet), so it is offered again, each
+  // second for a minute or until it is taken.
+  void RetryTick();
+  static constexpr unsigned kRetryIntervalMs = 1000;
+  static constexpr int kRetries = 60;
   // The main window was minimized.
   void Minimized();
   // The owner is going away: the icon is removed.
@@ -81,6 +87,9 @@ class TCoolTrayIcon {
  private:
   void UpdateRecord();
   void Modify();
+  // Adds the icon; when the shell refuses, the retry timer takes over.
+  void AddIcon();
+  void StopRetrying();
 
   INotificationArea& area_;
   IMainForm& form_;
@@ -96,6 +105,7 @@ class TCoolTrayIcon {
   bool leftPopup_ = false;
   bool minimizeToTray_ = false;
   bool added_ = false;
+  int retriesLeft_ = 0;
 };
 
 }  // namespace umbrane

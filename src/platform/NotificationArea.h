@@ -39,6 +39,10 @@ class INotificationArea {
   // the tray's cycle handler between other messages.
   virtual void StartCycleTimer(unsigned intervalMs) = 0;
   virtual void StopCycleTimer() = 0;
+  // A second timer for adding the icon again when the shell was not ready;
+  // each tick comes back as a call of the tray's retry handler.
+  virtual void StartRetryTimer(unsigned intervalMs) = 0;
+  virtual void StopRetryTimer() = 0;
 };
 
 }  // namespace umbrane

@@ -231,9 +231,23 @@ class ThreadWindowsDisabled {
   std::vector<HWND> disabled_;
 };
 
-// Runs the dialog until it is answered; the message loop keeps serving the
-// thread's other windows and timers meanwhile.
-int RunDialog(const DialogContent& content) {
+// Puts `dialog` in front. Windows refuses the foreground to a program that
+// is not in front itself (a box raised from a timer, or during the start-up
+// download): the box is then kept above every other window instead, so it
+// never opens behind the active one, and its button flashes.
+void BringToFront(HWND dialog) {
+  (void)SetForegroundWindow(dialog);
+  if (GetForegroundWindow() == dialog) {
+    return;
+  }
+  (void)SetWindowPos(dialog, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  FLASHWINFO flash = {sizeof flash, dialog, FLASHW_ALL | FLASHW_TIMERNOFG, 0, 0};
+  (void)FlashWindowEx(&flash);
+}
+
+// Runs the dialog, owned by `owner`, until it is answered; the message loop
+// keeps serving the thread's other windows and timers meanwhile.
+int RunDialog(const DialogContent& content, HWND owner = nullptr) {
   struct alignas(DWORD) Template {
     DLGTEMPLATE dialog;
     WORD menu, windowClass, title;
@@ -247,7 +261,8 @@ int RunDialog(const DialogContent& content) {
   if (content.look != nullptr) {
     state.background.Reset(CreateSolidBrush(ToColorRef(content.look->noticeColor)));
   }
-  HWND dialog = CreateDialogIndirectParamA(GetModuleHandleA(nullptr), &tmpl.dialog, nullptr,
+  HWND dialog = CreateDialogIndirectParamA(GetModuleHandleA(nullptr), &tmpl.dialog,
+                                           owner != nullptr && IsWindow(owner) ? owner : nullptr,
                                            DialogProc, reinterpret_cast<LPARAM>(&state));
   if (dialog == nullptr) {
     return content.cancelAnswer;
@@ -255,9 +270,10 @@ int RunDialog(const DialogContent& content) {
   {
     ThreadWindowsDisabled modal(dialog);
     (void)ShowWindow(dialog, SW_SHOW);
-    (void)SetForegroundWindow(dialog);
+    BringToFront(dialog);
     MSG msg;
-    while (!state.done) {
+    // A dialog destroyed with its owner (the program closing) ends too.
+    while (!state.done && IsWindow(dialog)) {
       const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
       if (got == 0) {
         PostQuitMessage(static_cast<int>(msg.wParam));  // let the outer loop end too
@@ -283,7 +299,9 @@ int RunDialog(const DialogContent& content) {
       }
     }
   }
-  (void)DestroyWindow(dialog);
+  if (IsWindow(dialog)) {
+    (void)DestroyWindow(dialog);
+  }
   return state.result;
 }
 
@@ -299,7 +317,7 @@ MessageAnswer Win32Dialogs::ShowMessageBox(const std::string& text, MessageKind 
                               : std::vector<Button>{{IDOK, "OK"}},
                         yesNo ? IDNO : IDOK,
                         nullptr};
-  const int answer = RunDialog(content);
+  const int answer = RunDialog(content, owner_);
   if (!yesNo) {
     return MessageAnswer::Ok;
   }
@@ -307,12 +325,12 @@ MessageAnswer Win32Dialogs::ShowMessageBox(const std::string& text, MessageKind 
 }
 
 void Win32Dialogs::ShowErrorBox(const std::string& caption, const std::string& text) {
-  (void)RunDialog({caption, text, IDI_ERROR, {{IDOK, "OK"}}, IDOK, nullptr});
+  (void)RunDialog({caption, text, IDI_ERROR, {{IDOK, "OK"}}, IDOK, nullptr}, owner_);
 }
 
 void Win32Dialogs::ShowNotice(const SkinLook& look, const std::string& caption,
                               const std::string& buttonCaption, const std::string& text) {
-  (void)RunDialog({caption, text, IDI_WARNING, {{IDOK, buttonCaption}}, IDOK, &look});
+  (void)RunDialog({caption, text, IDI_WARNING, {{IDOK, buttonCaption}}, IDOK, &look}, owner_);
 }
 
 }  // namespace umbrane::win32

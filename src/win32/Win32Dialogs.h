@@ -5,6 +5,8 @@
 // served while it is up.
 #pragma once
 
+#include <windows.h>
+
 #include "platform/Dialogs.h"
 
 namespace umbrane::win32 {
@@ -13,11 +15,18 @@ inline constexpr const char* kDialogClass = "#32770";
 
 class Win32Dialogs final : public IDialogs {
  public:
+  // From now on the dialogs are owned by `owner` (the main window), so they
+  // belong to the program and stay above it; null for none.
+  void SetOwner(HWND owner) { owner_ = owner; }
+
   MessageAnswer ShowMessageBox(const std::string& text, MessageKind kind,
                                MessageButtons buttons) override;
   void ShowErrorBox(const std::string& caption, const std::string& text) override;
   void ShowNotice(const SkinLook& look, const std::string& caption,
                   const std::string& buttonCaption, const std::string& text) override;
+
+ private:
+  HWND owner_ = nullptr;
 };
 
 }  // namespace umbrane::win32

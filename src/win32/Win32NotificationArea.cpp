@@ -18,6 +18,7 @@ namespace umbrane::win32 {
 namespace {
 
 constexpr UINT_PTR kCycleTimer = 1;
+constexpr UINT_PTR kRetryTimer = 2;
 constexpr UINT kIconId = 1;
 
 template <std::size_t N>
@@ -69,6 +70,7 @@ Win32NotificationArea::Win32NotificationArea(HINSTANCE instance)
 
 Win32NotificationArea::~Win32NotificationArea() {
   (void)KillTimer(hwnd_, kCycleTimer);
+  (void)KillTimer(hwnd_, kRetryTimer);
   (void)DestroyWindow(hwnd_);
 }
 
@@ -108,11 +110,23 @@ void Win32NotificationArea::StopCycleTimer() {
   (void)KillTimer(hwnd_, kCycleTimer);
 }
 
+void Win32NotificationArea::StartRetryTimer(unsigned intervalMs) {
+  (void)SetTimer(hwnd_, kRetryTimer, intervalMs, nullptr);
+}
+
+void Win32NotificationArea::StopRetryTimer() {
+  (void)KillTimer(hwnd_, kRetryTimer);
+}
+
 LRESULT Win32NotificationArea::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   TfrmMain* main = controller_;
   if (main != nullptr) {
     if (message == WM_TIMER && wParam == kCycleTimer) {
       main->Dispatch([main] { main->ctiControl().CycleTick(); });
+      return 0;
+    }
+    if (message == WM_TIMER && wParam == kRetryTimer) {
+      main->Dispatch([main] { main->ctiControl().RetryTick(); });
       return 0;
     }
     if (message == kTrayCallbackMessage) {

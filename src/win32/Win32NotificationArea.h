@@ -35,6 +35,8 @@ class Win32NotificationArea final : public INotificationArea {
   void SetVersion(unsigned version) override;
   void StartCycleTimer(unsigned intervalMs) override;
   void StopCycleTimer() override;
+  void StartRetryTimer(unsigned intervalMs) override;
+  void StopRetryTimer() override;
 
   LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
 

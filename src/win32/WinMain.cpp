@@ -46,6 +46,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   win32::Win32MessagePump pump;
   try {
     win32::MainWindow window(instance);
+    dialogs.SetOwner(window.Hwnd());  // every box belongs to the program
     win32::Win32NotificationArea tray(instance);
     AppPorts ports{files, profile,       clock,  system, shell,   dialogs, window,
                    tray,  window.Menu(), window, agents, fetcher, pump};
@@ -76,8 +77,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
       }
     }
     tray.Attach(nullptr);
+    dialogs.SetOwner(nullptr);
     return 0;
   } catch (const std::exception& e) {
+    dialogs.SetOwner(nullptr);
     dialogs.ShowErrorBox(kApplicationTitle, e.what());
     return 1;
   }

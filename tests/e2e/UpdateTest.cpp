@@ -74,7 +74,9 @@ TEST_F(UpdateProgram, ATokenInTheReplyConnectsWithoutTheUser) {
 }
 
 TEST_F(UpdateProgram, AnUnwritableLogStillBringsTheTunnelUpWithOneErrorBox) {
-  (void)CreateDirectoryA(LogPath().c_str(), nullptr);  // a folder stands in its place
+  const std::string data = LogPath().substr(0, LogPath().find_last_of('\\'));
+  (void)CreateDirectoryA(data.c_str(), nullptr);       // on a fresh prefix it is not there yet
+  (void)CreateDirectoryA(LogPath().c_str(), nullptr);  // a folder stands in the log's place
   SetUpdateService("reply", "[Update]\r\nKey=" + Cipher("e2e-token", kTokenKey) + "\r\n");
   umbrane = Start(folder.Path() + "umbrane.exe");
   EXPECT_TRUE(WaitFor(
@@ -85,7 +87,11 @@ TEST_F(UpdateProgram, AnUnwritableLogStillBringsTheTunnelUpWithOneErrorBox) {
       20000));
   std::vector<HWND> boxes;
   EXPECT_TRUE(WaitFor([&] { return !(boxes = WindowsOf(umbrane.id, "#32770")).empty(); }));
-  EXPECT_EQ(boxes.size(), 1u) << "told once, not at every entry";
+  ASSERT_EQ(boxes.size(), 1u) << "told once, not at every entry";
+  const auto main = WindowsOf(umbrane.id, "TfrmMain");
+  ASSERT_EQ(main.size(), 1u);
+  EXPECT_EQ(GetWindow(boxes.front(), GW_OWNER), main.front()) << "owned by the main window";
+  EXPECT_EQ(GetForegroundWindow(), boxes.front()) << "and in front";
   for (HWND box : boxes) {
     (void)PostMessageA(box, WM_COMMAND, IDOK, 0);
   }

@@ -2,6 +2,7 @@
 // with the record as it was at that moment.
 #pragma once
 
+#include <deque>
 #include <map>
 #include <string>
 #include <vector>
@@ -37,10 +38,28 @@ class FakeNotificationArea : public INotificationArea {
     return found;
   }
 
+  std::deque<bool> addAnswers;  // scripted answers to Add; yes when empty
+  bool retryTimerRunning = false;
+  unsigned retryInterval = 0;
+
   bool Add(const TrayRecord& r) override {
     Record("Add", r);
-    ++added;
-    return true;
+    bool taken = true;
+    if (!addAnswers.empty()) {
+      taken = addAnswers.front();
+      addAnswers.pop_front();
+    }
+    added += taken ? 1 : 0;
+    return taken;
+  }
+  void StartRetryTimer(unsigned ms) override {
+    Record("StartRetryTimer", {}, ms);
+    retryTimerRunning = true;
+    retryInterval = ms;
+  }
+  void StopRetryTimer() override {
+    Record("StopRetryTimer", {});
+    retryTimerRunning = false;
   }
   // Where each balloon shown goes as "Status <text>", so that a test can see
   // the status change in order with the other effects.

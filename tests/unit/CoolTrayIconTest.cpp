@@ -174,6 +174,34 @@ TEST_F(TrayTest, ShellRestartAddsTheIconAgainWithItsCurrentPictureAndTip) {
   EXPECT_EQ(area.Named("Add").size(), 2u) << "an icon meant to be hidden stays away";
 }
 
+TEST_F(TrayTest, ARefusedIconIsOfferedEachSecondUntilTheShellTakesIt) {
+  area.addAnswers = {false, false, false};  // the shell is not ready at sign-in
+  Load();
+  EXPECT_TRUE(area.retryTimerRunning);
+  EXPECT_EQ(area.retryInterval, 1000u);
+  tray.SetHint("Connecting");
+  tray.RetryTick();
+  tray.RetryTick();
+  EXPECT_EQ(area.added, 0);
+  tray.RetryTick();
+  EXPECT_EQ(area.added, 1);
+  EXPECT_FALSE(area.retryTimerRunning);
+  EXPECT_EQ(area.Named("Add").back().record.tip, "Connecting") << "with what it shows now";
+  EXPECT_EQ(area.Named("Add").size(), 4u);
+}
+
+TEST_F(TrayTest, RetriesStopAfterAMinuteAndTheShellsStartStillAddsTheIcon) {
+  area.addAnswers.assign(61, false);
+  Load();
+  for (int i = 0; i < 80 && area.retryTimerRunning; ++i) {
+    tray.RetryTick();
+  }
+  EXPECT_FALSE(area.retryTimerRunning);
+  EXPECT_EQ(area.Named("Add").size(), 61u) << "the first try and sixty more, one a second";
+  tray.TaskbarCreated();
+  EXPECT_EQ(area.added, 1);
+}
+
 TEST_F(TrayTest, MinimizeHidesTheWindowAndDestroyRemovesTheIcon) {
   Load();
   tray.SetMinimizeToTray(true);
