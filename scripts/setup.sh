@@ -17,6 +17,7 @@ packages=(
   tinyproxy                             # a relay for the agent's tests and the demo
   microsocks                            # a peer SOCKS server for the agent benchmark
   v2ray                                 # a peer doing the agent's job, for its benchmark
+  nsis                                  # makensis, which builds the installer
 )
 
 missing=()
