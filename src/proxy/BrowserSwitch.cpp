@@ -24,6 +24,9 @@ class SilentDialogs final : public IDialogs {
 
 SilentDialogs silentDialogs;
 
+constexpr const char* kFirefoxNotInFront =
+    "Firefox could not be brought to the front: its proxy keys were not sent";
+
 // Written by earlier versions while on; it said only that a restore was due.
 constexpr const char* kOldMarkerName = "proxy.on";
 
@@ -39,10 +42,11 @@ void BrowserSwitch::SetBrowsersProxy(bool enable, const std::string& proxy,
 }
 
 BrowserPorts BrowserSwitch::Ports() {
-  BrowserPorts ports = ports_;
-  return silent_ ? BrowserPorts{ports.internet,  ports.files,   ports.profile,  ports.system,
-                                ports.processes, ports.windows, ports.registry, silentDialogs}
-                 : ports;
+  if (!silent_) {
+    return ports_;
+  }
+  return {ports_.internet,  ports_.files,   ports_.profile,  ports_.system,
+          ports_.processes, ports_.windows, ports_.registry, silentDialogs};
 }
 
 bool BrowserSwitch::StateFileUsable() const {
@@ -137,7 +141,7 @@ void BrowserSwitch::Apply(const std::string& proxy, const std::string& country,
   // The Opera and Netscape steps may show a modal notice; a restore that
   // runs under it (Windows ending the session) ends this apply.
   if (!SetFirefoxExtensionProxy(ports, true, proxy, country, bypass)) {
-    Note("Firefox could not be brought to the front: its proxy keys were not sent");
+    Note(kFirefoxNotInFront);
   }
   if (!applyEnded_) {
     SetOperaProxy(ports, context_, true, proxy);
@@ -169,7 +173,7 @@ void BrowserSwitch::Restore() {
     }
   }
   if (!SetFirefoxExtensionProxy(ports, false, "", "", "")) {
-    Note("Firefox could not be brought to the front: its proxy keys were not sent");
+    Note(kFirefoxNotInFront);
   }
   restored = RestoreOperaProxy(ports, context_, state ? state->operaUrl : std::nullopt) && restored;
   restored = RestoreNetscapeProxy(ports, context_, state ? state->netscapeLines : std::nullopt) &&
