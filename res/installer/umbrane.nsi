@@ -97,6 +97,23 @@ FunctionEnd
 
 Section "Uninstall"
   Call un.CloseRunningUmbrane
+  ; The user's settings and log stay unless asked: /REMOVEDATA, or Yes.
+  StrCpy $2 0
+  ${GetParameters} $0
+  ClearErrors
+  ${GetOptions} $0 "/REMOVEDATA" $1
+  ${IfNot} ${Errors}
+    StrCpy $2 1
+  ${ElseIfNot} ${Silent}
+    MessageBox MB_YESNO|MB_DEFBUTTON2 "Remove your Umbrane settings and activity log too?" IDNO +2
+    StrCpy $2 1
+  ${EndIf}
+  Delete "$SMPROGRAMS\Umbrane.lnk"
+  DeleteRegValue HKCU "${RUN_KEY}" "Umbrane"
+  DeleteRegKey HKCU "${UNINSTALL_KEY}"
+  ${If} $2 == 1
+    RMDir /r "$APPDATA\Umbrane"
+  ${EndIf}
   Delete "$INSTDIR\umbrane.exe"
   Delete "$INSTDIR\warden.exe"
   Delete "$INSTDIR\default.skn"
@@ -105,20 +122,6 @@ Section "Uninstall"
   Delete "$INSTDIR\lang\0409.lng"
   RMDir "$INSTDIR\lang"
   Delete "$INSTDIR\uninstall.exe"
+  ; Last, so that a script waiting for the folder to go knows the rest is done.
   RMDir "$INSTDIR"
-  Delete "$SMPROGRAMS\Umbrane.lnk"
-  DeleteRegValue HKCU "${RUN_KEY}" "Umbrane"
-  DeleteRegKey HKCU "${UNINSTALL_KEY}"
-  ; The user's settings and log stay unless asked: /REMOVEDATA, or Yes.
-  ${GetParameters} $0
-  ClearErrors
-  ${GetOptions} $0 "/REMOVEDATA" $1
-  ${If} ${Errors}
-    ${If} ${Silent}
-      Return
-    ${EndIf}
-    MessageBox MB_YESNO|MB_DEFBUTTON2 "Remove your Umbrane settings and activity log too?" IDYES +2
-    Return
-  ${EndIf}
-  RMDir /r "$APPDATA\Umbrane"
 SectionEnd

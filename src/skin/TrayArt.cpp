@@ -60,26 +60,25 @@ double Coverage(double d, double r, double unit = 1.0) {
 
 // A ring of seven dots; `head` (or -1) is the bright one, the dots behind it
 // fade out.
-TrayPixels DrawRing(int head) {
-  TrayPixels pixels(kTrayImageSize * kTrayImageSize, 0);
+TrayPixels DrawRing(int head, int size) {
   const Color bright{0x2E, 0x7D, 0xF6};
   const Color dim{0x8A, 0x9B, 0xB4};
-  for (int i = 0; i < kBusyFrames; ++i) {
-    const double angle = -std::numbers::pi / 2 + 2 * std::numbers::pi * i / kBusyFrames;
-    const double dx = kCentre + 5.4 * std::cos(angle);
-    const double dy = kCentre + 5.4 * std::sin(angle);
-    const int behind = head < 0 ? kBusyFrames : (head - i + kBusyFrames) % kBusyFrames;
-    const Color color = behind == 0 ? bright : dim;
-    const double alpha = behind == 0 ? 1.0 : std::max(0.35, 0.85 - 0.1 * behind);
-    const double radius = behind == 0 ? 1.9 : 1.5;
-    for (int y = 0; y < kTrayImageSize; ++y) {
-      for (int x = 0; x < kTrayImageSize; ++x) {
-        Blend(pixels[static_cast<std::size_t>(y * kTrayImageSize + x)], color,
-              alpha * Coverage(std::hypot(x - dx, y - dy), radius));
-      }
+  return Render(size, [&](std::uint32_t& p, double x, double y, double unit) {
+    for (int i = 0; i < kBusyFrames; ++i) {
+      const double angle = -std::numbers::pi / 2 + 2 * std::numbers::pi * i / kBusyFrames;
+      const double dx = kCentre + 5.4 * std::cos(angle);
+      const double dy = kCentre + 5.4 * std::sin(angle);
+      const int behind = head < 0 ? kBusyFrames : (head - i + kBusyFrames) % kBusyFrames;
+      const Color color = behind == 0 ? bright : dim;
+      const double alpha = behind == 0 ? 1.0 : std::max(0.35, 0.85 - 0.1 * behind);
+      const double radius = behind == 0 ? 1.9 : 1.5;
+      // The dot's own coverage first, then its fade: a fading dot stays
+      // see-through at its centre at every size.
+      const double covered =
+          std::clamp(Coverage(std::hypot(x - dx, y - dy), radius, unit), 0.0, 1.0);
+      Blend(p, color, alpha * covered);
     }
-  }
-  return pixels;
+  });
 }
 
 // Distance from a point to the letter "U" drawn as a stroke path.
@@ -97,12 +96,12 @@ double DistanceToU(double x, double y) {
 
 }  // namespace
 
-TrayPixels DrawStartIcon() {
-  return DrawRing(-1);
+TrayPixels DrawStartIcon(int size) {
+  return DrawRing(-1, size);
 }
 
-TrayPixels DrawBusyFrame(int frame) {
-  return DrawRing(((frame % kBusyFrames) + kBusyFrames) % kBusyFrames);
+TrayPixels DrawBusyFrame(int frame, int size) {
+  return DrawRing(((frame % kBusyFrames) + kBusyFrames) % kBusyFrames, size);
 }
 
 TrayPixels DrawStatusImage(bool on, int size) {

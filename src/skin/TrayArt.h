@@ -1,8 +1,9 @@
 // The tray pictures, drawn in code so that their source is this file: the
 // start icon, the seven frames of the busy animation (a ring of dots with a
 // bright head running round), and the on and off pictures (the same badge in
-// green and in red). The tray uses them at 16 x 16 pixels; the about window
-// shows the badge larger. Pixels are 0xAARRGGBB, alpha not premultiplied,
+// green and in red). They are designed on a 16 x 16 grid and drawn at any
+// size: the tray asks for the system's small-icon size at the current DPI,
+// the about window shows the badge larger. Pixels are 0xAARRGGBB, alpha not premultiplied,
 // rows from the top.
 #pragma once
 
@@ -17,8 +18,8 @@ inline constexpr int kBusyFrames = 7;
 // size x size pixels.
 using TrayPixels = std::vector<std::uint32_t>;
 
-TrayPixels DrawStartIcon();
-TrayPixels DrawBusyFrame(int frame);
+TrayPixels DrawStartIcon(int size = kTrayImageSize);
+TrayPixels DrawBusyFrame(int frame, int size = kTrayImageSize);
 TrayPixels DrawStatusImage(bool on, int size = kTrayImageSize);
 
 }  // namespace umbrane

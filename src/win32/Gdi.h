@@ -9,11 +9,10 @@
 
 namespace umbrane::win32 {
 
-// A font of `style`, in points at the screen's resolution.
-inline HFONT CreateSkinFont(const FontSpec& style, bool underline = false, bool bold = false) {
-  HDC screen = GetDC(nullptr);
-  const int height = -MulDiv(style.points, GetDeviceCaps(screen, LOGPIXELSY), 72);
-  (void)ReleaseDC(nullptr, screen);
+// A font of `style`, in points at `dpi` (the DPI of the window that shows it).
+inline HFONT CreateSkinFont(const FontSpec& style, UINT dpi, bool underline = false,
+                            bool bold = false) {
+  const int height = -MulDiv(style.points, static_cast<int>(dpi), 72);
   return CreateFontA(height, 0, 0, 0, style.bold || bold ? FW_BOLD : FW_NORMAL, FALSE, underline,
                      FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                      DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, style.name.c_str());

@@ -49,7 +49,13 @@ struct GdiObjectTraits {
   static void Close(HGDIOBJ object) { (void)DeleteObject(object); }
 };
 
+struct IconTraits {
+  static bool Valid(HICON icon) { return icon != nullptr; }
+  static void Close(HICON icon) { (void)DestroyIcon(icon); }
+};
+
 using UniqueHandle = UniqueResource<HANDLE, KernelHandleTraits>;
 using UniqueFont = UniqueResource<HFONT, GdiObjectTraits>;
+using UniqueIcon = UniqueResource<HICON, IconTraits>;
 
 }  // namespace umbrane::win32

@@ -4,6 +4,7 @@
 
 #include "app/Commands.h"
 #include "app/TfrmMain.h"
+#include "win32/Dpi.h"
 #include "win32/Gdi.h"
 #include "win32/SystemError.h"
 
@@ -11,6 +12,7 @@ namespace umbrane::win32 {
 
 namespace {
 
+// The window's layout, in 96-DPI units.
 constexpr int kClientWidth = 357;
 constexpr int kClientHeight = 322;
 constexpr int kBadgeSize = 48;
@@ -52,17 +54,15 @@ MainWindow::MainWindow(HINSTANCE instance) {
   RegisterClass(instance, kMainWindowClass, &ObjectWindowProc<MainWindow>);
   application_ = CreateWindowExA(WS_EX_TOOLWINDOW, kApplicationWindowClass, "Umbrane", WS_POPUP, 0,
                                  0, 0, 0, nullptr, nullptr, instance, nullptr);
-  RECT frame = {0, 0, kClientWidth, kClientHeight};
-  (void)AdjustWindowRectEx(&frame, kStyle, FALSE, WS_EX_DLGMODALFRAME);
   hwnd_ = CreateWindowExA(WS_EX_DLGMODALFRAME, kMainWindowClass, "Umbrane", kStyle, 0, 0,
-                          frame.right - frame.left, frame.bottom - frame.top, application_, nullptr,
-                          instance, this);
+                          kClientWidth, kClientHeight, application_, nullptr, instance, this);
   if (application_ == nullptr || hwnd_ == nullptr) {
     throw std::runtime_error("Cannot create the main window. " + SystemErrorText(GetLastError()));
   }
   CreateControls(instance);
   menu_ = std::make_unique<Win32TrayMenu>(hwnd_);
-  badge_.Reset(TrayImages::MakeIcon(DrawStatusImage(true, kBadgeSize), kBadgeSize));
+  dpi_ = WindowDpi(hwnd_);
+  Layout(nullptr);
   ApplySkin(SkinLook{});
 }
 
@@ -84,8 +84,34 @@ void MainWindow::CreateControls(HINSTANCE instance) {
   appName_ = child("STATIC", "", SS_LEFT | SS_NOPREFIX, 0);
   link_ = child("STATIC", "SEE my IP", SS_LEFT | SS_NOTIFY | SS_NOPREFIX, kCmdSeeMyIPLink);
   ok_ = child("BUTTON", "&OK", BS_DEFPUSHBUTTON | WS_TABSTOP, kCmdAboutOK);
-  (void)SetWindowPos(ok_, nullptr, (kClientWidth - kOkWidth) / 2, kClientHeight - kOkHeight - 24,
-                     kOkWidth, kOkHeight, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+int MainWindow::Px(int units) const {
+  return Scale(units, dpi_);
+}
+
+void MainWindow::Layout(const RECT* suggested) {
+  const RECT frame = FrameForClient({0, 0, Px(kClientWidth), Px(kClientHeight)}, kStyle,
+                                    WS_EX_DLGMODALFRAME, dpi_);
+  const int left = suggested != nullptr ? suggested->left : 0;
+  const int top = suggested != nullptr ? suggested->top : 0;
+  (void)SetWindowPos(hwnd_, nullptr, left, top, frame.right - frame.left, frame.bottom - frame.top,
+                     SWP_NOZORDER | SWP_NOACTIVATE | (suggested != nullptr ? 0 : SWP_NOMOVE));
+  (void)SetWindowPos(ok_, nullptr, (Px(kClientWidth) - Px(kOkWidth)) / 2,
+                     Px(kClientHeight) - Px(kOkHeight) - Px(24), Px(kOkWidth), Px(kOkHeight),
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+  // The badge is drawn at its size on this monitor, never stretched.
+  badge_.Reset(TrayImages::MakeIcon(DrawStatusImage(true, Px(kBadgeSize)), Px(kBadgeSize)));
+}
+
+void MainWindow::OnDpiChanged(UINT dpi, const RECT& suggested) {
+  dpi_ = dpi;
+  Layout(&suggested);
+  ApplySkin(look_);
+  // Keeps the label centred as the controller placed it at start, with the
+  // sizes of this DPI.
+  const int width = SetAppNameCaption(caption_);
+  SetAppNameLeft((OuterWidth() - width) / 2);
 }
 
 void MainWindow::SetFonts() {
@@ -94,15 +120,15 @@ void MainWindow::SetFonts() {
   (void)SendMessageA(appName_, WM_SETFONT, reinterpret_cast<WPARAM>(appNameFont_.Get()), FALSE);
   (void)SendMessageA(link_, WM_SETFONT, reinterpret_cast<WPARAM>(linkFont_.Get()), FALSE);
   const SIZE link = TextSize(link_, linkFont_.Get(), "SEE my IP");
-  (void)SetWindowPos(link_, nullptr, (kClientWidth - link.cx) / 2, kLinkTop, link.cx, link.cy,
-                     SWP_NOZORDER | SWP_NOACTIVATE);
+  (void)SetWindowPos(link_, nullptr, (Px(kClientWidth) - link.cx) / 2, Px(kLinkTop), link.cx,
+                     link.cy, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void MainWindow::ApplySkin(const SkinLook& look) {
   look_ = look;
-  font_.Reset(CreateSkinFont(look.font));
-  appNameFont_.Reset(CreateSkinFont(look.appNameFont));
-  linkFont_.Reset(CreateSkinFont(look.font, true));
+  font_.Reset(CreateSkinFont(look.font, dpi_));
+  appNameFont_.Reset(CreateSkinFont(look.appNameFont, dpi_));
+  linkFont_.Reset(CreateSkinFont(look.font, dpi_, true));
   background_.Reset(CreateSolidBrush(ToColorRef(look.windowColor)));
   SetFonts();
   menu_->ApplyLook(look);
@@ -110,6 +136,7 @@ void MainWindow::ApplySkin(const SkinLook& look) {
 }
 
 int MainWindow::SetAppNameCaption(const std::string& caption) {
+  caption_ = caption;
   (void)SetWindowTextA(appName_, caption.c_str());
   // The label sizes itself to its text in its own font.
   const SIZE size = TextSize(appName_, appNameFont_.Get(), caption);
@@ -119,7 +146,7 @@ int MainWindow::SetAppNameCaption(const std::string& caption) {
 }
 
 void MainWindow::SetAppNameLeft(int left) {
-  (void)SetWindowPos(appName_, nullptr, left, kAppNameTop, 0, 0,
+  (void)SetWindowPos(appName_, nullptr, left, Px(kAppNameTop), 0, 0,
                      SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
@@ -247,8 +274,8 @@ LRESULT MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_PAINT: {
       PAINTSTRUCT paint;
       HDC dc = BeginPaint(hwnd_, &paint);
-      (void)DrawIconEx(dc, (kClientWidth - kBadgeSize) / 2, kBadgeTop, badge_.Get(), kBadgeSize,
-                       kBadgeSize, 0, nullptr, DI_NORMAL);
+      (void)DrawIconEx(dc, (Px(kClientWidth) - Px(kBadgeSize)) / 2, Px(kBadgeTop), badge_.Get(),
+                       Px(kBadgeSize), Px(kBadgeSize), 0, nullptr, DI_NORMAL);
       (void)EndPaint(hwnd_, &paint);
       return 0;
     }
@@ -262,6 +289,9 @@ LRESULT MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       (void)SetBkColor(dc, ToColorRef(look_.windowColor));
       return reinterpret_cast<LRESULT>(background_.Get());
     }
+    case kDpiChangedMessage:
+      OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+      return 0;
     case WM_SETCURSOR:
       if (reinterpret_cast<HWND>(wParam) == link_) {
         (void)SetCursor(LoadCursor(nullptr, IDC_HAND));

@@ -59,6 +59,12 @@ class MainWindow final : public IMainForm, public ITimers {
 
  private:
   void CreateControls(HINSTANCE instance);
+  // The window's sizes are 96-DPI units: `Px` gives them at the window's DPI.
+  int Px(int units) const;
+  // Sizes the window and places the button and the badge for the current
+  // DPI; `suggested` (after a DPI change) says where the window goes.
+  void Layout(const RECT* suggested);
+  void OnDpiChanged(UINT dpi, const RECT& suggested);
   void SetFonts();
   void Command(int command);
 
@@ -68,6 +74,8 @@ class MainWindow final : public IMainForm, public ITimers {
   HWND link_ = nullptr;
   HWND ok_ = nullptr;
   SkinLook look_;
+  UINT dpi_ = 96;
+  std::string caption_;  // the label's text
   UniqueFont font_;
   UniqueFont appNameFont_;
   UniqueFont linkFont_;

@@ -35,12 +35,12 @@ HICON TrayImages::MakeIcon(const TrayPixels& pixels, int size) {
   return CreateIconIndirect(&info);  // copies both bitmaps
 }
 
-TrayImages::TrayImages() : start_(MakeIcon(DrawStartIcon())) {
+TrayImages::TrayImages(int size) : size_(size), start_(MakeIcon(DrawStartIcon(size), size)) {
   for (int i = 0; i < kBusyFrames; ++i) {
-    busy_[static_cast<std::size_t>(i)].Reset(MakeIcon(DrawBusyFrame(i)));
+    busy_[static_cast<std::size_t>(i)].Reset(MakeIcon(DrawBusyFrame(i, size), size));
   }
-  status_[0].Reset(MakeIcon(DrawStatusImage(true)));
-  status_[1].Reset(MakeIcon(DrawStatusImage(false)));
+  status_[0].Reset(MakeIcon(DrawStatusImage(true, size), size));
+  status_[1].Reset(MakeIcon(DrawStatusImage(false, size), size));
 }
 
 HICON TrayImages::Icon(ImageListId list, int index) const {

@@ -1,4 +1,4 @@
-// The tray's icons, made once from the pictures drawn in code.
+// The tray's icons, made from the pictures drawn in code at one size.
 #pragma once
 
 #include <windows.h>
@@ -11,16 +11,12 @@
 
 namespace umbrane::win32 {
 
-struct IconTraits {
-  static bool Valid(HICON icon) { return icon != nullptr; }
-  static void Close(HICON icon) { (void)DestroyIcon(icon); }
-};
-
-using UniqueIcon = UniqueResource<HICON, IconTraits>;
-
 class TrayImages {
  public:
-  TrayImages();
+  // Every picture at size x size pixels.
+  explicit TrayImages(int size = kTrayImageSize);
+
+  int Size() const { return size_; }
 
   // The list's image at `index` (clamped), or the start icon.
   HICON Icon(ImageListId list, int index) const;
@@ -29,6 +25,7 @@ class TrayImages {
   static HICON MakeIcon(const TrayPixels& pixels, int size = kTrayImageSize);
 
  private:
+  int size_;
   UniqueIcon start_;
   std::array<UniqueIcon, kBusyFrames> busy_;
   std::array<UniqueIcon, 2> status_;

@@ -8,6 +8,7 @@
 
 #include "app/SkinnedNotice.h"
 #include "win32/Clipboard.h"
+#include "win32/Dpi.h"
 #include "win32/Gdi.h"
 #include "win32/Handle.h"
 
@@ -15,6 +16,7 @@ namespace umbrane::win32 {
 
 namespace {
 
+// The layout, in 96-DPI units.
 constexpr int kMargin = 16;
 constexpr int kIconSize = 32;
 constexpr int kTextMaxWidth = 360;
@@ -46,19 +48,21 @@ struct DialogState {
   const DialogContent* content = nullptr;
   int result = 0;
   bool done = false;
+  UINT dpi = kBaseDpi;
   UniqueGdi font;
   UniqueGdi titleFont;
   UniqueGdi background;
+  UniqueIcon icon;
+
+  int Px(int units) const { return Scale(units, dpi); }
 };
 
-HFONT MessageFont(const SkinLook* look, bool bold) {
+HFONT MessageFont(const SkinLook* look, bool bold, UINT dpi) {
   if (look != nullptr) {
-    return CreateSkinFont(look->noticeFont, false, bold);
+    return CreateSkinFont(look->noticeFont, dpi, false, bold);
   }
-  NONCLIENTMETRICSA metrics = {};
-  metrics.cbSize = sizeof metrics;
-  (void)SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
-  return CreateFontIndirectA(&metrics.lfMessageFont);
+  const LOGFONTA font = MessageFontForDpi(dpi);
+  return CreateFontIndirectA(&font);
 }
 
 SIZE MeasureText(HWND window, HFONT font, const std::string& text, int maxWidth) {
@@ -78,53 +82,77 @@ HWND Child(HWND parent, const char* cls, const std::string& text, DWORD style, i
                          GetModuleHandleA(nullptr), nullptr);
 }
 
-void Layout(HWND dialog, DialogState& state) {
+// Builds the dialog's controls for its DPI and sizes it; centred on the
+// screen, or at `suggested` after a DPI change.
+void Layout(HWND dialog, DialogState& state, const RECT* suggested = nullptr) {
   const DialogContent& content = *state.content;
+  for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr;
+       child = GetWindow(dialog, GW_CHILD)) {
+    (void)DestroyWindow(child);
+  }
+  state.dpi = WindowDpi(dialog);
+  state.font.Reset(MessageFont(content.look, false, state.dpi));
+  state.titleFont.Reset(MessageFont(content.look, true, state.dpi));
   HFONT font = static_cast<HFONT>(state.font.Get());
-  const int top = content.look != nullptr ? kTitleBand : 0;
+  auto px = [&state](int units) { return state.Px(units); };
+  const int top = content.look != nullptr ? px(kTitleBand) : 0;
+  const int margin = px(kMargin);
+  const int iconSize = px(kIconSize);
 
-  HWND icon = Child(dialog, "STATIC", "", SS_ICON, kIconId);
-  (void)SendMessageA(icon, STM_SETICON, reinterpret_cast<WPARAM>(LoadIcon(nullptr, content.icon)),
+  // The system's picture at this size (a loaded copy, not the shared one).
+  state.icon.Reset(static_cast<HICON>(
+      LoadImageA(nullptr, content.icon, IMAGE_ICON, iconSize, iconSize, LR_DEFAULTCOLOR)));
+  HWND icon = Child(dialog, "STATIC", "", SS_ICON | SS_REALSIZECONTROL, kIconId);
+  (void)SendMessageA(icon, STM_SETICON,
+                     reinterpret_cast<WPARAM>(state.icon.Valid() ? state.icon.Get()
+                                                                 : LoadIcon(nullptr, content.icon)),
                      0);
-  (void)MoveWindow(icon, kMargin, top + kMargin, kIconSize, kIconSize, FALSE);
+  (void)MoveWindow(icon, margin, top + margin, iconSize, iconSize, FALSE);
 
-  const SIZE text = MeasureText(dialog, font, content.text, kTextMaxWidth);
-  const int textX = kMargin + kIconSize + 12;
+  const SIZE text = MeasureText(dialog, font, content.text, px(kTextMaxWidth));
+  const int textX = margin + iconSize + px(12);
   HWND label = Child(dialog, "STATIC", content.text, SS_LEFT | SS_NOPREFIX, kTextId);
   (void)SendMessageA(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-  const int textY = top + kMargin + std::max(0, (kIconSize - static_cast<int>(text.cy)) / 2);
+  const int textY = top + margin + std::max(0, (iconSize - static_cast<int>(text.cy)) / 2);
   (void)MoveWindow(label, textX, textY, text.cx, text.cy, FALSE);
 
   std::vector<int> widths;
   int buttonsWidth = 0;
   for (const Button& b : content.buttons) {
-    const int w =
-        std::max<int>(kButtonMinWidth, MeasureText(dialog, font, b.caption, 1000).cx + 24);
+    const int w = std::max<int>(px(kButtonMinWidth),
+                                MeasureText(dialog, font, b.caption, px(1000)).cx + px(24));
     widths.push_back(w);
-    buttonsWidth += w + (widths.size() > 1 ? kButtonGap : 0);
+    buttonsWidth += w + (widths.size() > 1 ? px(kButtonGap) : 0);
   }
   const int clientWidth =
-      std::max({textX + static_cast<int>(text.cx) + kMargin, buttonsWidth + 2 * kMargin, 260});
-  const int buttonsY = std::max(top + kMargin + kIconSize, textY + static_cast<int>(text.cy)) + 16;
+      std::max({textX + static_cast<int>(text.cx) + margin, buttonsWidth + 2 * margin, px(260)});
+  const int buttonsY =
+      std::max(top + margin + iconSize, textY + static_cast<int>(text.cy)) + px(16);
   int x = (clientWidth - buttonsWidth) / 2;
   HWND first = nullptr;
   for (std::size_t i = 0; i < content.buttons.size(); ++i) {
     const DWORD style = WS_TABSTOP | (i == 0 ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
     HWND button = Child(dialog, "BUTTON", content.buttons[i].caption, style, content.buttons[i].id);
     (void)SendMessageA(button, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    (void)MoveWindow(button, x, buttonsY, widths[i], kButtonHeight, FALSE);
-    x += widths[i] + kButtonGap;
+    (void)MoveWindow(button, x, buttonsY, widths[i], px(kButtonHeight), FALSE);
+    x += widths[i] + px(kButtonGap);
     first = first != nullptr ? first : button;
   }
 
-  RECT frame = {0, 0, clientWidth, buttonsY + kButtonHeight + kMargin};
-  (void)AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrA(dialog, GWL_STYLE)), FALSE,
-                           static_cast<DWORD>(GetWindowLongPtrA(dialog, GWL_EXSTYLE)));
+  const RECT frame =
+      FrameForClient({0, 0, clientWidth, buttonsY + px(kButtonHeight) + margin},
+                     static_cast<DWORD>(GetWindowLongPtrA(dialog, GWL_STYLE)),
+                     static_cast<DWORD>(GetWindowLongPtrA(dialog, GWL_EXSTYLE)), state.dpi);
   const int width = frame.right - frame.left;
   const int height = frame.bottom - frame.top;
   (void)SetWindowTextA(dialog, content.caption.c_str());
-  (void)SetWindowPos(dialog, HWND_TOP, (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
-                     (GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height, 0);
+  const int left =
+      suggested != nullptr ? suggested->left : (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+  const int y =
+      suggested != nullptr ? suggested->top : (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+  (void)SetWindowPos(dialog, suggested != nullptr ? nullptr : HWND_TOP, left, y, width, height,
+                     suggested != nullptr ? SWP_NOZORDER | SWP_NOACTIVATE : 0);
+  (void)InvalidateRect(dialog, nullptr, TRUE);
   (void)SendMessageA(dialog, DM_SETDEFID, static_cast<WPARAM>(content.buttons.front().id), 0);
   (void)SetFocus(first);
 }
@@ -135,10 +163,10 @@ void PaintTitleBand(HWND dialog, const DialogState& state) {
   if (const SkinLook* look = state.content->look) {
     RECT band = {};
     (void)GetClientRect(dialog, &band);
-    band.bottom = kTitleBand;
+    band.bottom = state.Px(kTitleBand);
     UniqueGdi brush(CreateSolidBrush(ToColorRef(look->noticeTitleColor)));
     (void)FillRect(dc, &band, static_cast<HBRUSH>(brush.Get()));
-    band.left += kMargin;
+    band.left += state.Px(kMargin);
     HGDIOBJ old = SelectObject(dc, state.titleFont.Get());
     (void)SetBkMode(dc, TRANSPARENT);
     (void)SetTextColor(dc, ToColorRef(look->noticeTitleTextColor));
@@ -182,6 +210,9 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
     }
     case WM_CLOSE:
       Finish(*state, state->content->cancelAnswer);
+      return TRUE;
+    case kDpiChangedMessage:
+      Layout(dialog, *state, reinterpret_cast<const RECT*>(lParam));
       return TRUE;
     case WM_PAINT:
       if (look != nullptr) {
@@ -256,8 +287,6 @@ int RunDialog(const DialogContent& content, HWND owner = nullptr) {
   tmpl.dialog.dwExtendedStyle = WS_EX_DLGMODALFRAME;
   DialogState state;
   state.content = &content;
-  state.font.Reset(MessageFont(content.look, false));
-  state.titleFont.Reset(MessageFont(content.look, true));
   if (content.look != nullptr) {
     state.background.Reset(CreateSolidBrush(ToColorRef(content.look->noticeColor)));
   }

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 #include "app/TfrmMain.h"
+#include "win32/Dpi.h"
 #include "win32/Gdi.h"
 #include "win32/SystemError.h"
 
@@ -26,6 +28,10 @@ void CopyText(char (&field)[N], const std::string& text) {
   const std::size_t n = std::min(text.size(), N - 1);
   std::memcpy(field, text.data(), n);
   field[n] = '\0';
+}
+
+int SmallIconSize(HWND window) {
+  return std::max(kTrayImageSize / 2, MetricForDpi(SM_CXSMICON, WindowDpi(window)));
 }
 
 TrayMouse MouseOf(LPARAM lParam) {
@@ -66,6 +72,7 @@ Win32NotificationArea::Win32NotificationArea(HINSTANCE instance)
   data_.hWnd = hwnd_;
   data_.uID = kIconId;
   data_.uCallbackMessage = kTrayCallbackMessage;
+  images_ = std::make_unique<TrayImages>(SmallIconSize(hwnd_));
 }
 
 Win32NotificationArea::~Win32NotificationArea() {
@@ -76,7 +83,11 @@ Win32NotificationArea::~Win32NotificationArea() {
 
 bool Win32NotificationArea::Send(DWORD action, const TrayRecord& record) {
   data_.uFlags = record.flags;
-  data_.hIcon = images_.Icon(record.list, record.index);
+  data_.hIcon = images_->Icon(record.list, record.index);
+  if ((record.flags & NIF_ICON) != 0) {
+    list_ = record.list;
+    index_ = record.index;
+  }
   CopyText(data_.szTip, record.tip);
   CopyText(data_.szInfo, record.info);
   CopyText(data_.szInfoTitle, record.infoTitle);
@@ -86,7 +97,8 @@ bool Win32NotificationArea::Send(DWORD action, const TrayRecord& record) {
 }
 
 bool Win32NotificationArea::Add(const TrayRecord& record) {
-  return Send(NIM_ADD, record);
+  shown_ = Send(NIM_ADD, record) || shown_;
+  return shown_;
 }
 
 bool Win32NotificationArea::Modify(const TrayRecord& record) {
@@ -95,6 +107,25 @@ bool Win32NotificationArea::Modify(const TrayRecord& record) {
 
 void Win32NotificationArea::Delete() {
   (void)Shell_NotifyIconA(NIM_DELETE, &data_);  // nothing to do when it is gone already
+  shown_ = false;
+}
+
+void Win32NotificationArea::RefreshImages() {
+  const int size = SmallIconSize(hwnd_);
+  if (size == images_->Size()) {
+    return;
+  }
+  auto images = std::make_unique<TrayImages>(size);
+  if (shown_) {
+    // The shell keeps its own copy of the picture; the old icons may go
+    // once it has the new one.
+    NOTIFYICONDATAA data = data_;
+    data.uFlags = NIF_ICON;
+    data.hIcon = images->Icon(list_, index_);
+    (void)Shell_NotifyIconA(NIM_MODIFY, &data);
+  }
+  images_ = std::move(images);
+  data_.hIcon = images_->Icon(list_, index_);
 }
 
 void Win32NotificationArea::SetVersion(unsigned version) {
@@ -135,9 +166,16 @@ LRESULT Win32NotificationArea::OnMessage(UINT message, WPARAM wParam, LPARAM lPa
       return 0;
     }
     if (message == taskbarCreated_ && taskbarCreated_ != 0) {
+      // A new shell (also after a DPI change) takes the icon at its size.
+      shown_ = false;
+      RefreshImages();
       main->Dispatch([main] { main->ctiControl().TaskbarCreated(); });
       return 0;
     }
+  }
+  if (message == kDpiChangedMessage || message == WM_DISPLAYCHANGE || message == WM_SETTINGCHANGE) {
+    RefreshImages();
+    return message == kDpiChangedMessage ? 0 : DefWindowProcA(hwnd_, message, wParam, lParam);
   }
   return DefWindowProcA(hwnd_, message, wParam, lParam);
 }

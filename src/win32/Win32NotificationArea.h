@@ -1,10 +1,14 @@
 // The notification-area port: one icon through Shell_NotifyIconA, owned by a
 // hidden message window that also receives the icon's mouse messages, the
-// cycle timer and the shell's "TaskbarCreated" broadcast.
+// cycle timer and the shell's "TaskbarCreated" broadcast. The pictures are
+// drawn at the system's small-icon size for the DPI of the primary monitor
+// (where the task bar is), and drawn again when that size changes.
 #pragma once
 
 #include <windows.h>
 #include <shellapi.h>
+
+#include <memory>
 
 #include "platform/NotificationArea.h"
 #include "win32/TrayImages.h"
@@ -28,6 +32,8 @@ class Win32NotificationArea final : public INotificationArea {
   // From now on the icon's events go to `controller`.
   void Attach(TfrmMain* controller) { controller_ = controller; }
   HWND Hwnd() const { return hwnd_; }
+  // The size the icon's pictures are drawn at.
+  int IconSize() const { return images_->Size(); }
 
   bool Add(const TrayRecord& record) override;
   bool Modify(const TrayRecord& record) override;
@@ -42,10 +48,16 @@ class Win32NotificationArea final : public INotificationArea {
 
  private:
   bool Send(DWORD action, const TrayRecord& record);
+  // Draws the pictures again when the small-icon size has changed, and
+  // shows the icon's picture at the new size.
+  void RefreshImages();
 
   HWND hwnd_ = nullptr;
   UINT taskbarCreated_ = 0;
-  TrayImages images_;
+  std::unique_ptr<TrayImages> images_;
+  ImageListId list_ = ImageListId::None;  // what the icon shows
+  int index_ = 0;
+  bool shown_ = false;
   NOTIFYICONDATAA data_{};
   TfrmMain* controller_ = nullptr;
 };

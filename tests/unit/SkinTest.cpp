@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <iterator>
+
 #include "FakeFileSystem.h"
 #include "FakePorts.h"
 #include "FakeProfile.h"
@@ -112,6 +114,41 @@ TEST(TrayArt, TheBadgeScalesForTheAboutWindow) {
   EXPECT_EQ(Alpha(big[0]), 0u);
   EXPECT_EQ(Alpha(big[24 * 48 + 4]), 255u) << "inside the rim on the left";
   EXPECT_EQ(big[24 * 48 + 4], 0xFF1A7F37u) << "the green rim, sharp at this size";
+}
+
+// The tray asks for 16, 20, 24, 32 or 40 pixels at 100 to 250 %: every
+// picture is drawn at that size with its shapes in proportion, not a 16-pixel
+// picture in a corner or stretched.
+TEST(TrayArt, EveryPictureIsDrawnAtTheSizeTheTrayAsksFor) {
+  auto coverage = [](const TrayPixels& p) {
+    double sum = 0;
+    for (std::uint32_t v : p) {
+      sum += Alpha(v) / 255.0;
+    }
+    return sum;
+  };
+  // A finely sampled drawing gives each shape's true area.
+  constexpr int kFine = 64;
+  const TrayPixels fine[] = {DrawStartIcon(kFine), DrawBusyFrame(3, kFine),
+                             DrawStatusImage(false, kFine)};
+  for (int size : {16, 20, 24, 32, 40}) {
+    const TrayPixels pictures[] = {DrawStartIcon(size), DrawBusyFrame(3, size),
+                                   DrawStatusImage(false, size)};
+    const double scale = (size / double{kFine}) * (size / double{kFine});
+    for (std::size_t k = 0; k < std::size(pictures); ++k) {
+      const TrayPixels& p = pictures[k];
+      ASSERT_EQ(p.size(), static_cast<std::size_t>(size * size)) << size;
+      const double expected = coverage(fine[k]) * scale;
+      EXPECT_NEAR(coverage(p), expected, expected * 0.15)
+          << "picture " << k << " at " << size;
+      EXPECT_EQ(Alpha(p[static_cast<std::size_t>(size * size - 1)]), 0u) << "corner " << size;
+    }
+    // The busy ring's head (the top dot in frame 0) is solid at its centre.
+    const TrayPixels ring = DrawBusyFrame(0, size);
+    const int x = size / 2;
+    const int y = static_cast<int>((7.5 - 5.4 + 0.5) * size / 16.0);
+    EXPECT_EQ(ring[static_cast<std::size_t>(y * size + x)], 0xFF2E7DF6u) << size;
+  }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "WaitFor.h"
 #include "WineTray.h"
 #include "app/CoolTrayIcon.h"
+#include "win32/Dpi.h"
 #include "win32/MainWindow.h"
 #include "win32/Win32NotificationArea.h"
 
@@ -42,8 +43,12 @@ TEST(Win32NotificationArea, IconIsAddedShowsABalloonAndIsRemoved) {
   EXPECT_TRUE(WaitFor([&] { return WineTrayIconCount() == before; }));
 }
 
-TEST(TrayImages, EveryPictureIsAnIcon) {
-  TrayImages images;
+// The tray's pictures are drawn at the small-icon size the system asks for
+// at the DPI of the icon's window.
+TEST(TrayImages, EveryPictureIsAnIconOfTheSizeTheSystemAsksFor) {
+  Win32NotificationArea area(GetModuleHandleA(nullptr));
+  EXPECT_EQ(area.IconSize(), MetricForDpi(SM_CXSMICON, WindowDpi(area.Hwnd())));
+  TrayImages images(24);
   EXPECT_NE(images.Icon(ImageListId::None, 0), nullptr);
   for (int i = 0; i < kBusyFrames; ++i) {
     EXPECT_NE(images.Icon(ImageListId::Busy, i), nullptr) << i;
@@ -53,8 +58,8 @@ TEST(TrayImages, EveryPictureIsAnIcon) {
   ASSERT_TRUE(GetIconInfo(images.Icon(ImageListId::Status, 0), &info));
   BITMAP bitmap = {};
   (void)GetObjectA(info.hbmColor, sizeof bitmap, &bitmap);
-  EXPECT_EQ(bitmap.bmWidth, 16);
-  EXPECT_EQ(bitmap.bmHeight, 16);
+  EXPECT_EQ(bitmap.bmWidth, 24);
+  EXPECT_EQ(bitmap.bmHeight, 24);
   (void)DeleteObject(info.hbmColor);
   (void)DeleteObject(info.hbmMask);
 }
