@@ -1,21 +1,24 @@
 #include "win32/Clipboard.h"
 
-#include <cstring>
-
 namespace umbrane::win32 {
 
 bool PutClipboardText(HWND owner, const std::string& text) {
-  if (!OpenClipboard(owner)) {
+  // As UTF-16: the system would read CF_TEXT in the user's code page, not
+  // in the program's (UTF-8).
+  const int units = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+  if (units <= 0 || !OpenClipboard(owner)) {
     return false;
   }
   bool done = false;
   if (EmptyClipboard()) {
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1);
+    const std::size_t bytes = static_cast<std::size_t>(units) * sizeof(wchar_t);
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
     if (memory != nullptr) {
       if (void* target = GlobalLock(memory)) {
-        std::memcpy(target, text.c_str(), text.size() + 1);
+        (void)MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, static_cast<wchar_t*>(target),
+                                  units);
         (void)GlobalUnlock(memory);
-        done = SetClipboardData(CF_TEXT, memory) != nullptr;
+        done = SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
       }
       if (!done) {
         (void)GlobalFree(memory);  // the clipboard owns it only on success

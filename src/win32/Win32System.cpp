@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <string>
+
 namespace umbrane::win32 {
 
 namespace {
@@ -13,6 +15,23 @@ using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
 
 std::string UpToNul(const char* text) {
   return std::string(text);
+}
+
+// A path the system gives in UTF-16, in the program's code page (UTF-8, as
+// its manifest asks, on Windows 10 1903 and later). Asked for in UTF-16, so
+// that a path of up to MAX_PATH characters never overflows a byte buffer:
+// in UTF-8 one character may take three bytes.
+std::string Narrow(const wchar_t* text, int length = -1) {
+  const int bytes = WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) {
+    return {};
+  }
+  std::string out(static_cast<std::size_t>(bytes), '\0');
+  (void)WideCharToMultiByte(CP_ACP, 0, text, length, out.data(), bytes, nullptr, nullptr);
+  if (length < 0) {
+    out.pop_back();  // the converted NUL
+  }
+  return out;
 }
 
 }  // namespace
@@ -51,22 +70,23 @@ std::string Win32System::SpecialFolder(int csidl) {
   if (FAILED(SHGetSpecialFolderLocation(nullptr, csidl, &items)) || items == nullptr) {
     return {};
   }
-  char buffer[MAX_PATH + 1] = {};
-  const BOOL ok = SHGetPathFromIDListA(items, buffer);
+  wchar_t buffer[MAX_PATH + 1] = {};
+  const BOOL ok = SHGetPathFromIDListW(items, buffer);
   CoTaskMemFree(items);
-  return ok ? UpToNul(buffer) : std::string();
+  return ok ? Narrow(buffer) : std::string();
 }
 
 std::string Win32System::TempPath() {
-  char buffer[261] = {};
-  (void)GetTempPathA(260, buffer);  // empty on failure
-  return UpToNul(buffer);
+  wchar_t buffer[MAX_PATH + 2] = {};
+  (void)GetTempPathW(MAX_PATH + 1, buffer);  // empty on failure
+  return Narrow(buffer);
 }
 
 std::string Win32System::ExecutablePath() {
-  char buffer[MAX_PATH + 1] = {};
-  const DWORD length = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
-  return std::string(buffer, length);
+  std::wstring buffer(32768, L'\0');  // the longest path there is
+  const DWORD length =
+      GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+  return length == 0 ? std::string() : Narrow(buffer.data(), static_cast<int>(length));
 }
 
 unsigned Win32System::UiLanguage() {

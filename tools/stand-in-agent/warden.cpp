@@ -19,6 +19,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
@@ -96,11 +97,12 @@ bool Listen(int port) {
   return true;
 }
 
-std::string OwnFolder() {
-  char path[MAX_PATH] = {};
-  const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  const std::string file(path, n);
-  return file.substr(0, file.find_last_of('\\') + 1);
+// In UTF-16: the folder may hold characters outside the code page.
+std::wstring OwnFolder() {
+  wchar_t path[MAX_PATH] = {};
+  const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  const std::wstring file(path, n);
+  return file.substr(0, file.find_last_of(L'\\') + 1);
 }
 
 }  // namespace
@@ -111,7 +113,7 @@ int main(int argc, char** argv) {
     Out("171001 bad command line\r\n");
     return 2;
   }
-  std::ifstream script(OwnFolder() + "warden.script");
+  std::ifstream script(std::filesystem::path(OwnFolder() + L"warden.script"));
   std::string line;
   while (std::getline(script, line)) {
     if (!line.empty() && line.back() == '\r') {
@@ -139,7 +141,7 @@ int main(int argc, char** argv) {
         Out("171001 cannot listen on 127.0.0.1:" + options["-H"] + "\r\n");
       }
     } else if (command == "record") {
-      std::ofstream(OwnFolder() + argument) << GetCommandLineA();
+      std::ofstream(std::filesystem::path(OwnFolder()) / argument) << GetCommandLineA();
     } else if (command == "exit") {
       return std::atoi(argument.c_str());
     } else if (command == "wait") {
