@@ -147,7 +147,7 @@ TEST_P(Dpi, TheAboutWindowAndTheMessageBoxAreLaidOutForTheDpiWithTheLabelInside)
   (void)RemoveDirectoryA(folder.c_str());
 }
 
-INSTANTIATE_TEST_SUITE_P(At, Dpi, ::testing::Values(96, 192));
+INSTANTIATE_TEST_SUITE_P(At, Dpi, ::testing::Values(96, 144, 192));
 
 }  // namespace
 }  // namespace umbrane::e2e
