@@ -44,6 +44,11 @@ Function ${un}CloseRunningUmbrane
   loop:
     FindWindow $0 "TfrmMain" ""
     ${If} $0 == 0
+      ; Its guard ends within a quarter of a second once the browsers are
+      ; back: give it that before its file is replaced or removed.
+      ${If} $1 > 0
+        Sleep 1000
+      ${EndIf}
       Return
     ${EndIf}
     ${If} $1 == 0
@@ -64,6 +69,7 @@ Section "Umbrane" SecProgram
   Call CloseRunningUmbrane
   SetOutPath "$INSTDIR"
   File "${SOURCE}\umbrane.exe"
+  File "${SOURCE}\umbrane-guard.exe"
   File "${SOURCE}\warden.exe"
   File "${SOURCE}\default.skn"
   File "${SOURCE}\help.chm"
@@ -115,6 +121,7 @@ Section "Uninstall"
     RMDir /r "$APPDATA\Umbrane"
   ${EndIf}
   Delete "$INSTDIR\umbrane.exe"
+  Delete "$INSTDIR\umbrane-guard.exe"
   Delete "$INSTDIR\warden.exe"
   Delete "$INSTDIR\default.skn"
   Delete "$INSTDIR\help.chm"

@@ -118,13 +118,19 @@ void BrowserSwitch::SaveBeforeApply(BrowserPorts& ports,
       changed = true;
     }
   }
-  if (!changed || !StateFileUsable()) {
+  if (!StateFileUsable()) {
     return;
   }
   std::string error;
-  if (!ports.files.ReplaceFileSafely(StatePath(), FormatSavedBrowsers(*saved_), error)) {
+  if (changed && !ports.files.ReplaceFileSafely(StatePath(), FormatSavedBrowsers(*saved_), error)) {
     // This run still gives everything back; only a crash would lose it.
     Note("Can not save the browsers' settings: " + error);
+  }
+  // Also on a second apply: a guard that was ended meanwhile comes back.
+  if (stateSaved_ && ports.files.FileExists(StatePath())) {
+    if (const std::string why = stateSaved_(); !why.empty()) {
+      Note("Can not start the guard: " + why);
+    }
   }
 }
 

@@ -54,6 +54,10 @@ class BrowserSwitch final : public IBrowserSwitch {
   void SetReporter(std::function<void(const std::string&)> report) override {
     report_ = std::move(report);
   }
+  // Called after an apply has the state file in place, before the first
+  // browser is switched: the program starts its guard there. It answers
+  // why it could not, or nothing.
+  void SetStateSaved(std::function<std::string()> saved) { stateSaved_ = std::move(saved); }
 
  private:
   void Apply(const std::string& proxy, const std::string& country, const std::string& bypass);
@@ -70,6 +74,7 @@ class BrowserSwitch final : public IBrowserSwitch {
   BrowserContext context_;
   std::optional<SavedBrowsers> saved_;
   std::function<void(const std::string&)> report_;
+  std::function<std::string()> stateSaved_;
   bool silent_ = false;
   int applying_ = 0;         // applies under way (a restore can run inside one)
   bool applyEnded_ = false;  // a restore ran inside the apply: it goes no further

@@ -7,6 +7,7 @@
 
 #include "app/TfrmMain.h"
 #include "proxy/BrowserSwitch.h"
+#include "win32/Guard.h"
 #include "win32/MainWindow.h"
 #include "win32/SingleInstance.h"
 #include "win32/Win32AgentLauncher.h"
@@ -30,6 +31,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   if (single.AlreadyRunning()) {
     return 0;  // the running instance is left alone and nothing is shown
   }
+  win32::WaitForEarlierGuard(5000);
 
   win32::Win32FileSystem files;
   win32::Win32Profile profile;
@@ -54,6 +56,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     BrowserSwitch browsers(
         BrowserPorts{internet, files, profile, system, processes, windows, registry, dialogs},
         BrowserContext{globals.AppPath, globals.SkinFile, globals.DataPath});
+    // Gives the browsers back should this program be ended from outside.
+    browsers.SetStateSaved(
+        [&globals] { return win32::StartGuard(globals.AppPath, globals.DataPath); });
     TfrmMain main(ports, browsers, globals);
     window.Attach(main);
     tray.Attach(&main);

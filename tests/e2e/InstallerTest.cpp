@@ -66,8 +66,8 @@ class Installer : public ::testing::Test {
 
 TEST_F(Installer, SilentInstallRunsFromItsFolderAndTheUninstallerClosesItAndLeavesNothing) {
   Install("/S");
-  for (const char* file : {"umbrane.exe", "warden.exe", "default.skn", "help.chm", "lang\\0409.lng",
-                           "uninstall.exe"}) {
+  for (const char* file : {"umbrane.exe", "umbrane-guard.exe", "warden.exe", "default.skn",
+                           "help.chm", "lang\\0409.lng", "uninstall.exe"}) {
     EXPECT_TRUE(Exists(installed + file)) << file;
   }
   EXPECT_TRUE(Exists(shortcut));

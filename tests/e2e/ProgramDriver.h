@@ -70,7 +70,7 @@ inline bool WaitForUpdateDone() {
 inline bool InstallProgram(const std::string& folder, const std::string& agentScript,
                            const std::string& agent = UMBRANE_STAND_IN_AGENT) {
   const std::string bin = kUmbraneExe.substr(0, kUmbraneExe.find_last_of('\\') + 1);
-  for (const char* file : {"umbrane.exe", "default.skn"}) {
+  for (const char* file : {"umbrane.exe", "umbrane-guard.exe", "default.skn"}) {
     if (!CopyFileA((bin + file).c_str(), (folder + file).c_str(), FALSE)) {
       return false;
     }

@@ -6,11 +6,14 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <string>
 
 #include "Folders.h"
 #include "ProgramDriver.h"
 #include "WaitFor.h"
 #include "app/Commands.h"
+#include "app/Guard.h"
 #include "base/Text.h"
 #include "proxy/SystemProxy.h"
 #include "win32/Win32InternetSettings.h"
@@ -26,10 +29,25 @@ using testing::WaitFor;
 constexpr const char* kQuickAgent =
     "print 160036 preparing\r\nprint 160239 accepted\r\nlisten\r\nprint 160138 ready\r\nwait\r\n";
 
-bool AgentAlive() {
+bool ProcessRunning(const char* exe) {
   const auto names = win32::Win32ProcessList().Names();
   return std::any_of(names.begin(), names.end(),
-                     [](const std::string& n) { return LowerCase(n) == "warden.exe"; });
+                     [exe](const std::string& n) { return LowerCase(n) == exe; });
+}
+
+bool AgentAlive() {
+  return ProcessRunning("warden.exe");
+}
+
+bool GuardAlive() {
+  return ProcessRunning("umbrane-guard.exe");
+}
+
+// Ends processes the way a user's script or the Task Manager does.
+void TaskKill(const std::string& arguments) {
+  Running taskkill = Start("C:\\windows\\system32\\taskkill.exe", "/F " + arguments);
+  ASSERT_TRUE(taskkill.process.Valid());
+  ASSERT_EQ(WaitForSingleObject(taskkill.process.Get(), 10000), WAIT_OBJECT_0);
 }
 
 bool LanOnLocalProxy() {
@@ -147,14 +165,18 @@ TEST_F(TunnelProgram, AMegabyteBurstWithANulIsLoggedExactlyAndThenSwitchesOn) {
   EXPECT_TRUE(LanOnLocalProxy());
 }
 
-TEST_F(TunnelProgram, AKilledUmbraneTakesItsAgentAlongAndTheNextStartRestores) {
+TEST_F(TunnelProgram, WithItsGuardKilledFirstAKilledUmbraneIsRestoredByTheNextStart) {
   SetUsersLan();
   StartAndConnect();
   ASSERT_TRUE(Exists(StatePath())) << "saved before the switch";
+  ASSERT_TRUE(WaitFor(GuardAlive));
+  TaskKill("/IM umbrane-guard.exe");
+  ASSERT_TRUE(WaitFor([] { return !GuardAlive(); }));
+  EXPECT_TRUE(LanOnLocalProxy()) << "a killed guard changes nothing";
   ASSERT_TRUE(TerminateProcess(umbrane.process.Get(), 9));
   (void)WaitForSingleObject(umbrane.process.Get(), 5000);
   EXPECT_TRUE(WaitFor([] { return !AgentAlive(); })) << "the agent must not hold port 7070";
-  EXPECT_TRUE(LanOnLocalProxy()) << "a crash cannot restore anything itself";
+  EXPECT_TRUE(LanOnLocalProxy()) << "with no guard nothing restores until the next start";
 
   (void)DeleteFileA(LogPath().c_str());  // the next run's log only
   umbrane = Start(folder.Path() + "umbrane.exe");
@@ -256,9 +278,11 @@ TEST_F(TunnelProgram, TheUsersOwnProxiesComeBackAfterStopAndAfterClose) {
   EXPECT_TRUE(LanOnLocalProxy());
   EXPECT_EQ(OperaUrl(installed), folder.Path() + "umbrane.pac");
   EXPECT_NE(Read(installed.UserJs()).find("\"127.0.0.1\""), std::string::npos);
+  EXPECT_TRUE(WaitFor(GuardAlive)) << "a guard while on";
 
   ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdStopUmbrane1, 0));
   ASSERT_TRUE(WaitFor([] { return Logged("User stopped Umbrane"); }));
+  EXPECT_TRUE(WaitFor([] { return !GuardAlive(); })) << "none after a stop";
   EXPECT_TRUE(LanIsTheUsers());
   EXPECT_EQ(Read(installed.UserJs()), kUsersUserJs);
   EXPECT_EQ(OperaUrl(installed), kUsersPac);
@@ -266,12 +290,39 @@ TEST_F(TunnelProgram, TheUsersOwnProxiesComeBackAfterStopAndAfterClose) {
   ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdUmbrane1, 0));
   ASSERT_TRUE(WaitFor([] { return Count("Umbrane ON") == 2; }, 15000));
   EXPECT_TRUE(LanOnLocalProxy());
+  EXPECT_TRUE(WaitFor(GuardAlive)) << "and again for the second session";
   ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdExit1, 0));
   EXPECT_EQ(WaitForExit(umbrane), 0u);
   EXPECT_TRUE(LanIsTheUsers());
   EXPECT_EQ(Read(installed.UserJs()), kUsersUserJs);
   EXPECT_EQ(OperaUrl(installed), kUsersPac);
   EXPECT_FALSE(Exists(StatePath())) << "nothing left to recover";
+  EXPECT_TRUE(WaitFor([] { return !GuardAlive(); })) << "none after the exit";
+  EXPECT_FALSE(Logged(kGuardRestored));
+}
+
+TEST_F(TunnelProgram, KilledWhileOnItsGuardGivesEverythingBackWithinThreeSeconds) {
+  ScratchFolder extension("umbrane-extension");
+  InstalledBrowsers installed(
+      extension.Path(),
+      std::string("[Proxy]\r\nAutomatic Proxy Configuration URL=") + kUsersPac + "\r\n",
+      kUsersUserJs);
+  SetUsersLan();
+  StartAndConnect();
+  ASSERT_TRUE(WaitFor(GuardAlive));
+  ASSERT_TRUE(LanOnLocalProxy());
+  const ULONGLONG killed = GetTickCount64();
+  TaskKill("/PID " + std::to_string(umbrane.id));
+  ASSERT_TRUE(WaitFor([] { return LanIsTheUsers() && !Exists(StatePath()); }, 10000));
+  const ULONGLONG back = GetTickCount64() - killed;
+  std::printf("browsers given back %llu ms after the kill\n", back);
+  EXPECT_LE(back, 3000u);
+  EXPECT_EQ(Read(installed.UserJs()), kUsersUserJs);
+  EXPECT_EQ(OperaUrl(installed), kUsersPac);
+  EXPECT_EQ(Read(folder.Path() + "umbrane.pac"), "");
+  EXPECT_TRUE(WaitFor([] { return !GuardAlive() && !AgentAlive(); }, 3000));
+  EXPECT_TRUE(WaitFor([] { return Logged(kGuardRestored); }));
+  EXPECT_EQ(Message(LogEntries().back()), kGuardRestored) << "appended to the run's log";
 }
 
 TEST_F(TunnelProgram, StopWhileOperasRestartNoticeIsUpEndsOffWithEverythingBack) {
