@@ -33,7 +33,7 @@ trap cleanup EXIT
 # The program folder: umbrane.exe, its files, and the real agent.
 rm -rf "$app"
 mkdir -p "$app"
-cp -r "$build/bin/umbrane.exe" "$build/bin/default.skn" "$build/bin/lang" "$app/"
+cp -r "$build/bin/umbrane.exe" "$build/bin/umbrane-guard.exe" "$build/bin/default.skn" "$build/bin/lang" "$app/"
 [ -f "$build/bin/help.chm" ] && cp "$build/bin/help.chm" "$app/"
 cp "$build/agent/warden.exe" "$app/"
 
