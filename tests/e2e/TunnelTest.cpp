@@ -267,12 +267,18 @@ std::string OperaUrl(const InstalledBrowsers& installed) {
   return url;
 }
 
-TEST_F(TunnelProgram, TheUsersOwnProxiesComeBackAfterStopAndAfterClose) {
-  ScratchFolder extension("umbrane-extension");
-  InstalledBrowsers installed(
+// Browsers that hold the user's own proxies.
+struct UsersBrowsers {
+  ScratchFolder extension{"umbrane-extension"};
+  InstalledBrowsers installed{
       extension.Path(),
       std::string("[Proxy]\r\nAutomatic Proxy Configuration URL=") + kUsersPac + "\r\n",
-      kUsersUserJs);
+      kUsersUserJs};
+};
+
+TEST_F(TunnelProgram, TheUsersOwnProxiesComeBackAfterStopAndAfterClose) {
+  UsersBrowsers users;
+  const InstalledBrowsers& installed = users.installed;
   SetUsersLan();
   StartAndConnect();
   EXPECT_TRUE(LanOnLocalProxy());
@@ -302,11 +308,8 @@ TEST_F(TunnelProgram, TheUsersOwnProxiesComeBackAfterStopAndAfterClose) {
 }
 
 TEST_F(TunnelProgram, KilledWhileOnItsGuardGivesEverythingBackWithinThreeSeconds) {
-  ScratchFolder extension("umbrane-extension");
-  InstalledBrowsers installed(
-      extension.Path(),
-      std::string("[Proxy]\r\nAutomatic Proxy Configuration URL=") + kUsersPac + "\r\n",
-      kUsersUserJs);
+  UsersBrowsers users;
+  const InstalledBrowsers& installed = users.installed;
   SetUsersLan();
   StartAndConnect();
   ASSERT_TRUE(WaitFor(GuardAlive));
