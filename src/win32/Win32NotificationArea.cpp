@@ -97,8 +97,9 @@ bool Win32NotificationArea::Send(DWORD action, const TrayRecord& record) {
 }
 
 bool Win32NotificationArea::Add(const TrayRecord& record) {
-  shown_ = Send(NIM_ADD, record) || shown_;
-  return shown_;
+  const bool added = Send(NIM_ADD, record);
+  shown_ = shown_ || added;
+  return added;
 }
 
 bool Win32NotificationArea::Modify(const TrayRecord& record) {

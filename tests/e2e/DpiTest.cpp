@@ -106,9 +106,6 @@ TEST_P(Dpi, TheAboutWindowAndTheMessageBoxAreLaidOutForTheDpiWithTheLabelInside)
   RECT frame = {};
   (void)GetWindowRect(main, &frame);
   EXPECT_TRUE(testing::SaveScreenshot(Shot("about"), frame));
-  RECT tray = {};
-  (void)GetWindowRect(FindWindowA("__winex11_standalone_tray", nullptr), &tray);
-  EXPECT_TRUE(testing::SaveScreenshot(Shot("tray"), tray));
   ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdExit1, 0));
   EXPECT_EQ(WaitForExit(run), 0u);
 

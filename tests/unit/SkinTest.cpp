@@ -139,8 +139,7 @@ TEST(TrayArt, EveryPictureIsDrawnAtTheSizeTheTrayAsksFor) {
       const TrayPixels& p = pictures[k];
       ASSERT_EQ(p.size(), static_cast<std::size_t>(size * size)) << size;
       const double expected = coverage(fine[k]) * scale;
-      EXPECT_NEAR(coverage(p), expected, expected * 0.15)
-          << "picture " << k << " at " << size;
+      EXPECT_NEAR(coverage(p), expected, expected * 0.15) << "picture " << k << " at " << size;
       EXPECT_EQ(Alpha(p[static_cast<std::size_t>(size * size - 1)]), 0u) << "corner " << size;
     }
     // The busy ring's head (the top dot in frame 0) is solid at its centre.
