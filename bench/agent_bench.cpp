@@ -182,7 +182,7 @@ int main() {
   });
 
   const std::uint16_t relayPort = FreePort();
-  Tinyproxy relay(relayPort, kUser, kToken);
+  Relay relay(relayPort, kUser, kToken);
   const std::uint16_t agentPort = FreePort();
   Child agent({WARDEN_EXE, "-name", kUser, "-key", kToken, "-do", "-H", std::to_string(agentPort),
                "-umbrane", "-port", std::to_string(relayPort), "-say", "127.0.0.1"});

@@ -43,10 +43,13 @@ class Agent : public ::testing::Test {
   std::uint16_t relayPort = FreePort();
   std::uint16_t localPort = FreePort();
   LoopbackServer target{ServeTarget};
-  std::unique_ptr<Tinyproxy> relay;
+  std::unique_ptr<Relay> relay;
   std::unique_ptr<Child> warden;
 
-  void StartRelay() { relay = std::make_unique<Tinyproxy>(relayPort, "publicuser", "s3cret"); }
+  void StartRelay(const std::string& kind = "tinyproxy") {
+    relay = std::make_unique<Relay>(relayPort, "publicuser", "s3cret", kind);
+    ASSERT_TRUE(relay->Started()) << kind;
+  }
   void StartWarden(const std::string& token = "s3cret") {
     warden = std::make_unique<Child>(std::vector<std::string>{
         WARDEN_EXE, "-name", "publicuser", "-key", token, "-do", "-H", std::to_string(localPort),
@@ -90,23 +93,16 @@ TEST_F(Agent, EveryLocalProtocolReachesTheTargetThroughTheRelay) {
   close(s);
 
   // SOCKS5 with an IPv6 address, to a server on [::1].
-  const int v6 = socket(AF_INET6, SOCK_STREAM, 0);
-  sockaddr_in6 any6{};
-  any6.sin6_family = AF_INET6;
-  any6.sin6_addr = in6addr_loopback;
-  ASSERT_EQ(bind(v6, reinterpret_cast<sockaddr*>(&any6), sizeof any6), 0);
-  ASSERT_EQ(listen(v6, 4), 0);
-  socklen_t size = sizeof any6;
-  getsockname(v6, reinterpret_cast<sockaddr*>(&any6), &size);
+  const int v6 = Listener6();
+  ASSERT_GE(v6, 0);
+  const std::uint16_t port6 = htons(BoundPort(v6));
   s = Connect(localPort);
   SendAll(s, std::string("\x05\x01\x00", 3));
   EXPECT_EQ(Receive(s, 2), std::string("\x05\x00", 2));
   SendAll(s, std::string("\x05\x01\x00\x04", 4) + std::string(15, '\0') + '\x01' +
-                 std::string(reinterpret_cast<const char*>(&any6.sin6_port), 2));
+                 std::string(reinterpret_cast<const char*>(&port6), 2));
   EXPECT_EQ(Receive(s, 10).substr(0, 2), std::string("\x05\x00", 2));
-  const int accepted = accept(v6, nullptr, nullptr);
-  timeval limit{5, 0};
-  setsockopt(accepted, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  const int accepted = Accept(v6);
   SendAll(s, "socks5-v6");
   EXPECT_EQ(Receive(accepted, 9), "socks5-v6") << "arrived at [::1] through the relay";
   close(accepted);
@@ -212,6 +208,111 @@ TEST_F(Agent, ListensAgainOnItsPortRightAfterHeavyUse) {
   StartWarden();
   EXPECT_TRUE(warden->WaitForLine("160138")) << "not 171001: the port is free to listen on";
 }
+
+// Answers every request of a kept-alive connection with its own method,
+// target and body size.
+void ServeKeptAlive(int c) {
+  std::string in;
+  char buffer[4096];
+  for (;;) {
+    std::size_t headEnd;
+    while ((headEnd = in.find("\r\n\r\n")) == std::string::npos) {
+      const ssize_t n = recv(c, buffer, sizeof buffer, 0);
+      if (n <= 0) {
+        return;
+      }
+      in.append(buffer, static_cast<std::size_t>(n));
+    }
+    const std::string head = in.substr(0, headEnd);
+    const auto length = head.find("Content-Length: ");
+    const std::size_t body = length == std::string::npos ? 0 : std::stoul(head.substr(length + 16));
+    while (in.size() < headEnd + 4 + body) {
+      const ssize_t n = recv(c, buffer, sizeof buffer, 0);
+      if (n <= 0) {
+        return;
+      }
+      in.append(buffer, static_cast<std::size_t>(n));
+    }
+    const std::string answer =
+        head.substr(0, head.find(" HTTP/")) + " body " + std::to_string(body);
+    SendAll(c, "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(answer.size()) + "\r\n\r\n" +
+                   answer);
+    in.erase(0, headEnd + 4 + body);
+  }
+}
+
+// One answer with a Content-Length; nothing when the connection closed first.
+std::string ReadAnswer(int s) {
+  std::string head;
+  while (head.find("\r\n\r\n") == std::string::npos) {
+    const std::string byte = Receive(s, 1);
+    if (byte.empty()) {
+      return {};
+    }
+    head += byte;
+  }
+  const auto length = head.find("Content-Length: ");
+  if (head.rfind("HTTP/1.1 200", 0) != 0 || length == std::string::npos) {
+    return head;
+  }
+  return Receive(s, std::stoul(head.substr(length + 16)));
+}
+
+class KeptAlive : public Agent, public ::testing::WithParamInterface<const char*> {};
+
+// A browser's plain-HTTP requests on one kept-alive connection, naming two
+// hosts, one with a body: each must reach the relay with the credentials
+// and get its own answer. Squid keeps the connection for all of them;
+// tinyproxy closes it after each answer, and the client connects again, as
+// a browser does. CONNECT goes to any port, a bracketed IPv6 address too.
+TEST_P(KeptAlive, EveryRequestGetsItsOwnAnswerAndConnectReachesAnyPortAndIpv6) {
+  StartRelay(GetParam());
+  StartWarden();
+  ASSERT_TRUE(warden->WaitForLine("160138"));
+  LoopbackServer site(ServeKeptAlive);
+  const std::string port = std::to_string(site.Port());
+  const std::vector<std::pair<std::string, std::string>> requests = {
+      {"GET http://127.0.0.1:" + port + "/one HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n",
+       "GET /one body 0"},
+      {"POST http://localhost:" + port +
+           "/two HTTP/1.1\r\nHost: localhost\r\n"
+           "Content-Length: 5\r\n\r\nhello",
+       "POST /two body 5"},
+      {"GET http://127.0.0.1:" + port + "/three HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n",
+       "GET /three body 0"}};
+  int s = Connect(localPort);
+  int connections = 1;
+  for (const auto& [request, expected] : requests) {
+    SendAll(s, request);
+    std::string answer = ReadAnswer(s);
+    if (answer.empty()) {  // closed by the relay after the last answer
+      close(s);
+      s = Connect(localPort);
+      ++connections;
+      SendAll(s, request);
+      answer = ReadAnswer(s);
+    }
+    EXPECT_EQ(answer, expected);
+  }
+  close(s);
+  if (std::string(GetParam()) == "squid") {
+    EXPECT_EQ(connections, 1) << "the relay kept the connection: no 407 after the first";
+  }
+
+  const int v6 = Listener6();
+  ASSERT_GE(v6, 0);
+  s = Connect(localPort);
+  SendAll(s, "CONNECT [::1]:" + std::to_string(BoundPort(v6)) + " HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(Receive(s, 39), "HTTP/1.1 200 Connection established\r\n\r\n");
+  const int accepted = Accept(v6);
+  SendAll(s, "to v6");
+  EXPECT_EQ(Receive(accepted, 5), "to v6");
+  close(accepted);
+  close(s);
+  close(v6);
+}
+
+INSTANTIATE_TEST_SUITE_P(Relays, KeptAlive, ::testing::Values("tinyproxy", "squid"));
 
 TEST_F(Agent, MalformedCommandLineIsReportedAndEnds) {
   Child bad({WARDEN_EXE, "-name", "x", "-H", "notaport"});

@@ -1,6 +1,6 @@
 // Loopback helpers for the agent's tests and benchmarks on Linux: ports,
-// plain blocking sockets, child processes read line by line, and a tinyproxy
-// relay with Basic authentication.
+// plain blocking sockets, child processes read line by line, and a relay
+// (tinyproxy or Squid) with Basic authentication.
 #pragma once
 
 #include <arpa/inet.h>
@@ -44,13 +44,40 @@ inline int Listener(std::uint16_t port) {
   return s;
 }
 
+// A listener on [::1] at a free port.
+inline int Listener6() {
+  const int s = socket(AF_INET6, SOCK_STREAM, 0);
+  sockaddr_in6 a{};
+  a.sin6_family = AF_INET6;
+  a.sin6_addr = in6addr_loopback;
+  if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(s, 4) != 0) {
+    close(s);
+    return -1;
+  }
+  return s;
+}
+
+inline std::uint16_t BoundPort(int listener) {
+  sockaddr_storage a{};
+  socklen_t size = sizeof a;
+  getsockname(listener, reinterpret_cast<sockaddr*>(&a), &size);
+  return ntohs(a.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&a)->sin6_port
+                                       : reinterpret_cast<sockaddr_in*>(&a)->sin_port);
+}
+
+// The next connection on `listener`, with the 5 s receive limit.
+inline int Accept(int listener) {
+  const int c = accept(listener, nullptr, nullptr);
+  timeval limit{5, 0};
+  setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  return c;
+}
+
 inline std::uint16_t FreePort() {
   const int s = Listener(0);
-  sockaddr_in a{};
-  socklen_t size = sizeof a;
-  getsockname(s, reinterpret_cast<sockaddr*>(&a), &size);
+  const std::uint16_t port = BoundPort(s);
   close(s);
-  return ntohs(a.sin_port);
+  return port;
 }
 
 inline int Connect(std::uint16_t port) {
@@ -200,29 +227,34 @@ class LoopbackServer {
   std::thread thread_;
 };
 
-class Tinyproxy {
+// A relay on 127.0.0.1 with Basic authentication, started and stopped by
+// tools/relay/relay.sh (the one the Wine tests and the demo use): tinyproxy,
+// or Squid, which keeps connections alive and resolves names from `hosts`
+// (a hosts file of its own) when one is given.
+class Relay {
  public:
-  Tinyproxy(std::uint16_t port, const std::string& user, const std::string& token)
-      : folder_(MakeFolder()) {
-    std::ofstream(folder_ + "/tinyproxy.conf")
-        << "Port " << port << "\nListen 127.0.0.1\nTimeout 30\nMaxClients 2000\nBasicAuth " << user
-        << " " << token << "\nLogLevel Critical\n";
-    child_ = std::make_unique<Child>(
-        std::vector<std::string>{"tinyproxy", "-d", "-c", folder_ + "/tinyproxy.conf"});
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
-    for (int s = -1; (s = Connect(port)) < 0 && Clock::now() < deadline;) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+  Relay(std::uint16_t port, const std::string& user, const std::string& token,
+        const std::string& kind = "tinyproxy", const std::string& hosts = "")
+      : state_(MakeFolder()) {
+    started_ = Run("start '" + state_ + "' 127.0.0.1 " + std::to_string(port) + " '" + user +
+                   "' '" + token + "' " + kind + (hosts.empty() ? "" : " '" + hosts + "'"));
   }
-  void Kill() { child_->Kill(); }
+  ~Relay() { Kill(); }
+  Relay(const Relay&) = delete;
+  Relay& operator=(const Relay&) = delete;
+  bool Started() const { return started_; }
+  void Kill() { (void)Run("stop '" + state_ + "'"); }
 
  private:
+  static bool Run(const std::string& arguments) {
+    return std::system(("bash '" RELAY_SCRIPT "' " + arguments + " >/dev/null").c_str()) == 0;
+  }
   static std::string MakeFolder() {
     char name[] = "/tmp/warden-relay-XXXXXX";
     return mkdtemp(name);
   }
-  std::string folder_;
-  std::unique_ptr<Child> child_;
+  std::string state_;
+  bool started_ = false;
 };
 
 }  // namespace warden::loopback

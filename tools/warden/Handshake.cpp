@@ -197,6 +197,7 @@ Handshake::Step Handshake::Http(std::string_view in) {
   const std::string_view method = line.substr(0, firstSpace);
   const std::string_view uri = line.substr(firstSpace + 1, lastSpace - firstSpace - 1);
   consumed_ = headEnd + 4;
+  head_ = std::string(head);
   if (method == "CONNECT") {
     protocol_ = Protocol::HttpConnect;
     return SplitAuthority(uri, target_) ? Step::Ready : Refuse(bad);
@@ -215,7 +216,6 @@ Handshake::Step Handshake::Http(std::string_view in) {
     target_.port = 80;
   }
   protocol_ = Protocol::HttpForward;
-  head_ = std::string(head);
   return Step::Ready;
 }
 

@@ -33,7 +33,7 @@ class Handshake {
   const std::string& Reply() const { return reply_; }
   // Bytes of the input that belong to the request (the rest is payload).
   std::size_t Consumed() const { return consumed_; }
-  // For an HTTP request with an absolute URI: its head, to be sent on.
+  // For an HTTP request: its head (a request with an absolute URI is sent on).
   const std::string& Head() const { return head_; }
 
   // The answer to the client once the relay has (or has not) opened the way.

@@ -25,6 +25,7 @@
 
 #include "Handshake.h"
 #include "Relay.h"
+#include "RequestStream.h"
 
 namespace warden {
 namespace {
@@ -211,15 +212,15 @@ class Session : public std::enable_shared_from_this<Session> {
         self->Fail();
         return;
       }
-      const std::string payload = self->received_.substr(self->handshake_.Consumed());
       if (self->handshake_.Kind() == Protocol::HttpForward) {
-        // The request goes on whole, with our credentials; the relay answers.
+        // This request and every later one on the connection go on with our
+        // credentials; the relay's answers come back as they are.
         self->timer_.cancel();
-        self->Send(
-            self->relay_,
-            WithCredentials(self->handshake_.Head(), self->options_.user, self->options_.token) +
-                payload,
-            [self] { self->Splice(); });
+        self->requests_ =
+            std::make_unique<RequestStream>(self->options_.user, self->options_.token);
+        const std::string received = std::move(self->received_);
+        self->Splice(false);
+        self->ForwardRequests(received);
         return;
       }
       self->Send(self->relay_,
@@ -242,7 +243,7 @@ class Session : public std::enable_shared_from_this<Session> {
           const std::string early = self->relayIn_.substr(headSize);
           const std::string payload = self->received_.substr(self->handshake_.Consumed());
           self->Send(self->client_, self->handshake_.Success() + early, [self, payload] {
-            self->Send(self->relay_, payload, [self] { self->Splice(); });
+            self->Send(self->relay_, payload, [self] { self->Splice(true); });
           });
         });
   }
@@ -271,8 +272,9 @@ class Session : public std::enable_shared_from_this<Session> {
   }
 
   // Bytes both ways until both sides have finished; a side that ends its
-  // sending gets its half-close passed on.
-  void Splice() {
+  // sending gets its half-close passed on. The client's side is read as
+  // proxy requests instead of opaque bytes when `clientOpaque` is false.
+  void Splice(bool clientOpaque) {
     // What the handshake needed is not kept for the connection's life.
     greeting_.reset();
     std::string().swap(received_);
@@ -282,8 +284,50 @@ class Session : public std::enable_shared_from_this<Session> {
     asio::error_code ignored;
     client_.non_blocking(true, ignored);
     relay_.non_blocking(true, ignored);
-    Pump(client_, relay_);
+    if (clientOpaque) {
+      Pump(client_, relay_);
+    }
     Pump(relay_, client_);
+  }
+
+  // The client's requests: each is passed on with the credentials as soon
+  // as it is known where it ends.
+  void ForwardRequests(std::string_view received) {
+    std::string out;
+    if (requests_->Feed(received, out) == RequestStream::Result::Bad) {
+      Close();  // not a request stream: nothing more may reach the relay
+      return;
+    }
+    auto self = shared_from_this();
+    Send(relay_, std::move(out), [self] { self->ReadRequests(); });
+  }
+
+  void ReadRequests() {
+    auto self = shared_from_this();
+    client_.async_wait(tcp::socket::wait_read, [self](asio::error_code ec) {
+      if (ec) {
+        self->Close();
+        return;
+      }
+      std::shared_ptr<PumpBuffer> buffer = LendBuffer();
+      asio::error_code readError;
+      const std::size_t n = self->client_.read_some(asio::buffer(*buffer), readError);
+      if (readError == asio::error::would_block || readError == asio::error::try_again) {
+        self->ReadRequests();
+        return;
+      }
+      if (readError) {
+        asio::error_code ignored;
+        if (readError == asio::error::eof) {
+          self->relay_.shutdown(tcp::socket::shutdown_send, ignored);
+        } else {
+          self->Close();
+        }
+        return;
+      }
+      self->lastActivity_ = std::chrono::steady_clock::now();
+      self->ForwardRequests(std::string_view(buffer->data(), n));
+    });
   }
 
   void WatchIdle() {
@@ -352,6 +396,7 @@ class Session : public std::enable_shared_from_this<Session> {
   const Options& options_;
   const tcp::endpoint& relayEndpoint_;
   Handshake handshake_;
+  std::unique_ptr<RequestStream> requests_;           // a plain HTTP client's requests
   std::unique_ptr<std::array<char, 4096>> greeting_;  // only until the handshake is done
   std::string received_;
   std::string relayIn_;

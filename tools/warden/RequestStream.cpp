@@ -1,0 +1,213 @@
+#include "RequestStream.h"
+
+#include <cctype>
+
+#include "Handshake.h"
+#include "Relay.h"
+
+namespace warden {
+
+namespace {
+
+// A chunk size line or a trailer line longer than this is no HTTP client's.
+constexpr std::size_t kMaxLine = 4096;
+
+std::string Lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return out;
+}
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
+    text.remove_suffix(1);
+  }
+  return text;
+}
+
+bool ParseNumber(std::string_view text, int base, unsigned long long& value) {
+  if (text.empty() || text.size() > 15) {
+    return false;
+  }
+  value = 0;
+  for (const char c : text) {
+    int digit = -1;
+    if (c >= '0' && c <= '9') {
+      digit = c - '0';
+    } else if (base == 16 && std::isxdigit(static_cast<unsigned char>(c))) {
+      digit = std::tolower(static_cast<unsigned char>(c)) - 'a' + 10;
+    }
+    if (digit < 0) {
+      return false;
+    }
+    value = value * static_cast<unsigned>(base) + static_cast<unsigned>(digit);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ReadBodyFraming(std::string_view head, BodyFraming& framing) {
+  framing = {};
+  bool haveLength = false;
+  std::size_t pos = head.find("\r\n");
+  while (pos != std::string_view::npos && pos + 2 < head.size()) {
+    const std::size_t start = pos + 2;
+    const std::size_t end = head.find("\r\n", start);
+    const std::string_view line =
+        head.substr(start, end == std::string_view::npos ? end : end - start);
+    pos = end;
+    const auto colon = line.find(':');
+    if (colon == std::string_view::npos) {
+      continue;
+    }
+    const std::string name = Lower(Trim(line.substr(0, colon)));
+    const std::string value = Lower(Trim(line.substr(colon + 1)));
+    if (name == "transfer-encoding") {
+      // Only chunked ends a body of unknown size: anything else cannot be
+      // told apart from the next request.
+      if (value.size() < 7 || value.compare(value.size() - 7, 7, "chunked") != 0) {
+        return false;
+      }
+      framing.chunked = true;
+    } else if (name == "content-length") {
+      unsigned long long length = 0;
+      // Two different lengths are how requests are smuggled past a proxy.
+      if (!ParseNumber(value, 10, length) || (haveLength && length != framing.length)) {
+        return false;
+      }
+      haveLength = true;
+      framing.length = length;
+    }
+  }
+  // Both: the length is not to be trusted.
+  return !(framing.chunked && haveLength);
+}
+
+bool RequestStream::TakeLine(std::string& line, bool& bad) {
+  const auto end = pending_.find("\r\n");
+  if (end == std::string::npos) {
+    bad = pending_.size() > kMaxLine;
+    return false;
+  }
+  if (end > kMaxLine) {
+    bad = true;
+    return false;
+  }
+  line = pending_.substr(0, end);
+  pending_.erase(0, end + 2);
+  return true;
+}
+
+// One move through the stream; false when it needs more bytes (or is bad).
+bool RequestStream::Step(std::string& out, bool& bad) {
+  std::string line;
+  switch (state_) {
+    case State::Opaque:
+      out += pending_;
+      pending_.clear();
+      return false;
+    case State::Head: {
+      // A client may send an empty line after a body.
+      while (pending_.rfind("\r\n", 0) == 0) {
+        pending_.erase(0, 2);
+      }
+      if (pending_.empty()) {
+        return false;
+      }
+      if (pending_[0] == 4 || pending_[0] == 5) {
+        bad = true;  // a SOCKS greeting is no request
+        return false;
+      }
+      Handshake request;
+      switch (request.Feed(pending_)) {
+        case Handshake::Step::NeedMore:
+          return false;
+        case Handshake::Step::Ready:
+          break;
+        default:
+          bad = true;
+          return false;
+      }
+      BodyFraming framing;
+      if (!ReadBodyFraming(request.Head(), framing)) {
+        bad = true;
+        return false;
+      }
+      out += WithCredentials(request.Head(), user_, token_);
+      pending_.erase(0, request.Consumed());
+      if (request.Kind() == Protocol::HttpConnect) {
+        state_ = State::Opaque;
+      } else if (framing.chunked) {
+        state_ = State::ChunkSize;
+      } else {
+        left_ = framing.length;
+        state_ = State::Length;
+      }
+      return true;
+    }
+    case State::Length:
+    case State::ChunkData: {
+      const std::size_t take =
+          static_cast<std::size_t>(std::min<unsigned long long>(left_, pending_.size()));
+      out.append(pending_, 0, take);
+      pending_.erase(0, take);
+      left_ -= take;
+      if (left_ > 0) {
+        return false;
+      }
+      state_ = state_ == State::Length ? State::Head : State::ChunkEnd;
+      return true;
+    }
+    case State::ChunkSize: {
+      if (!TakeLine(line, bad)) {
+        return false;
+      }
+      const std::string_view size = Trim(std::string_view(line).substr(0, line.find(';')));
+      if (!ParseNumber(size, 16, left_)) {
+        bad = true;
+        return false;
+      }
+      out += line + "\r\n";
+      state_ = left_ == 0 ? State::Trailer : State::ChunkData;
+      return true;
+    }
+    case State::ChunkEnd:
+      if (pending_.size() < 2) {
+        return false;
+      }
+      if (pending_.compare(0, 2, "\r\n") != 0) {
+        bad = true;
+        return false;
+      }
+      out += "\r\n";
+      pending_.erase(0, 2);
+      state_ = State::ChunkSize;
+      return true;
+    case State::Trailer:
+      if (!TakeLine(line, bad)) {
+        return false;
+      }
+      out += line + "\r\n";
+      if (line.empty()) {
+        state_ = State::Head;
+      }
+      return true;
+  }
+  return false;
+}
+
+RequestStream::Result RequestStream::Feed(std::string_view received, std::string& out) {
+  pending_.append(received);
+  bool bad = false;
+  while (Step(out, bad)) {
+  }
+  return bad ? Result::Bad : Result::NeedMore;
+}
+
+}  // namespace warden
