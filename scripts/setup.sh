@@ -15,6 +15,8 @@ packages=(
   python3                               # the local update service
   libasio-dev                           # standalone Asio, for the tunnel agent
   tinyproxy                             # a relay for the agent's tests and the demo
+  squid                                 # a relay that keeps connections alive, for the tests
+  chromium                              # a real browser engine, headless, for the tests
   microsocks                            # a peer SOCKS server for the agent benchmark
   v2ray                                 # a peer doing the agent's job, for its benchmark
   nsis                                  # makensis, which builds the installer

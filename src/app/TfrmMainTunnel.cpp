@@ -8,6 +8,7 @@
 #include "BuildConfig.h"
 #include "app/Commands.h"
 #include "app/TfrmMain.h"
+#include "proxy/BypassList.h"
 #include "proxy/SystemProxy.h"
 #include "tunnel/AgentCommand.h"
 
@@ -264,7 +265,8 @@ class SwitchScope {
 bool TfrmMain::ApplyBrowsers() {
   {
     SwitchScope scope(switching_);
-    browsers_.SetBrowsersProxy(true, kLocalProxy, "usa", "");
+    // Plain names and the local and private addresses stay direct.
+    browsers_.SetBrowsersProxy(true, kLocalProxy, "usa", kLocalBypass);
   }
   browsersOnProxy_ = true;
   return RunPendingCommand(true);

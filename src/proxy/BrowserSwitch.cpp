@@ -1,7 +1,5 @@
 #include "proxy/BrowserSwitch.h"
 
-#include <algorithm>
-
 #include "proxy/FirefoxProxy.h"
 #include "proxy/NetscapeProxy.h"
 #include "proxy/OperaProxy.h"
@@ -24,9 +22,6 @@ class SilentDialogs final : public IDialogs {
 
 SilentDialogs silentDialogs;
 
-constexpr const char* kFirefoxNotInFront =
-    "Firefox could not be brought to the front: its proxy keys were not sent";
-
 // Written by earlier versions while on; it said only that a restore was due.
 constexpr const char* kOldMarkerName = "proxy.on";
 
@@ -35,7 +30,7 @@ constexpr const char* kOldMarkerName = "proxy.on";
 void BrowserSwitch::SetBrowsersProxy(bool enable, const std::string& proxy,
                                      const std::string& country, const std::string& bypass) {
   if (enable) {
-    Apply(proxy, country, bypass);
+    Apply({proxy, country, bypass});
   } else {
     Restore();
   }
@@ -81,79 +76,51 @@ std::optional<SavedBrowsers> BrowserSwitch::LoadState() {
   return text ? ParseSavedBrowsers(*text) : std::nullopt;
 }
 
-std::vector<std::string> BrowserSwitch::ConnectionsToSet() {
-  std::vector<std::string> connections;
-  const int count = GetDialUpConnections(ports_.internet, connections);
-  connections.resize(static_cast<std::size_t>(std::max(count, 0)));
-  if (connections.empty()) {
-    connections.push_back("");  // the LAN
-  }
-  return connections;
-}
-
-void BrowserSwitch::SaveBeforeApply(BrowserPorts& ports,
-                                    const std::vector<std::string>& connections) {
+void BrowserSwitch::SaveBeforeApply(IFileSystem& files,
+                                    std::vector<std::unique_ptr<IBrowserStep>>& steps) {
   // A second apply keeps what the first one saved: by then the browsers
-  // hold the program's settings, not the user's.
-  bool changed = false;
+  // hold the program's settings, not the user's. Only what is not saved
+  // yet is added (a dial-up connection that came up meanwhile).
   if (!saved_) {
     saved_ = LoadState();
   }
   if (!saved_) {
     saved_ = SavedBrowsers{};
-    saved_->netscapeLines = SaveNetscapeProxy(ports);
-    saved_->operaUrl = SaveOperaProxy(ports);
-    changed = true;
   }
-  for (const std::string& name : connections) {
-    if (saved_->Find(name) != nullptr) {
-      continue;
-    }
-    // A connection that already points at the local proxy was left so by a
-    // run that ended while on: there is nothing of the user's to keep, and
-    // the restore sets it direct.
-    const auto current = ports.internet.QueryConnection(name);
-    if (current && !IsOurProxy(*current)) {
-      saved_->connections.push_back({name, *current});
-      changed = true;
-    }
+  bool changed = false;
+  for (auto& step : steps) {
+    changed = step->Save(*saved_) || changed;
   }
   if (!StateFileUsable()) {
     return;
   }
   std::string error;
-  if (changed && !ports.files.ReplaceFileSafely(StatePath(), FormatSavedBrowsers(*saved_), error)) {
+  if (changed && !files.ReplaceFileSafely(StatePath(), FormatSavedBrowsers(*saved_), error)) {
     // This run still gives everything back; only a crash would lose it.
     Note("Can not save the browsers' settings: " + error);
   }
   // Also on a second apply: a guard that was ended meanwhile comes back.
-  if (stateSaved_ && ports.files.FileExists(StatePath())) {
+  if (stateSaved_ && files.FileExists(StatePath())) {
     if (const std::string why = stateSaved_(); !why.empty()) {
       Note("Can not start the guard: " + why);
     }
   }
 }
 
-void BrowserSwitch::Apply(const std::string& proxy, const std::string& country,
-                          const std::string& bypass) {
+void BrowserSwitch::Apply(const ProxySetting& setting) {
   BrowserPorts ports = Ports();
   ++applying_;
   applyEnded_ = false;
-  const std::vector<std::string> connections = ConnectionsToSet();
-  SaveBeforeApply(ports, connections);
-  for (const std::string& name : connections) {
-    (void)SetConnectionProxy(ports.internet, true, name, proxy, bypass);
-  }
-  // The Opera and Netscape steps may show a modal notice; a restore that
-  // runs under it (Windows ending the session) ends this apply.
-  if (!SetFirefoxExtensionProxy(ports, true, proxy, country, bypass)) {
-    Note(kFirefoxNotInFront);
-  }
-  if (!applyEnded_) {
-    SetOperaProxy(ports, context_, true, proxy);
-  }
-  if (!applyEnded_) {
-    SetNetscapeProxy(ports, context_, true, proxy, bypass);
+  auto steps = MakeBrowserSteps({ports, context_, [this](const std::string& m) { Note(m); }});
+  SaveBeforeApply(ports.files, steps);
+  const SavedBrowsers state = *saved_;
+  for (auto& step : steps) {
+    // The Opera and Netscape steps may show a modal notice; a restore that
+    // runs under it (Windows ending the session) ends this apply.
+    if (applyEnded_) {
+      break;
+    }
+    step->Apply(setting, state);
   }
   --applying_;
 }
@@ -162,28 +129,9 @@ void BrowserSwitch::Restore() {
   BrowserPorts ports = Ports();
   const std::optional<SavedBrowsers> state = LoadState();
   bool restored = true;
-  if (state) {
-    // Every connection apply changed, whether or not it is active now.
-    for (const SavedConnection& saved : state->connections) {
-      restored = RestoreConnectionProxy(ports.internet, saved.name, saved.settings) && restored;
-    }
+  for (auto& step : MakeBrowserSteps({ports, context_, [this](const std::string& m) { Note(m); }})) {
+    restored = step->Restore(state ? &*state : nullptr) && restored;
   }
-  // And any connection left on the local proxy that apply did not save.
-  std::vector<std::string> others = ConnectionsToSet();
-  if (std::find(others.begin(), others.end(), "") == others.end()) {
-    others.push_back("");
-  }
-  for (const std::string& name : others) {
-    if (!state || state->Find(name) == nullptr) {
-      (void)SetConnectionProxy(ports.internet, false, name, "", "");
-    }
-  }
-  if (!SetFirefoxExtensionProxy(ports, false, "", "", "")) {
-    Note(kFirefoxNotInFront);
-  }
-  restored = RestoreOperaProxy(ports, context_, state ? state->operaUrl : std::nullopt) && restored;
-  restored = RestoreNetscapeProxy(ports, context_, state ? state->netscapeLines : std::nullopt) &&
-             restored;
   if (restored) {
     saved_.reset();
     if (StateFileUsable()) {
@@ -198,6 +146,15 @@ void BrowserSwitch::Restore() {
   if (applying_ > 0) {
     applyEnded_ = true;
   }
+}
+
+std::vector<std::unique_ptr<IBrowserStep>> MakeBrowserSteps(const StepEnvironment& environment) {
+  std::vector<std::unique_ptr<IBrowserStep>> steps;
+  steps.push_back(MakeSystemStep(environment));
+  steps.push_back(MakeFirefoxStep(environment));
+  steps.push_back(MakeOperaStep(environment));
+  steps.push_back(MakeNetscapeStep(environment));
+  return steps;
 }
 
 }  // namespace umbrane

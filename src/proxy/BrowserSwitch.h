@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "proxy/BrowserPorts.h"
+#include "proxy/BrowserStep.h"
 #include "proxy/SavedState.h"
 
 namespace umbrane {
@@ -39,10 +39,10 @@ class IBrowserSwitch {
   virtual void SetReporter(std::function<void(const std::string&)> report) = 0;
 };
 
-// The production switch: the system settings of the LAN (no dial-up
-// connection active) or of every active dial-up connection, then Firefox,
-// Opera and Netscape, each whether or not the earlier ones found their
-// browser.
+// The production switch: it walks the browser steps (the system settings
+// of the LAN or of every active dial-up connection, then Firefox, Opera and
+// Netscape), each whether or not the earlier ones found their browser, and
+// keeps the saved state: in memory and in the state file.
 class BrowserSwitch final : public IBrowserSwitch {
  public:
   BrowserSwitch(BrowserPorts ports, BrowserContext context) : ports_(ports), context_(context) {}
@@ -60,11 +60,10 @@ class BrowserSwitch final : public IBrowserSwitch {
   void SetStateSaved(std::function<std::string()> saved) { stateSaved_ = std::move(saved); }
 
  private:
-  void Apply(const std::string& proxy, const std::string& country, const std::string& bypass);
+  void Apply(const ProxySetting& setting);
   void Restore();
-  void SaveBeforeApply(BrowserPorts& ports, const std::vector<std::string>& connections);
+  void SaveBeforeApply(IFileSystem& files, std::vector<std::unique_ptr<IBrowserStep>>& steps);
   std::optional<SavedBrowsers> LoadState();
-  std::vector<std::string> ConnectionsToSet();
   BrowserPorts Ports();
   bool StateFileUsable() const;
   std::string StatePath() const;

@@ -8,9 +8,10 @@ namespace {
 
 constexpr const char* kSection = "Proxy";
 constexpr const char* kKey = "Automatic Proxy Configuration URL";
+constexpr const char* kStateSection = "Opera";
 
 // The ownership test: any address naming "umbrane" is the program's.
-bool IsOurs(const std::string& url) {
+bool NamesUmbrane(const std::string& url) {
   return url.find("umbrane") != std::string::npos;
 }
 
@@ -19,6 +20,45 @@ void NotifyIfRunning(BrowserPorts& ports, const BrowserContext& context) {
     NotifyRestart(ports, context, "Opera");
   }
 }
+
+class OperaStep final : public IBrowserStep {
+ public:
+  explicit OperaStep(const StepEnvironment& environment) : environment_(environment) {}
+
+  bool Save(SavedBrowsers& state) override {
+    if (state.Find(kStateSection)) {
+      return false;
+    }
+    const auto url = SaveOperaProxy(environment_.ports);
+    if (!url) {
+      return false;  // not installed: nothing to give back
+    }
+    state.sections.push_back({kStateSection, {{"Url", *url}}});
+    return true;
+  }
+
+  void Apply(const ProxySetting& setting, const SavedBrowsers&) override {
+    SetOperaProxy(environment_.ports, environment_.context, true, setting.proxy);
+  }
+
+  bool Restore(const SavedBrowsers* state) override {
+    const StateSection* saved = state ? state->Find(kStateSection) : nullptr;
+    std::optional<std::string> url;
+    if (saved) {
+      url = saved->Get("Url").value_or("");
+    }
+    return RestoreOperaProxy(environment_.ports, environment_.context, url);
+  }
+
+  bool IsOurs() override {
+    const std::string ini = GetOperaIniPath(environment_.ports.system);
+    return environment_.ports.files.FileExists(ini) &&
+           NamesUmbrane(environment_.ports.profile.ReadString(ini, kSection, kKey, ""));
+  }
+
+ private:
+  StepEnvironment environment_;
+};
 
 }  // namespace
 
@@ -48,7 +88,7 @@ void SetOperaProxy(BrowserPorts& ports, const BrowserContext& context, bool enab
     return;  // Opera is not installed for this user
   }
   const std::string pac = context.appPath + "umbrane.pac";
-  if (!IsOurs(ports.profile.ReadString(ini, kSection, kKey, ""))) {
+  if (!NamesUmbrane(ports.profile.ReadString(ini, kSection, kKey, ""))) {
     (void)ports.profile.WriteString(ini, kSection, kKey, pac);
     NotifyIfRunning(ports, context);
   }
@@ -65,8 +105,8 @@ bool RestoreOperaProxy(BrowserPorts& ports, const BrowserContext& context,
   bool restored = true;
   // An empty saved address keeps Opera on the emptied PAC file, which is a
   // direct connection too; the user's own address goes back.
-  if (saved && !saved->empty() && !IsOurs(*saved) &&
-      IsOurs(ports.profile.ReadString(ini, kSection, kKey, ""))) {
+  if (saved && !saved->empty() && !NamesUmbrane(*saved) &&
+      NamesUmbrane(ports.profile.ReadString(ini, kSection, kKey, ""))) {
     restored = ports.profile.WriteString(ini, kSection, kKey, *saved);
     NotifyIfRunning(ports, context);
   }
@@ -78,6 +118,10 @@ bool RestoreOperaProxy(BrowserPorts& ports, const BrowserContext& context,
     restored = false;
   }
   return restored;
+}
+
+std::unique_ptr<IBrowserStep> MakeOperaStep(const StepEnvironment& environment) {
+  return std::make_unique<OperaStep>(environment);
 }
 
 }  // namespace umbrane

@@ -3,10 +3,11 @@
 // pointed at once.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 
-#include "proxy/BrowserPorts.h"
+#include "proxy/BrowserStep.h"
 
 namespace umbrane {
 
@@ -28,5 +29,9 @@ void SetOperaProxy(BrowserPorts& ports, const BrowserContext& context, bool enab
 // something needed giving back and could not be written.
 bool RestoreOperaProxy(BrowserPorts& ports, const BrowserContext& context,
                        const std::optional<std::string>& saved);
+
+// The step: saves Opera's address once ("Opera" section, "Url"); the
+// program's own setting is a key that names "umbrane".
+std::unique_ptr<IBrowserStep> MakeOperaStep(const StepEnvironment& environment);
 
 }  // namespace umbrane

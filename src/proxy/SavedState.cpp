@@ -1,6 +1,5 @@
 #include "proxy/SavedState.h"
 
-#include "base/IniValues.h"
 #include "base/LineList.h"
 
 namespace umbrane {
@@ -42,45 +41,50 @@ std::string Unescape(const std::string& value) {
   return out;
 }
 
-void Put(LineList& lines, const char* key, const std::string& value) {
-  lines.Add(std::string(key) + "=" + Escape(value));
-}
-
 }  // namespace
 
-const SavedConnection* SavedBrowsers::Find(const std::string& connection) const {
-  for (const SavedConnection& saved : connections) {
-    if (saved.name == connection) {
-      return &saved;
+std::optional<std::string> StateSection::Get(const std::string& key) const {
+  for (const auto& [k, v] : values) {
+    if (k == key) {
+      return v;
     }
   }
-  return nullptr;
+  return std::nullopt;
+}
+
+std::vector<std::string> StateSection::All(const std::string& key) const {
+  std::vector<std::string> all;
+  for (const auto& [k, v] : values) {
+    if (k == key) {
+      all.push_back(v);
+    }
+  }
+  return all;
+}
+
+const StateSection* SavedBrowsers::Find(const std::string& name) const {
+  const auto all = FindAll(name);
+  return all.empty() ? nullptr : all.front();
+}
+
+std::vector<const StateSection*> SavedBrowsers::FindAll(const std::string& name) const {
+  std::vector<const StateSection*> all;
+  for (const StateSection& section : sections) {
+    if (section.name == name) {
+      all.push_back(&section);
+    }
+  }
+  return all;
 }
 
 std::string FormatSavedBrowsers(const SavedBrowsers& saved) {
   LineList lines;
   lines.Add(kHeader);
-  for (const SavedConnection& c : saved.connections) {
-    lines.Add("[Connection]");
-    Put(lines, "Name", c.name);
-    Put(lines, "Flags", std::to_string(c.settings.flags));
-    Put(lines, "ProxyServer", c.settings.proxyServer);
-    if (c.settings.bypass) {
-      Put(lines, "Bypass", *c.settings.bypass);
+  for (const StateSection& section : saved.sections) {
+    lines.Add("[" + section.name + "]");
+    for (const auto& [key, value] : section.values) {
+      lines.Add(key + "=" + Escape(value));
     }
-    if (c.settings.autoConfigUrl) {
-      Put(lines, "AutoConfigUrl", *c.settings.autoConfigUrl);
-    }
-  }
-  if (saved.netscapeLines) {
-    lines.Add("[Netscape]");
-    for (const std::string& line : *saved.netscapeLines) {
-      Put(lines, "Line", line);
-    }
-  }
-  if (saved.operaUrl) {
-    lines.Add("[Opera]");
-    Put(lines, "Url", *saved.operaUrl);
   }
   return lines.Text();
 }
@@ -92,44 +96,17 @@ std::optional<SavedBrowsers> ParseSavedBrowsers(const std::string& text) {
     return std::nullopt;
   }
   SavedBrowsers saved;
-  std::string section;
   for (std::size_t i = 1; i < lines.Count(); ++i) {
     const std::string& line = lines[i];
     if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
-      section = line.substr(1, line.size() - 2);
-      if (section == "Connection") {
-        saved.connections.emplace_back();
-      } else if (section == "Netscape") {
-        saved.netscapeLines.emplace();
-      } else if (section == "Opera") {
-        saved.operaUrl.emplace();
-      }
+      saved.sections.push_back({line.substr(1, line.size() - 2), {}});
       continue;
     }
     const auto equals = line.find('=');
-    if (equals == std::string::npos) {
+    if (equals == std::string::npos || saved.sections.empty()) {
       continue;
     }
-    const std::string key = line.substr(0, equals);
-    const std::string value = Unescape(line.substr(equals + 1));
-    if (section == "Connection") {
-      ConnectionProxy& c = saved.connections.back().settings;
-      if (key == "Name") {
-        saved.connections.back().name = value;
-      } else if (key == "Flags") {
-        c.flags = static_cast<unsigned>(ParseIniInteger(value).value_or(kProxyTypeDirect));
-      } else if (key == "ProxyServer") {
-        c.proxyServer = value;
-      } else if (key == "Bypass") {
-        c.bypass = value;
-      } else if (key == "AutoConfigUrl") {
-        c.autoConfigUrl = value;
-      }
-    } else if (section == "Netscape" && key == "Line") {
-      saved.netscapeLines->push_back(value);
-    } else if (section == "Opera" && key == "Url") {
-      *saved.operaUrl = value;
-    }
+    saved.sections.back().Put(line.substr(0, equals), Unescape(line.substr(equals + 1)));
   }
   return saved;
 }

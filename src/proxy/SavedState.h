@@ -5,40 +5,47 @@
 // browser is touched, and removed once everything has been given back. A
 // run that ends while the browsers are on the tunnel (a crash, a kill)
 // leaves it behind, and the next start restores from it.
+//
+// The file is a list of sections, each a name and its values in order; a
+// browser step writes and reads its own sections ("Connection", "Netscape",
+// "Opera") and nothing here knows what they mean, so a new browser adds a
+// section without touching this file. Files of earlier versions read the same.
 #pragma once
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
-
-#include "platform/InternetSettings.h"
 
 namespace umbrane {
 
 inline constexpr const char* kStateFileName = "proxy.state";
 
-struct SavedConnection {
-  std::string name;  // "" is the LAN
-  ConnectionProxy settings;
-  bool operator==(const SavedConnection&) const = default;
+struct StateSection {
+  std::string name;
+  std::vector<std::pair<std::string, std::string>> values;  // in their order; a key may repeat
+  bool operator==(const StateSection&) const = default;
+
+  void Put(const std::string& key, const std::string& value) { values.emplace_back(key, value); }
+  // The first value of `key`.
+  std::optional<std::string> Get(const std::string& key) const;
+  // Every value of `key`, in order.
+  std::vector<std::string> All(const std::string& key) const;
 };
 
 struct SavedBrowsers {
-  // Every connection apply changed, with its options as they were.
-  std::vector<SavedConnection> connections;
-  // Netscape's proxy lines of user.js as they were; nothing when there was
-  // no user.js to read.
-  std::optional<std::vector<std::string>> netscapeLines;
-  // Opera's automatic configuration address as it was; nothing when Opera
-  // was not installed.
-  std::optional<std::string> operaUrl;
+  std::vector<StateSection> sections;
   bool operator==(const SavedBrowsers&) const = default;
 
-  const SavedConnection* Find(const std::string& connection) const;
+  // The first section called `name`, or none.
+  const StateSection* Find(const std::string& name) const;
+  // Every section called `name`, in order.
+  std::vector<const StateSection*> FindAll(const std::string& name) const;
 };
 
-// The state file's text: an INI-like list of sections, each value escaped
-// so that any text (quotes, "=", line ends) survives the round trip.
+// The state file's text: a header, then "[Name]" lines with "Key=value"
+// lines under them, each value escaped so that any text (quotes, "=", line
+// ends) survives the round trip.
 std::string FormatSavedBrowsers(const SavedBrowsers& saved);
 // Nothing when `text` is not a state file.
 std::optional<SavedBrowsers> ParseSavedBrowsers(const std::string& text);

@@ -1,5 +1,10 @@
 #include "proxy/SystemProxy.h"
 
+#include <algorithm>
+
+#include "base/IniValues.h"
+#include "proxy/BypassList.h"
+
 namespace umbrane {
 
 namespace {
@@ -7,11 +12,132 @@ namespace {
 constexpr std::size_t kFirstCapacity = 10;
 constexpr int kEnumerationTries = 4;
 
+constexpr const char* kSection = "Connection";
+
+// The saved options of `connection`, if the state has them.
+std::optional<ConnectionProxy> SavedConnection(const SavedBrowsers& state,
+                                               const std::string& connection) {
+  for (const StateSection* section : state.FindAll(kSection)) {
+    if (section->Get("Name").value_or("") != connection) {
+      continue;
+    }
+    ConnectionProxy saved;
+    saved.flags = static_cast<unsigned>(
+        ParseIniInteger(section->Get("Flags").value_or("")).value_or(kProxyTypeDirect));
+    saved.proxyServer = section->Get("ProxyServer").value_or("");
+    saved.bypass = section->Get("Bypass");
+    saved.autoConfigUrl = section->Get("AutoConfigUrl");
+    return saved;
+  }
+  return std::nullopt;
+}
+
+StateSection ConnectionSection(const std::string& connection, const ConnectionProxy& settings) {
+  StateSection section{kSection, {}};
+  section.Put("Name", connection);
+  section.Put("Flags", std::to_string(settings.flags));
+  section.Put("ProxyServer", settings.proxyServer);
+  if (settings.bypass) {
+    section.Put("Bypass", *settings.bypass);
+  }
+  if (settings.autoConfigUrl) {
+    section.Put("AutoConfigUrl", *settings.autoConfigUrl);
+  }
+  return section;
+}
+
+class SystemStep final : public IBrowserStep {
+ public:
+  explicit SystemStep(IInternetSettings& internet) : internet_(internet) {}
+
+  bool Save(SavedBrowsers& state) override {
+    // Apply sets exactly the connections saved here, even if a dial-up
+    // connection comes up in between.
+    connections_ = ConnectionsToSet();
+    bool added = false;
+    for (const std::string& name : connections_) {
+      if (SavedConnection(state, name)) {
+        continue;
+      }
+      // A connection already on the local proxy was left so by a run that
+      // ended while on: nothing of the user's to keep; restore sets it direct.
+      const auto current = internet_.QueryConnection(name);
+      if (current && !IsOurProxy(*current)) {
+        state.sections.push_back(ConnectionSection(name, *current));
+        added = true;
+      }
+    }
+    return added;
+  }
+
+  void Apply(const ProxySetting& setting, const SavedBrowsers& state) override {
+    if (connections_.empty()) {
+      connections_ = ConnectionsToSet();
+    }
+    for (const std::string& name : connections_) {
+      // The user's own exceptions of this connection stay direct while on.
+      const auto saved = SavedConnection(state, name);
+      const std::string bypass =
+          MergeBypass(setting.bypass, saved && saved->bypass ? *saved->bypass : "");
+      (void)SetConnectionProxy(internet_, true, name, setting.proxy, bypass);
+    }
+  }
+
+  bool Restore(const SavedBrowsers* state) override {
+    bool restored = true;
+    std::vector<std::string> saved;
+    if (state) {
+      // Every connection apply changed, whether or not it is active now.
+      for (const StateSection* section : state->FindAll(kSection)) {
+        const std::string name = section->Get("Name").value_or("");
+        saved.push_back(name);
+        restored = RestoreConnectionProxy(internet_, name, *SavedConnection(*state, name)) &&
+                   restored;
+      }
+    }
+    // And any connection left on the local proxy that apply did not save.
+    std::vector<std::string> others = ConnectionsToSet();
+    if (std::find(others.begin(), others.end(), "") == others.end()) {
+      others.push_back("");
+    }
+    for (const std::string& name : others) {
+      if (std::find(saved.begin(), saved.end(), name) == saved.end()) {
+        (void)SetConnectionProxy(internet_, false, name, "", "");
+      }
+    }
+    return restored;
+  }
+
+  bool IsOurs() override {
+    const std::vector<std::string> connections = ConnectionsToSet();
+    return std::any_of(connections.begin(), connections.end(), [this](const std::string& name) {
+      const auto current = internet_.QueryConnection(name);
+      return current && IsOurProxy(*current);
+    });
+  }
+
+ private:
+  // The LAN when no dial-up connection is active, else every active one.
+  std::vector<std::string> ConnectionsToSet() {
+    std::vector<std::string> connections;
+    const int count = GetDialUpConnections(internet_, connections);
+    connections.resize(static_cast<std::size_t>(std::max(count, 0)));
+    if (connections.empty()) {
+      connections.push_back("");
+    }
+    return connections;
+  }
+
+  IInternetSettings& internet_;
+  std::vector<std::string> connections_;
+};
+
 }  // namespace
 
 bool IsOurProxy(const ConnectionProxy& settings) {
   return (settings.flags & kProxyTypeProxy) != 0 &&
-         settings.proxyServer == std::string("socks=") + kLocalProxy;
+         (settings.proxyServer == kLocalProxy ||
+          settings.proxyServer == std::string("socks=") + kLocalProxy);
 }
 
 bool SetConnectionProxy(IInternetSettings& internet, bool enable, const std::string& connection,
@@ -23,7 +149,7 @@ bool SetConnectionProxy(IInternetSettings& internet, bool enable, const std::str
   if (enable || (current && IsOurProxy(*current))) {
     ConnectionProxy settings;
     settings.flags = enable ? kProxyTypeProxy : kProxyTypeDirect;
-    settings.proxyServer = "socks=" + (enable ? proxy : std::string());
+    settings.proxyServer = enable ? proxy : "socks=";
     if (!bypass.empty()) {
       settings.bypass = bypass;
     }
@@ -64,6 +190,10 @@ int GetDialUpConnections(IInternetSettings& internet, std::vector<std::string>& 
     capacity = result.needed + 2;
   }
   return 0;
+}
+
+std::unique_ptr<IBrowserStep> MakeSystemStep(const StepEnvironment& environment) {
+  return std::make_unique<SystemStep>(environment.ports.internet);
 }
 
 }  // namespace umbrane

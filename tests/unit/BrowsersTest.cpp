@@ -15,21 +15,21 @@ using Calls = std::vector<std::string>;
 
 TEST_F(Browsers, LanWithoutDialUpOtherwiseEveryDialUpConnection) {
   browsers.SetBrowsersProxy(true, kLocalProxy, "usa", "");
-  EXPECT_EQ(internet.calls.front(), "Set[] 2 socks=127.0.0.1:7070");
+  EXPECT_EQ(internet.calls.front(), "Set[] 2 127.0.0.1:7070");
   internet.calls.clear();
   internet.dialUp = {"Office", "Home"};
   browsers.SetBrowsersProxy(true, kLocalProxy, "usa", "");
-  EXPECT_EQ(internet.calls,
-            (Calls{"Set[Office] 2 socks=127.0.0.1:7070", "Refresh", "SettingsChanged",
-                   "Set[Home] 2 socks=127.0.0.1:7070", "Refresh", "SettingsChanged"}));
+  EXPECT_EQ(internet.calls, (Calls{"Set[Office] 2 127.0.0.1:7070", "Refresh", "SettingsChanged",
+                                   "Set[Home] 2 127.0.0.1:7070", "Refresh", "SettingsChanged"}));
 }
 
 TEST_F(Browsers, FirefoxHandOffForApplyRestoreAndBypass) {
   EXPECT_EQ(FirefoxHandOff(true, "127.0.0.1:7070", "usa", ""),
             "-1\r\n127.0.0.1\r\n7070\r\nusa\r\n\r\n");
   EXPECT_EQ(FirefoxHandOff(false, "", "", ""), "0\r\n\r\n\r\n\r\n\r\n");
-  EXPECT_EQ(FirefoxHandOff(true, "127.0.0.1:7070", "usa", "intranet;*.local"),
-            "-1\r\n127.0.0.1\r\n7070\r\nusa\r\nintranet,*.local\r\n");
+  EXPECT_EQ(FirefoxHandOff(true, "127.0.0.1:7070", "usa", "intranet;*.local;10.*"),
+            "-1\r\n127.0.0.1\r\n7070\r\nusa\r\nintranet,.local,10.0.0.0/8\r\n")
+      << "the bypass list in the form Firefox reads";
   EXPECT_EQ(FirefoxHandOff(true, "localproxy", "usa", ""), "-1\r\n\r\nlocalproxy\r\nusa\r\n\r\n")
       << "without a colon the host is empty and the port the whole text";
 }
@@ -73,6 +73,8 @@ TEST_F(Browsers, NetscapeUserJsKeepsOtherPreferencesAndEndsWithOneSetOfProxyLine
             "user_pref(\"network.proxy.type\", 1);\r\n"
             "user_pref(\"network.proxy.http\", \"127.0.0.1\");\r\n"
             "user_pref(\"network.proxy.http_port\",7070);\r\n"
+            "user_pref(\"network.proxy.ssl\", \"127.0.0.1\");\r\n"
+            "user_pref(\"network.proxy.ssl_port\",7070);\r\n"
             "user_pref(\"network.proxy.no_proxies_on\", \"\");\r\n");
   browsers.SetBrowsersProxy(false, "", "", "");
   EXPECT_EQ(files.Content(kUserJs),
@@ -90,13 +92,15 @@ TEST_F(Browsers, NetscapeUserJsKeepsOtherPreferencesAndEndsWithOneSetOfProxyLine
             "user_pref(\"network.proxy.type\", 0);\r\n"
             "user_pref(\"network.proxy.http\", \"\");\r\n"
             "user_pref(\"network.proxy.http_port\",0);\r\n"
+            "user_pref(\"network.proxy.ssl\", \"\");\r\n"
+            "user_pref(\"network.proxy.ssl_port\",0);\r\n"
             "user_pref(\"network.proxy.no_proxies_on\", \"\");\r\n")
-      << "nothing saved: the four direct lines, with a valid port line";
+      << "nothing saved: the direct lines, with valid port lines";
 }
 
-TEST_F(Browsers, NetscapeBypassKeepsItsSemicolons) {
+TEST_F(Browsers, NetscapeBypassIsInTheMozillaForm) {
   EXPECT_NE(RewriteUserJs("", true, kLocalProxy, "intranet;*.local")
-                .find("user_pref(\"network.proxy.no_proxies_on\", \"intranet;*.local\");"),
+                .find("user_pref(\"network.proxy.no_proxies_on\", \"intranet,.local\");"),
             std::string::npos);
 }
 

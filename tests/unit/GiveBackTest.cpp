@@ -43,15 +43,15 @@ class GiveBack : public Browsers {
 
 TEST(SavedState, AnyTextSurvivesTheFileAndGarbageIsNoState) {
   SavedBrowsers saved;
-  saved.connections.push_back({"", {9, "http=a:1;socks=b:2", "<local>;*.corp", "x"}});
-  saved.connections.push_back({"VPN = \\office\\", {1, "", std::nullopt, std::nullopt}});
-  saved.netscapeLines = std::vector<std::string>{"a=\"b\"\\n", "", "[Opera]"};
-  saved.operaUrl = "line\r\nbreak";
+  saved.sections.push_back(
+      {"Connection", {{"Name", "VPN = \\office\\"}, {"Bypass", "<local>;*.corp"}}});
+  saved.sections.push_back(
+      {"Netscape", {{"Line", "a=\"b\"\\n"}, {"Line", ""}, {"Line", "[Opera]"}}});
+  saved.sections.push_back({"Opera", {{"Url", "line\r\nbreak"}}});
+  saved.sections.push_back({"Netscape", {}});
   EXPECT_EQ(ParseSavedBrowsers(FormatSavedBrowsers(saved)), saved);
-
-  SavedBrowsers empty;
-  empty.netscapeLines = std::vector<std::string>{};
-  EXPECT_EQ(ParseSavedBrowsers(FormatSavedBrowsers(empty)), empty) << "none saved is not nothing";
+  EXPECT_EQ(saved.Find("Netscape")->All("Line"),
+            (std::vector<std::string>{"a=\"b\"\\n", "", "[Opera]"}));
   EXPECT_FALSE(ParseSavedBrowsers(""));
   EXPECT_FALSE(ParseSavedBrowsers("127.0.0.1:7070\r\n")) << "the old marker's text";
 }
@@ -69,9 +69,8 @@ TEST_F(GiveBack, EverySettingIsSavedBeforeTheFirstBrowserIsTouchedAndComesBack) 
   EXPECT_EQ(savedBeforeFirstSet, true);
   const auto state = State();
   ASSERT_TRUE(state);
-  ASSERT_EQ(state->connections.size(), 1u);
-  EXPECT_EQ(state->connections[0].settings, users);
-  EXPECT_EQ(state->operaUrl, "http://corp/o.pac");
+  ASSERT_EQ(state->FindAll("Connection").size(), 1u);
+  EXPECT_EQ(state->Find("Opera")->Get("Url"), "http://corp/o.pac");
   EXPECT_TRUE(IsOurProxy(internet.connections[""]));
   EXPECT_TRUE(IsOurUserJs(*files.Content(kUserJs)));
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "proxy/BypassList.h"
 #include "AppHarness.h"
 #include "app/Commands.h"
 
@@ -14,7 +15,8 @@ namespace {
 using namespace fakes;
 using Texts = std::vector<std::string>;
 
-constexpr const char* kOn = "SetBrowsersProxy on [127.0.0.1:7070][usa][]";
+const std::string kOn =
+    std::string("SetBrowsersProxy on [127.0.0.1:7070][usa][") + kLocalBypass + "]";
 constexpr const char* kOff = "SetBrowsersProxy off [][][]";
 
 class Switch : public ::testing::Test, public AppHarness {

@@ -13,10 +13,10 @@ namespace {
 using namespace fakes;
 using Calls = std::vector<std::string>;
 
-TEST(SystemProxy, ApplySetsTheSocksProxyThenReloads) {
+TEST(SystemProxy, ApplySetsOneProxyForEverySchemeThenReloads) {
   FakeInternetSettings internet;
   EXPECT_TRUE(SetConnectionProxy(internet, true, "", "127.0.0.1:7070", ""));
-  EXPECT_EQ(internet.calls, (Calls{"Set[] 2 socks=127.0.0.1:7070", "Refresh", "SettingsChanged"}));
+  EXPECT_EQ(internet.calls, (Calls{"Set[] 2 127.0.0.1:7070", "Refresh", "SettingsChanged"}));
 }
 
 TEST(SystemProxy, RestoreWritesDirectOnlyOverOurOwnSetting) {
@@ -41,7 +41,7 @@ TEST(SystemProxy, RestoreWritesDirectOnlyOverOurOwnSetting) {
 TEST(SystemProxy, BypassIsSentOnlyWhenGivenAndUnchanged) {
   FakeInternetSettings internet;
   SetConnectionProxy(internet, true, "Office", kLocalProxy, "intranet;*.local");
-  EXPECT_EQ(internet.calls.front(), "Set[Office] 2 socks=127.0.0.1:7070 bypass=intranet;*.local");
+  EXPECT_EQ(internet.calls.front(), "Set[Office] 2 127.0.0.1:7070 bypass=intranet;*.local");
   EXPECT_EQ(internet.connections.count(""), 0u) << "a named connection leaves the LAN alone";
 }
 

@@ -8,6 +8,7 @@
 #include "AppHarness.h"
 #include "app/Commands.h"
 #include "app/TfrmMain.h"
+#include "proxy/BypassList.h"
 
 namespace umbrane {
 namespace {
@@ -17,6 +18,9 @@ using Texts = std::vector<std::string>;
 
 constexpr const char* kAppPath = kHarnessAppPath;
 constexpr const char* kData = kHarnessData;
+// The apply carries the local addresses as the bypass list.
+const std::string kApplied =
+    std::string("SetBrowsersProxy on [127.0.0.1:7070][usa][") + kLocalBypass + "]";
 
 class Tunnel : public ::testing::Test, public AppHarness {
  protected:
@@ -96,8 +100,7 @@ TEST_F(Tunnel, ReadyCodeSwitchesTheBrowsersThenLogsAndShowsOn) {
   Agent().Print("160138\r\n");
   Tick();
   EXPECT_EQ(g.AgentState, 3);
-  EXPECT_EQ(calls.calls, (Texts{"SetBrowsersProxy on [127.0.0.1:7070][usa][]", "Report Umbrane ON",
-                                "Status Umbrane ON"}));
+  EXPECT_EQ(calls.calls, (Texts{kApplied, "Report Umbrane ON", "Status Umbrane ON"}));
   EXPECT_EQ(Log().back(), "Umbrane ON");
   EXPECT_EQ(Tip(), "Umbrane ON");
   EXPECT_FALSE(menu.Enabled(kCmdUmbrane1));
@@ -248,8 +251,7 @@ TEST_F(Tunnel, RelayLostAndBackThenTheAgentKilledStillReconnects) {
   // What the agent prints when its relay goes away and answers again.
   Agent().Print("160037 lost the relay\r\n160138 the relay answers again\r\n");
   Tick();
-  EXPECT_EQ(calls.calls, (Texts{"Report Disconnected from Internet",
-                                "SetBrowsersProxy on [127.0.0.1:7070][usa][]", "Report Umbrane ON",
+  EXPECT_EQ(calls.calls, (Texts{"Report Disconnected from Internet", kApplied, "Report Umbrane ON",
                                 "Status Umbrane ON"}));
   Agent().Exit(9);
   Tick();
