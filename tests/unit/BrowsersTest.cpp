@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "BrowserHarness.h"
+#include "proxy/BypassList.h"
 #include "proxy/NetscapeProxy.h"
 #include "proxy/OperaProxy.h"
 #include "proxy/SystemProxy.h"
@@ -173,6 +174,48 @@ TEST_F(Browsers, WithFirefoxAndOperaRunningTheLaterProcessDecides) {
   processes.names = {"firefox.exe", "opera.exe"};
   browsers.SetBrowsersProxy(true, kLocalProxy, "usa", "");
   EXPECT_EQ(Notices(), Texts{"Please restart Opera."});
+}
+
+TEST(BypassList, EachBrowserGetsTheListInTheFormItReads) {
+  struct Case {
+    const char* list;
+    const char* mozilla;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"<local>;localhost", "<local>,localhost"},
+           {"127.*;10.*;172.16.*;192.168.1.*",
+            "127.0.0.0/8,10.0.0.0/8,172.16.0.0/16,192.168.1.0/24"},
+           {"[::1];[fe8*];[fc*]", "[::1],[fe80::]/12,[fc00::]/8"},
+           {"*.corp.example, intranet\t10.1.2.3", ".corp.example,intranet,10.1.2.3"},
+           {"*;10.*.1.*;300.*;1.2.3.4.*;*corp*;;", ""},  // no Mozilla form: left out
+       }) {
+    EXPECT_EQ(MozillaBypass(c.list), c.mozilla) << c.list;
+  }
+  EXPECT_EQ(MergeBypass("<local>;10.*", "*.corp;<LOCAL>; 10.*;printer"),
+            "<local>;10.*;*.corp;printer");
+  EXPECT_EQ(MergeBypass("", ""), "");
+}
+
+TEST_F(Browsers, TheLocalAddressesSkipTheTunnelInEveryBrowserAndTheUsersOwnExceptionsStay) {
+  RegisterExtension();
+  files.AddFile(kUserJs, "");
+  internet.connections[""] = {kProxyTypeDirect, "", "*.corp.example;<local>", std::nullopt};
+  internet.dialUp = {"Office"};
+  internet.connections["Office"] = {kProxyTypeDirect, "", std::nullopt, std::nullopt};
+  browsers.SetBrowsersProxy(true, kLocalProxy, "usa", kLocalBypass);
+  EXPECT_EQ(internet.connections["Office"].bypass, kLocalBypass);
+  internet.dialUp.clear();
+  browsers.SetBrowsersProxy(true, kLocalProxy, "usa", kLocalBypass);  // on the LAN now
+  EXPECT_EQ(internet.connections[""].bypass, std::string(kLocalBypass) + ";*.corp.example")
+      << "the user's entries after the local list, none twice";
+  const std::string mozilla = MozillaBypass(kLocalBypass);
+  EXPECT_NE(mozilla.find("192.168.0.0/16,169.254.0.0/16,[::1],[fe80::]/12"), std::string::npos);
+  EXPECT_EQ(HandOff(), "-1\r\n127.0.0.1\r\n7070\r\nusa\r\n" + mozilla + "\r\n");
+  EXPECT_NE(files.Content(kUserJs)->find("user_pref(\"network.proxy.no_proxies_on\", \"" + mozilla +
+                                         "\");"),
+            std::string::npos);
+  browsers.SetBrowsersProxy(false, "", "", "");
+  EXPECT_EQ(internet.connections[""].bypass, "*.corp.example;<local>") << "given back as it was";
 }
 
 }  // namespace

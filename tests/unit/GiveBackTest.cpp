@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "BrowserHarness.h"
+#include "proxy/BypassList.h"
 #include "proxy/NetscapeProxy.h"
 #include "proxy/SavedState.h"
 #include "proxy/SystemProxy.h"
@@ -206,6 +207,68 @@ TEST_F(GiveBack, ARestoreUnderAnApplysNoticeEndsThatApplySilently) {
   EXPECT_EQ(internet.connections[""], users);
   EXPECT_EQ(OperaUrl(), "http://corp/o.pac");
   EXPECT_FALSE(browsers.HasSavedState());
+}
+
+// What an earlier version left behind when it was killed while on: its
+// state file, the "socks=" system proxy and the four user.js lines beside
+// the user's own HTTPS lines (which it neither saved nor removed).
+TEST_F(GiveBack, TheStartAfterAnEarlierVersionDiedWhileOnGivesEverythingBack) {
+  const std::string usersSsl = "user_pref(\"network.proxy.ssl\", \"127.0.0.6\");";
+  files.AddFile(StateFile(),
+                "; Umbrane: the browsers' settings before the tunnel\r\n[Connection]\r\nName=\r\n"
+                "Flags=14\r\nProxyServer=127.0.0.6:3128\r\nBypass=<local>\r\n"
+                "AutoConfigUrl=http://wpad.corp/proxy.pac\r\n[Netscape]\r\n"
+                "Line=user_pref(\"network.proxy.type\", 1);\r\n"
+                "Line=user_pref(\"network.proxy.http\", \"127.0.0.6\");\r\n"
+                "Line=user_pref(\"network.proxy.http_port\", 3128);\r\n[Opera]\r\n"
+                "Url=http://corp/o.pac\r\n");
+  internet.connections[""] = {kProxyTypeProxy, "socks=127.0.0.1:7070", std::nullopt, std::nullopt};
+  const std::string earlierLines =
+      "user_pref(\"network.proxy.type\", 1);\r\nuser_pref(\"network.proxy.http\", "
+      "\"127.0.0.1\");\r\n"
+      "user_pref(\"network.proxy.http_port\",7070);\r\n"
+      "user_pref(\"network.proxy.no_proxies_on\", \"\");\r\n";
+  files.AddFile(kUserJs,
+                "user_pref(\"browser.startup.page\", 0);\r\n" + usersSsl + "\r\n" + earlierLines);
+  EXPECT_TRUE(IsOurProxy(internet.connections[""]));
+  EXPECT_TRUE(IsOurUserJs(*files.Content(kUserJs)));
+
+  BrowserSwitch nextRun(ports, context);
+  ASSERT_TRUE(nextRun.HasSavedState());
+  nextRun.SetBrowsersProxy(false, "", "", "");
+  EXPECT_EQ(internet.connections[""], users);
+  EXPECT_EQ(files.Content(kUserJs), "user_pref(\"browser.startup.page\", 0);\r\n" + usersSsl +
+                                        "\r\n" +
+                                        "user_pref(\"network.proxy.type\", 1);\r\n"
+                                        "user_pref(\"network.proxy.http\", \"127.0.0.6\");\r\n"
+                                        "user_pref(\"network.proxy.http_port\", 3128);\r\n")
+      << "the user's HTTPS line stays where it was";
+  EXPECT_FALSE(nextRun.HasSavedState());
+
+  // Found at apply (no state left): nothing of the user's but the HTTPS
+  // line, which now travels with the saved lines.
+  files.AddFile(kUserJs, usersSsl + "\r\n" + earlierLines);
+  browsers.SetBrowsersProxy(true, kLocalProxy, "usa", kLocalBypass);
+  EXPECT_EQ(files.Content(kUserJs)->find(usersSsl), std::string::npos);
+  browsers.SetBrowsersProxy(false, "", "", "");
+  EXPECT_EQ(files.Content(kUserJs), usersSsl + "\r\n");
+}
+
+TEST_F(GiveBack, TheUsersHttpsLinesAreSavedRemovedWhileOnAndGivenBack) {
+  const std::string withSsl = std::string(kUsersLines) +
+                              "user_pref(\"network.proxy.ssl\", \"127.0.0.6\");\r\n"
+                              "user_pref(\"network.proxy.ssl_port\", 3129);\r\n";
+  files.AddFile(kUserJs, withSsl);
+  browsers.SetBrowsersProxy(true, kLocalProxy, "usa", kLocalBypass);
+  const std::string on = *files.Content(kUserJs);
+  EXPECT_EQ(on.find("127.0.0.6"), std::string::npos) << "no proxy line of the user's while on";
+  EXPECT_NE(on.find("user_pref(\"network.proxy.ssl\", \"127.0.0.1\");\r\n"
+                    "user_pref(\"network.proxy.ssl_port\",7070);"),
+            std::string::npos);
+  EXPECT_TRUE(IsOurUserJs(on));
+  EXPECT_EQ(State()->Find("Netscape")->All("Line").size(), 5u);
+  browsers.SetBrowsersProxy(false, "", "", "");
+  EXPECT_EQ(files.Content(kUserJs), withSsl);
 }
 
 }  // namespace
