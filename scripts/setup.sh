@@ -13,6 +13,7 @@ packages=(
   fp-utils-3.2.2                        # chmcmd, which compiles help.chm
   util-linux coreutils                  # flock, realpath, timeout
   python3                               # the local update service
+  openssl                               # a throwaway certificate for a test's HTTPS site
   libasio-dev                           # standalone Asio, for the tunnel agent
   tinyproxy                             # a relay for the agent's tests and the demo
   squid                                 # a relay that keeps connections alive, for the tests

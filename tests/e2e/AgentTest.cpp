@@ -1,4 +1,4 @@
-// umbrane.exe with the real agent under Wine: the relay is tinyproxy on the
+// umbrane.exe with the real agent under Wine: the relay is Squid on the
 // loopback, and a request through the system proxy's address reaches a
 // local web server (the update service's pages) by way of the relay.
 #include <gtest/gtest.h>
@@ -21,7 +21,7 @@ using testing::SetUpdateService;
 using testing::WaitFor;
 
 // A request for `path` on 127.0.0.1:8808, sent the way a WinINet client
-// with "socks=127.0.0.1:7070" sends it: SOCKS4 to the local proxy.
+// with the system proxy "127.0.0.1:7070" sends it: an HTTP proxy request.
 std::string FetchThroughLocalProxy(const std::string& path) {
   WSADATA data;
   (void)WSAStartup(MAKEWORD(2, 2), &data);
@@ -34,17 +34,13 @@ std::string FetchThroughLocalProxy(const std::string& path) {
   proxy.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   std::string answer;
   if (connect(s, reinterpret_cast<sockaddr*>(&proxy), sizeof proxy) == 0) {
-    const char request[] = {4, 1, 0x22, 0x68, 127, 0, 0, 1, 'u', 0};  // port 8808
-    send(s, request, sizeof request, 0);
-    char reply[8];
-    if (recv(s, reply, 8, MSG_WAITALL) == 8 && reply[1] == 0x5A) {
-      const std::string get = "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
-      send(s, get.data(), static_cast<int>(get.size()), 0);
-      char buffer[4096];
-      int n;
-      while ((n = recv(s, buffer, sizeof buffer, 0)) > 0) {
-        answer.append(buffer, static_cast<std::size_t>(n));
-      }
+    const std::string get = "GET http://127.0.0.1:8808" + path +
+                            " HTTP/1.1\r\nHost: 127.0.0.1:8808\r\nConnection: close\r\n\r\n";
+    send(s, get.data(), static_cast<int>(get.size()), 0);
+    char buffer[4096];
+    int n;
+    while ((n = recv(s, buffer, sizeof buffer, 0)) > 0) {
+      answer.append(buffer, static_cast<std::size_t>(n));
     }
   }
   closesocket(s);
@@ -76,7 +72,7 @@ TEST(RealAgent, AWinInetStyleRequestTravelsAgentAndRelayToTheLocalServer) {
   EXPECT_TRUE(IsOurProxy(*lan));
 
   const std::string page = FetchThroughLocalProxy("/through-the-tunnel");
-  EXPECT_EQ(page.rfind("HTTP/1.0 200", 0), 0u) << page;
+  EXPECT_EQ(page.rfind("HTTP/1.1 200", 0), 0u) << page;
   const auto requests = testing::UpdateRequests();
   EXPECT_NE(std::find(requests.begin(), requests.end(), "/through-the-tunnel"), requests.end());
 

@@ -15,6 +15,7 @@
 #include "app/Commands.h"
 #include "app/Guard.h"
 #include "base/Text.h"
+#include "proxy/BypassList.h"
 #include "proxy/SystemProxy.h"
 #include "win32/Win32InternetSettings.h"
 #include "win32/Win32ProcessList.h"
@@ -238,7 +239,9 @@ TEST_F(TunnelProgram, FirefoxOperaAndNetscapeFollowConnectAndStop) {
   ScratchFolder extension("umbrane-extension");
   InstalledBrowsers installed(extension.Path());
   StartAndConnect();
-  EXPECT_EQ(Read(extension.Path() + "umbrane.tmp"), "-1\r\n127.0.0.1\r\n7070\r\nusa\r\n\r\n");
+  const std::string bypass = MozillaBypass(kLocalBypass);
+  EXPECT_EQ(Read(extension.Path() + "umbrane.tmp"),
+            "-1\r\n127.0.0.1\r\n7070\r\nusa\r\n" + bypass + "\r\n");
   char pacUrl[MAX_PATH] = {};
   (void)GetPrivateProfileStringA("Proxy", "Automatic Proxy Configuration URL", "", pacUrl,
                                  sizeof pacUrl, installed.OperaIni().c_str());
@@ -250,7 +253,10 @@ TEST_F(TunnelProgram, FirefoxOperaAndNetscapeFollowConnectAndStop) {
             "user_pref(\"network.proxy.type\", 1);\r\n"
             "user_pref(\"network.proxy.http\", \"127.0.0.1\");\r\n"
             "user_pref(\"network.proxy.http_port\",7070);\r\n"
-            "user_pref(\"network.proxy.no_proxies_on\", \"\");\r\n");
+            "user_pref(\"network.proxy.ssl\", \"127.0.0.1\");\r\n"
+            "user_pref(\"network.proxy.ssl_port\",7070);\r\n"
+            "user_pref(\"network.proxy.no_proxies_on\", \"" +
+                bypass + "\");\r\n");
 
   ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdStopUmbrane1, 0));
   ASSERT_TRUE(WaitFor([] { return Logged("User stopped Umbrane"); }));

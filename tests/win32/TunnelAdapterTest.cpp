@@ -5,6 +5,7 @@
 
 #include "Folders.h"
 #include "WaitFor.h"
+#include "proxy/BypassList.h"
 #include "proxy/SystemProxy.h"
 #include "tunnel/AgentOutput.h"
 #include "win32/Win32AgentLauncher.h"
@@ -90,11 +91,11 @@ class Win32InternetSettingsTest : public ::testing::Test {
 };
 
 TEST_F(Win32InternetSettingsTest, ApplyAndRestoreReadBackThroughWinInet) {
-  ASSERT_TRUE(SetConnectionProxy(internet, true, "", kLocalProxy, ""));
+  ASSERT_TRUE(SetConnectionProxy(internet, true, "", kLocalProxy, kLocalBypass));
   auto lan = internet.QueryConnection("");
   ASSERT_TRUE(lan);
   EXPECT_EQ(lan->flags & (kProxyTypeProxy | kProxyTypeDirect), kProxyTypeProxy);
-  EXPECT_EQ(lan->proxyServer, "socks=127.0.0.1:7070");
+  EXPECT_EQ(lan->proxyServer, "127.0.0.1:7070");
 
   ASSERT_TRUE(SetConnectionProxy(internet, false, "", "", ""));
   lan = internet.QueryConnection("");

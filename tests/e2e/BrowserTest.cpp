@@ -1,0 +1,94 @@
+// A real browser engine through what the program wrote. While on, the LAN's
+// proxy server and bypass texts are read back under Wine and handed to the
+// host's headless Chromium (on Windows it reads them from there, with the
+// same rules). Its own resolver answers no name but "intranet", as under DNS
+// censorship: pages by name load only when the names are resolved at the
+// relay (which alone knows www.umbrane.test), and the plain name only when
+// it goes direct (the relay cannot resolve it).
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "Folders.h"
+#include "HostCommand.h"
+#include "ProgramDriver.h"
+#include "UpdateService.h"
+#include "app/Commands.h"
+#include "proxy/BypassList.h"
+#include "proxy/SystemProxy.h"
+#include "win32/Win32FileSystem.h"
+#include "win32/Win32InternetSettings.h"
+
+namespace umbrane::e2e {
+namespace {
+
+using testing::HostPath;
+using testing::ScratchFolder;
+using testing::WaitFor;
+
+class RealBrowser : public ::testing::Test {
+ protected:
+  const std::string state = UMBRANE_BROWSER_STATE;
+  win32::Win32FileSystem files;
+
+  void Put(const std::string& name, const std::string& text) {
+    std::string error;
+    ASSERT_TRUE(files.WriteFile(HostPath(state + "/" + name), text, WriteMode::Replace, error));
+  }
+  std::string Page(const std::string& name) {
+    return files.ReadFile(HostPath(state + "/" + name + ".html")).value_or("<none>");
+  }
+  std::string Said(const std::string& name) {
+    return files.ReadFile(HostPath(state + "/" + name + ".log")).value_or("");
+  }
+  void TearDown() override {
+    (void)win32::Win32InternetSettings().SetConnection("", {kProxyTypeDirect, "", "", ""});
+  }
+};
+
+TEST_F(RealBrowser, PagesByNameTravelTheTunnelAndAPlainNameGoesDirect) {
+  testing::UpdateServiceReset reset;
+  testing::SetUpdateService("reply", "");  // its pages are the sites; no token
+  (void)DeleteFileA(LogPath().c_str());
+  ScratchFolder folder("umbrane-browser");
+  ASSERT_TRUE(InstallProgram(folder.Path(), "", UMBRANE_REAL_AGENT));
+  Running umbrane = Start(folder.Path() + "umbrane.exe");
+  HWND main = WaitForMainWindow(umbrane);
+  ASSERT_NE(main, nullptr);
+  ASSERT_TRUE(WaitForUpdateDone());
+  ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdUmbrane1, 0));
+  ASSERT_TRUE(WaitFor(
+      [] {
+        const auto messages = MessagesAfterUpdate();
+        return !messages.empty() && messages.back() == "Umbrane ON";
+      },
+      20000));
+
+  const auto lan = win32::Win32InternetSettings().QueryConnection("");
+  ASSERT_TRUE(lan);
+  std::printf("proxy server \"%s\", bypass \"%s\"\n", lan->proxyServer.c_str(),
+              lan->bypass.value_or("<none>").c_str());
+  EXPECT_EQ(lan->proxyServer.find("socks"), std::string::npos) << "read as SOCKS4: names leak";
+  Put("proxy", lan->proxyServer);
+  // Wine keeps no bypass list (nothing is stored and the query answers
+  // empty): then the list is the one the program hands the system, which
+  // the unit tests pin for every connection.
+  Put("bypass", lan->bypass.value_or("").empty() ? kLocalBypass : *lan->bypass);
+  Put("urls",
+      "http http://www.umbrane.test:8808/by-name\n"
+      "https https://www.umbrane.test:TLS/\n"
+      "plain http://intranet:8808/plain-name\n");
+  ASSERT_TRUE(testing::RunOnHost(UMBRANE_BROWSER_SCRIPT, state, 60000));
+
+  EXPECT_NE(Page("http").find("Umbrane test page"), std::string::npos) << Said("http");
+  EXPECT_NE(Page("https").find("Umbrane secure page"), std::string::npos) << Said("https");
+  EXPECT_NE(Page("plain").find("Umbrane test page"), std::string::npos)
+      << "a plain name must go direct: " << Said("plain");
+  const auto requests = testing::UpdateRequests();
+  EXPECT_NE(std::find(requests.begin(), requests.end(), "/by-name"), requests.end());
+
+  ASSERT_TRUE(PostMessageA(main, WM_CLOSE, 0, 0));
+  EXPECT_EQ(WaitForExit(umbrane), 0u);
+}
+
+}  // namespace
+}  // namespace umbrane::e2e
