@@ -129,7 +129,8 @@ void BrowserSwitch::Restore() {
   BrowserPorts ports = Ports();
   const std::optional<SavedBrowsers> state = LoadState();
   bool restored = true;
-  for (auto& step : MakeBrowserSteps({ports, context_, [this](const std::string& m) { Note(m); }})) {
+  for (auto& step :
+       MakeBrowserSteps({ports, context_, [this](const std::string& m) { Note(m); }})) {
     restored = step->Restore(state ? &*state : nullptr) && restored;
   }
   if (restored) {

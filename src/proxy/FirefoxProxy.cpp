@@ -68,8 +68,7 @@ bool SetFirefoxExtensionProxy(BrowserPorts& ports, bool enable, const std::strin
   }
   std::string error;
   // A folder the extension removed simply gets no file; nothing to tell.
-  (void)ports.files.ReplaceFileSafely(*path, FirefoxHandOff(enable, proxy, country, bypass),
-                                      error);
+  (void)ports.files.ReplaceFileSafely(*path, FirefoxHandOff(enable, proxy, country, bypass), error);
   const WindowId firefox = FindWindowByTitle(ports.windows, "Mozilla Firefox");
   if (firefox == 0) {
     return true;

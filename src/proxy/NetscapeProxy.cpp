@@ -60,10 +60,10 @@ Form OurForm(const std::string& userJs) {
       WithoutBypassValue(Select(RewriteUserJs("", true, kLocalProxy, ""), kKeys, true).Lines())) {
     return Form::Current;
   }
-  const std::vector<std::string> earlier = {
-      "user_pref(\"network.proxy.type\", 1);", "user_pref(\"network.proxy.http\", \"127.0.0.1\");",
-      "user_pref(\"network.proxy.http_port\",7070);",
-      "user_pref(\"network.proxy.no_proxies_on\", \"\");"};
+  const std::vector<std::string> earlier = {"user_pref(\"network.proxy.type\", 1);",
+                                            "user_pref(\"network.proxy.http\", \"127.0.0.1\");",
+                                            "user_pref(\"network.proxy.http_port\",7070);",
+                                            "user_pref(\"network.proxy.no_proxies_on\", \"\");"};
   return Select(userJs, kEarlierKeys, true).Lines() == earlier ? Form::Earlier : Form::None;
 }
 
@@ -88,8 +88,7 @@ class NetscapeStep final : public IBrowserStep {
   }
 
   void Apply(const ProxySetting& setting, const SavedBrowsers&) override {
-    SetNetscapeProxy(environment_.ports, environment_.context, true, setting.proxy,
-                     setting.bypass);
+    SetNetscapeProxy(environment_.ports, environment_.context, true, setting.proxy, setting.bypass);
   }
 
   bool Restore(const SavedBrowsers* state) override {
@@ -147,10 +146,10 @@ std::string RestoreUserJs(const std::string& userJs, const std::vector<std::stri
   // are still there.
   if (OurForm(userJs) == Form::Earlier) {
     LineList result = Select(userJs, kEarlierKeys, false);
-    const std::vector<std::string> direct = {
-        "user_pref(\"network.proxy.type\", 0);", "user_pref(\"network.proxy.http\", \"\");",
-        "user_pref(\"network.proxy.http_port\",0);",
-        "user_pref(\"network.proxy.no_proxies_on\", \"\");"};
+    const std::vector<std::string> direct = {"user_pref(\"network.proxy.type\", 0);",
+                                             "user_pref(\"network.proxy.http\", \"\");",
+                                             "user_pref(\"network.proxy.http_port\",0);",
+                                             "user_pref(\"network.proxy.no_proxies_on\", \"\");"};
     for (const std::string& line : saved.empty() ? direct : saved) {
       result.Add(line);
     }

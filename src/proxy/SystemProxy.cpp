@@ -91,8 +91,8 @@ class SystemStep final : public IBrowserStep {
       for (const StateSection* section : state->FindAll(kSection)) {
         const std::string name = section->Get("Name").value_or("");
         saved.push_back(name);
-        restored = RestoreConnectionProxy(internet_, name, *SavedConnection(*state, name)) &&
-                   restored;
+        restored =
+            RestoreConnectionProxy(internet_, name, *SavedConnection(*state, name)) && restored;
       }
     }
     // And any connection left on the local proxy that apply did not save.

@@ -50,20 +50,10 @@ std::string FetchThroughLocalProxy(const std::string& path) {
 TEST(RealAgent, AWinInetStyleRequestTravelsAgentAndRelayToTheLocalServer) {
   testing::UpdateServiceReset reset;
   SetUpdateService("reply", "");  // pages served; the update asks for nothing
-  (void)DeleteFileA(LogPath().c_str());
   ScratchFolder folder("umbrane-real-agent");
-  ASSERT_TRUE(InstallProgram(folder.Path(), "", UMBRANE_REAL_AGENT));
-  Running umbrane = Start(folder.Path() + "umbrane.exe");
-  HWND main = WaitForMainWindow(umbrane);
-  ASSERT_NE(main, nullptr);
-  ASSERT_TRUE(WaitForUpdateDone());
-  ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdUmbrane1, 0));
-  ASSERT_TRUE(WaitFor(
-      [] {
-        const auto messages = MessagesAfterUpdate();
-        return !messages.empty() && messages.back() == "Umbrane ON";
-      },
-      20000));
+  Running umbrane;
+  HWND main = StartAndConnectRealAgent(folder.Path(), umbrane);
+  ASSERT_NE(main, nullptr) << "not on";
   EXPECT_EQ(MessagesAfterUpdate(),
             (std::vector<std::string>{"Searching Internet", "Connecting to Internet", "Identifying",
                                       "Connected to Internet", "Umbrane ON"}));

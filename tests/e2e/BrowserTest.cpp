@@ -48,20 +48,10 @@ class RealBrowser : public ::testing::Test {
 TEST_F(RealBrowser, PagesByNameTravelTheTunnelAndAPlainNameGoesDirect) {
   testing::UpdateServiceReset reset;
   testing::SetUpdateService("reply", "");  // its pages are the sites; no token
-  (void)DeleteFileA(LogPath().c_str());
   ScratchFolder folder("umbrane-browser");
-  ASSERT_TRUE(InstallProgram(folder.Path(), "", UMBRANE_REAL_AGENT));
-  Running umbrane = Start(folder.Path() + "umbrane.exe");
-  HWND main = WaitForMainWindow(umbrane);
-  ASSERT_NE(main, nullptr);
-  ASSERT_TRUE(WaitForUpdateDone());
-  ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdUmbrane1, 0));
-  ASSERT_TRUE(WaitFor(
-      [] {
-        const auto messages = MessagesAfterUpdate();
-        return !messages.empty() && messages.back() == "Umbrane ON";
-      },
-      20000));
+  Running umbrane;
+  HWND main = StartAndConnectRealAgent(folder.Path(), umbrane);
+  ASSERT_NE(main, nullptr) << "not on";
 
   const auto lan = win32::Win32InternetSettings().QueryConnection("");
   ASSERT_TRUE(lan);

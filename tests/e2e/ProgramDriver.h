@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "WaitFor.h"
+#include "app/Commands.h"
 #include "base/LineList.h"
 #include "win32/Handle.h"
 #include "win32/Win32FileSystem.h"
@@ -135,6 +136,28 @@ inline HWND WaitForMainWindow(const Running& running) {
     return main != nullptr;
   });
   return main;
+}
+
+// Installs the program with the real agent into `folder`, starts it (with a
+// fresh log), connects and waits for "Umbrane ON". The main window, or
+// null when it did not come up or did not switch on in time.
+inline HWND StartAndConnectRealAgent(const std::string& folder, Running& umbrane) {
+  (void)DeleteFileA(LogPath().c_str());
+  if (!InstallProgram(folder, "", UMBRANE_REAL_AGENT)) {
+    return nullptr;
+  }
+  umbrane = Start(folder + "umbrane.exe");
+  HWND main = WaitForMainWindow(umbrane);
+  if (main == nullptr || !WaitForUpdateDone() || !PostMessageA(main, WM_COMMAND, kCmdUmbrane1, 0)) {
+    return nullptr;
+  }
+  const bool on = umbrane::testing::WaitFor(
+      [] {
+        const auto messages = MessagesAfterUpdate();
+        return !messages.empty() && messages.back() == "Umbrane ON";
+      },
+      20000);
+  return on ? main : nullptr;
 }
 
 inline DWORD WaitForExit(const Running& running) {
