@@ -73,13 +73,12 @@ done
 if grep -q "Umbrane ON" "$log" 2>/dev/null; then
   echo "Umbrane is ON: the system proxy points at 127.0.0.1:7070."
   python3 - <<'PY'
-import socket, struct
+import socket
+# As the browsers send it: an HTTP proxy request naming the site, whose
+# name is resolved at the relay.
 s = socket.create_connection(("127.0.0.1", 7070), timeout=10)
-s.sendall(b"\x05\x01\x00")
-assert s.recv(2) == b"\x05\x00"
-s.sendall(b"\x05\x01\x00\x03\x09localhost" + struct.pack(">H", 8808))
-assert s.recv(10)[1] == 0
-s.sendall(b"GET /hello-through-the-tunnel HTTP/1.0\r\nHost: localhost\r\n\r\n")
+s.sendall(b"GET http://localhost:8808/hello-through-the-tunnel HTTP/1.1\r\n"
+          b"Host: localhost:8808\r\nConnection: close\r\n\r\n")
 answer = b""
 while True:
     chunk = s.recv(4096)
