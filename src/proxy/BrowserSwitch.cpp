@@ -53,6 +53,10 @@ std::string BrowserSwitch::StatePath() const {
   return context_.dataPath + kStateFileName;
 }
 
+std::vector<std::unique_ptr<IBrowserStep>> BrowserSwitch::Steps(BrowserPorts& ports) {
+  return MakeBrowserSteps({ports, context_, [this](const std::string& note) { Note(note); }});
+}
+
 void BrowserSwitch::Note(const std::string& message) {
   if (report_) {
     report_(message);
@@ -111,7 +115,7 @@ void BrowserSwitch::Apply(const ProxySetting& setting) {
   BrowserPorts ports = Ports();
   ++applying_;
   applyEnded_ = false;
-  auto steps = MakeBrowserSteps({ports, context_, [this](const std::string& m) { Note(m); }});
+  auto steps = Steps(ports);
   SaveBeforeApply(ports.files, steps);
   const SavedBrowsers state = *saved_;
   for (auto& step : steps) {
@@ -129,8 +133,7 @@ void BrowserSwitch::Restore() {
   BrowserPorts ports = Ports();
   const std::optional<SavedBrowsers> state = LoadState();
   bool restored = true;
-  for (auto& step :
-       MakeBrowserSteps({ports, context_, [this](const std::string& m) { Note(m); }})) {
+  for (auto& step : Steps(ports)) {
     restored = step->Restore(state ? &*state : nullptr) && restored;
   }
   if (restored) {

@@ -65,6 +65,7 @@ class BrowserSwitch final : public IBrowserSwitch {
   void SaveBeforeApply(IFileSystem& files, std::vector<std::unique_ptr<IBrowserStep>>& steps);
   std::optional<SavedBrowsers> LoadState();
   BrowserPorts Ports();
+  std::vector<std::unique_ptr<IBrowserStep>> Steps(BrowserPorts& ports);
   bool StateFileUsable() const;
   std::string StatePath() const;
   void Note(const std::string& message);
