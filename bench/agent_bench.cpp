@@ -110,20 +110,6 @@ void Path(const char* name, const Opener& open, std::uint16_t bulk, std::uint16_
               static_cast<double>(total) / (1 << 20) / seconds, total >> 20, at(0.5), at(0.99));
 }
 
-// Resident memory of a process, in kB.
-long ResidentKb(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string word;
-  while (status >> word) {
-    if (word == "VmRSS:") {
-      long kb = 0;
-      status >> kb;
-      return kb;
-    }
-  }
-  return 0;
-}
-
 // 1,000 connections to the echo server opened through `open` and carrying
 // a byte each way, then held. Returns how many answered; `perConnection`
 // gets the growth of `pid`'s resident memory divided by 1,000.

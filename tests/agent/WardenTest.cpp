@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -50,10 +51,35 @@ class Agent : public ::testing::Test {
     relay = std::make_unique<Relay>(relayPort, "publicuser", "s3cret", kind);
     ASSERT_TRUE(relay->Started()) << kind;
   }
-  void StartWarden(const std::string& token = "s3cret") {
-    warden = std::make_unique<Child>(std::vector<std::string>{
-        WARDEN_EXE, "-name", "publicuser", "-key", token, "-do", "-H", std::to_string(localPort),
-        "-umbrane", "-port", std::to_string(relayPort), "-say", "127.0.0.1"});
+  // `limit`: the agent's descriptor limit (0: as the test's own).
+  void StartWarden(const std::string& token = "s3cret", int limit = 0) {
+    std::vector<std::string> argv = {WARDEN_EXE,
+                                     "-name",
+                                     "publicuser",
+                                     "-key",
+                                     token,
+                                     "-do",
+                                     "-H",
+                                     std::to_string(localPort),
+                                     "-umbrane",
+                                     "-port",
+                                     std::to_string(relayPort),
+                                     "-say",
+                                     "127.0.0.1"};
+    if (limit > 0) {
+      argv.insert(argv.begin(), {"prlimit", "--nofile=" + std::to_string(limit), "--"});
+    }
+    warden = std::make_unique<Child>(argv);
+  }
+  // A SOCKS5 request for `name`:`port`; the reply's status byte (-1: none).
+  int Socks5(int s, const std::string& name, std::uint16_t port) {
+    SendAll(s, std::string("\x05\x01\x00", 3));
+    if (Receive(s, 2) != std::string("\x05\x00", 2)) {
+      return -1;
+    }
+    SendAll(s, std::string("\x05\x01\x00\x03", 4) + char(name.size()) + name + Port(port));
+    const std::string reply = Receive(s, 10);
+    return reply.size() == 10 ? static_cast<unsigned char>(reply[1]) : -1;
   }
   std::string Port(std::uint16_t p) { return std::string{char(p >> 8), char(p & 0xFF)}; }
 };
@@ -275,6 +301,134 @@ TEST_P(KeptAlive, EveryRequestGetsItsOwnAnswerAndConnectReachesAnyPortAndIpv6) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Relays, KeptAlive, ::testing::Values("tinyproxy", "squid"));
+
+// Waits up to `seconds` for `condition`, looking every 50 ms.
+template <typename Condition>
+bool Within(int seconds, Condition condition) {
+  const auto deadline = Clock::now() + std::chrono::seconds(seconds);
+  while (!condition()) {
+    if (Clock::now() > deadline) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return true;
+}
+
+TEST_F(Agent, SessionsEndedByBothSidesGiveTheirDescriptorsBackAtOnce) {
+  StartRelay();
+  StartWarden();
+  ASSERT_TRUE(warden->WaitForLine("160138"));
+  const int before = OpenDescriptors(warden->Pid());
+  for (int i = 0; i < 100; ++i) {
+    const int s = Connect(localPort);
+    ASSERT_EQ(Socks5(s, "localhost", target.Port()), 0);
+    SendAll(s, "x");
+    ASSERT_EQ(Receive(s, 1), "x");
+    shutdown(s, SHUT_WR);  // the target then closes its side too
+    EXPECT_TRUE(ClosedByPeer(s));
+    close(s);
+  }
+  EXPECT_TRUE(Within(5, [&] { return OpenDescriptors(warden->Pid()) <= before; }))
+      << OpenDescriptors(warden->Pid()) << " descriptors, " << before << " before";
+}
+
+TEST_F(Agent, UnderALowDescriptorLimitSilentClientsMakeRoomAndNothingSpins) {
+  StartRelay();
+  StartWarden("s3cret", 128);
+  ASSERT_TRUE(warden->WaitForLine("160138"));
+  std::vector<int> silent;
+  for (int i = 0; i < 300; ++i) {
+    silent.push_back(Connect(localPort));  // and never a byte
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const long ticks = CpuTicks(warden->Pid());
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  EXPECT_LT(CpuTicks(warden->Pid()) - ticks, sysconf(_SC_CLK_TCK) / 5)
+      << "more than 10 % of a core while it waits for descriptors";
+  const auto asked = Clock::now();
+  const int real = Connect(localPort);
+  EXPECT_EQ(Socks5(real, "localhost", target.Port()), 0);
+  SendAll(real, "served");
+  EXPECT_EQ(Receive(real, 6), "served");
+  EXPECT_LT(Clock::now() - asked, std::chrono::seconds(5));
+  close(real);
+  for (const int s : silent) {
+    close(s);
+  }
+}
+
+// A relay that takes the agent's credentials check, records every other
+// request head and answers it: "endless.example" with a head that never
+// ends, anything else with 200 and an echo.
+class RecordingRelay {
+ public:
+  RecordingRelay()
+      : server_([this](int c) {
+          const std::string head = ReceiveHead(c);
+          if (head.find(":" + std::to_string(server_.Port()) + " ") != std::string::npos) {
+            SendAll(c, "HTTP/1.1 200 OK\r\n\r\n");  // the credentials check
+            return;
+          }
+          {
+            std::lock_guard<std::mutex> lock(mutex_);
+            heads_ += head;
+          }
+          if (head.find("endless.example") != std::string::npos) {
+            SendAll(c, "HTTP/1.1 200 OK\r\n");
+            const std::string line = "X-Filler: " + std::string(1000, 'a') + "\r\n";
+            for (int sent = 0; sent < 100000 && send(c, line.data(), line.size(), MSG_NOSIGNAL) > 0;
+                 ++sent) {
+            }
+            return;
+          }
+          SendAll(c, "HTTP/1.1 200 Connection established\r\n\r\n");
+          ServeTarget(c);
+        }) {}
+  std::uint16_t Port() const { return server_.Port(); }
+  std::string Heads() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return heads_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::string heads_;
+  LoopbackServer server_;
+};
+
+TEST_F(Agent, BadNamesNeverReachTheRelayAndAnEndlessReplyFailsOneConnection) {
+  RecordingRelay fake;
+  relayPort = fake.Port();
+  StartWarden();
+  ASSERT_TRUE(warden->WaitForLine("160138"));
+  for (const std::string& name :
+       {std::string("a.example\r\nX-Injected: 1"), std::string("a example"), std::string("a\0b", 3),
+        std::string("a\x7F")}) {
+    const int s = Connect(localPort);
+    EXPECT_EQ(Socks5(s, name, 80), 5) << "refused: " << name;
+    close(s);
+  }
+  int s = Connect(localPort);  // SOCKS4a with a name over 255 bytes
+  SendAll(s, std::string("\x04\x01\x00\x50\x00\x00\x00\x01u\0", 10) + std::string(300, 'n') + '\0');
+  EXPECT_EQ(Receive(s, 8).substr(0, 2), std::string("\x00\x5B", 2));
+  close(s);
+  s = Connect(localPort);  // a bare LF would start a line of the client's own
+  SendAll(s, "GET http://a.example/ HTTP/1.1\r\nHost: a\nX-Injected: 1\r\n\r\n");
+  EXPECT_EQ(ReceiveAll(s).rfind("HTTP/1.1 400", 0), 0u);
+  close(s);
+  EXPECT_EQ(fake.Heads(), "") << "nothing of them reached the relay";
+
+  s = Connect(localPort);
+  EXPECT_EQ(Socks5(s, "endless.example", 80), 5) << "a reply head over 16 KiB fails";
+  close(s);
+  EXPECT_LT(ResidentKb(warden->Pid()), 64 * 1024);
+  s = Connect(localPort);
+  ASSERT_EQ(Socks5(s, "good.example", 80), 0) << "and the agent goes on";
+  SendAll(s, "on");
+  EXPECT_EQ(Receive(s, 2), "on");
+  close(s);
+}
 
 TEST_F(Agent, MalformedCommandLineIsReportedAndEnds) {
   Child bad({WARDEN_EXE, "-name", "x", "-H", "notaport"});

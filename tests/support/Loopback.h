@@ -4,6 +4,7 @@
 #pragma once
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -140,6 +141,44 @@ inline std::string ReceiveAll(int s) {
 inline bool ClosedByPeer(int s) {
   char byte;
   return recv(s, &byte, 1, 0) == 0;
+}
+
+// What a process holds, from /proc: resident memory in kB, open
+// descriptors, and the CPU time it has used, in clock ticks.
+inline long ResidentKb(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string word;
+  while (status >> word) {
+    if (word == "VmRSS:") {
+      long kb = 0;
+      status >> kb;
+      return kb;
+    }
+  }
+  return 0;
+}
+
+inline int OpenDescriptors(pid_t pid) {
+  int count = 0;
+  if (DIR* fds = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str())) {
+    while (readdir(fds) != nullptr) {
+      ++count;
+    }
+    closedir(fds);
+  }
+  return count - 2;  // "." and ".."
+}
+
+inline long CpuTicks(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string field;
+  long ticks = 0;
+  for (int i = 1; i <= 15 && stat >> field; ++i) {
+    if (i == 14 || i == 15) {  // user and system time (the name has no blank here)
+      ticks += std::stol(field);
+    }
+  }
+  return ticks;
 }
 
 // A child process whose standard output is read line by line.

@@ -2,11 +2,11 @@
 
 #include <cstdio>
 
+#include "Limits.h"
+
 namespace warden {
 
 namespace {
-
-constexpr std::size_t kMaxHttpHead = 16 * 1024;
 
 std::uint8_t Byte(std::string_view in, std::size_t i) {
   return static_cast<std::uint8_t>(in[i]);
@@ -54,7 +54,7 @@ bool SplitAuthority(std::string_view text, Target& target) {
       return false;
     }
   }
-  if (host.empty() || port.empty() || value == 0) {
+  if (!ValidHost(host) || port.empty() || value == 0) {
     return false;
   }
   target.host = std::string(host);
@@ -62,7 +62,35 @@ bool SplitAuthority(std::string_view text, Target& target) {
   return true;
 }
 
+// A line end is CR LF and nothing else; a lone CR or LF, or a NUL, would
+// let a client slip a line of its own into what the relay reads.
+bool CleanHead(std::string_view head) {
+  for (std::size_t i = 0; i < head.size(); ++i) {
+    const char c = head[i];
+    if (c == '\0' || (c == '\r' && (i + 1 == head.size() || head[i + 1] != '\n')) ||
+        (c == '\n' && (i == 0 || head[i - 1] != '\r'))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// No control byte, no space: nothing that could end or split a line.
+bool Printable(std::string_view text) {
+  for (const char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b <= 0x20 || b == 0x7F) {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
+
+bool ValidHost(std::string_view host) {
+  return !host.empty() && host.size() <= kMaxName && Printable(host);
+}
 
 std::string Target::Authority() const {
   const bool v6 = host.find(':') != std::string::npos;
@@ -118,7 +146,7 @@ Handshake::Step Handshake::Socks4(std::string_view in) {
   }
   target_.host = std::string(in.substr(userEnd + 1, nameEnd - userEnd - 1));
   consumed_ = nameEnd + 1;
-  return target_.host.empty() ? Refuse(Failure()) : Step::Ready;
+  return ValidHost(target_.host) ? Step::Ready : Refuse(Failure());
 }
 
 Handshake::Step Handshake::Socks5(std::string_view in) {
@@ -176,14 +204,14 @@ Handshake::Step Handshake::Socks5(std::string_view in) {
   }
   target_.port = Port(request, end - 2);
   consumed_ = greetingSize_ + end;
-  return target_.host.empty() || target_.port == 0 ? Refuse(Failure()) : Step::Ready;
+  return !ValidHost(target_.host) || target_.port == 0 ? Refuse(Failure()) : Step::Ready;
 }
 
 Handshake::Step Handshake::Http(std::string_view in) {
   const auto headEnd = in.find("\r\n\r\n");
   if (headEnd == std::string_view::npos) {
-    return in.size() > kMaxHttpHead ? Refuse("HTTP/1.1 431 Request Header Fields Too Large\r\n\r\n")
-                                    : Step::NeedMore;
+    return in.size() > kMaxHead ? Refuse("HTTP/1.1 431 Request Header Fields Too Large\r\n\r\n")
+                                : Step::NeedMore;
   }
   const std::string_view head = in.substr(0, headEnd + 4);
   const auto lineEnd = head.find("\r\n");
@@ -196,6 +224,9 @@ Handshake::Step Handshake::Http(std::string_view in) {
   }
   const std::string_view method = line.substr(0, firstSpace);
   const std::string_view uri = line.substr(firstSpace + 1, lastSpace - firstSpace - 1);
+  if (!CleanHead(head) || !Printable(uri)) {
+    return Refuse(bad);
+  }
   consumed_ = headEnd + 4;
   head_ = std::string(head);
   if (method == "CONNECT") {
@@ -209,7 +240,7 @@ Handshake::Step Handshake::Http(std::string_view in) {
   const std::string_view rest = uri.substr(kScheme.size());
   const std::string_view authority = rest.substr(0, rest.find('/'));
   if (!SplitAuthority(authority, target_)) {
-    if (authority.empty() || authority.find(':') != std::string_view::npos) {
+    if (!ValidHost(authority) || authority.find(':') != std::string_view::npos) {
       return Refuse(bad);
     }
     target_.host = std::string(authority);

@@ -18,6 +18,10 @@ struct Target {
   std::string Authority() const;
 };
 
+// A host name or address a client may name: not empty, at most kMaxName
+// bytes, no control byte and no space.
+bool ValidHost(std::string_view host);
+
 class Handshake {
  public:
   enum class Step { NeedMore, Reply, Ready, Refuse };

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <list>
 #include <map>
 #include <memory>
 #include <optional>
@@ -24,6 +25,7 @@
 #include <asio.hpp>
 
 #include "Handshake.h"
+#include "Limits.h"
 #include "Relay.h"
 #include "RequestStream.h"
 
@@ -159,16 +161,77 @@ std::shared_ptr<PumpBuffer> LendBuffer() {
   });
 }
 
+class Session;
+
+// The sessions alive, and those whose client has not yet finished its
+// greeting, oldest first: when the system runs out of descriptors the
+// oldest silent client makes room for the next one.
+class Sessions {
+ public:
+  std::size_t Live() const { return live_; }
+  std::list<Session*>::iterator Started(Session* session) {
+    ++live_;
+    return greeting_.insert(greeting_.end(), session);
+  }
+  void Greeted(std::list<Session*>::iterator& entry) {
+    if (entry != greeting_.end()) {
+      greeting_.erase(entry);
+      entry = greeting_.end();
+    }
+  }
+  void Ended(std::list<Session*>::iterator& entry) {
+    Greeted(entry);
+    --live_;
+  }
+  // Closes the oldest session still waiting for its client; false when
+  // there is none.
+  bool CloseOldestSilent();
+
+ private:
+  std::size_t live_ = 0;
+  std::list<Session*> greeting_;
+};
+
 class Session : public std::enable_shared_from_this<Session> {
  public:
-  Session(tcp::socket client, const Options& options, const tcp::endpoint& relay)
+  Session(tcp::socket client, const Options& options, const tcp::endpoint& relay,
+          Sessions& sessions)
       : client_(std::move(client)),
         relay_(client_.get_executor()),
         timer_(client_.get_executor()),
         options_(options),
-        relayEndpoint_(relay) {}
+        relayEndpoint_(relay),
+        sessions_(sessions),
+        entry_(sessions.Started(this)) {}
+  ~Session() { sessions_.Ended(entry_); }
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
 
-  void Start() { ReadHandshake(); }
+  void Start() {
+    // A client that has not said what it wants by then is let go.
+    auto self = shared_from_this();
+    timer_.expires_after(kGreetingTime);
+    timer_.async_wait([self](asio::error_code ec) {
+      if (!ec) {
+        self->Close();
+      }
+    });
+    ReadHandshake();
+  }
+
+  void Close() {
+    asio::error_code ignored;
+    timer_.cancel();
+    client_.close(ignored);
+    relay_.close(ignored);
+  }
+
+  // Makes room: its descriptor is free at once, and the session ends when
+  // its handlers have run.
+  void Evict() {
+    sessions_.Greeted(entry_);
+    Close();
+  }
 
  private:
   void ReadHandshake() {
@@ -192,6 +255,7 @@ class Session : public std::enable_shared_from_this<Session> {
           self->Send(self->client_, self->handshake_.Reply(), [self] { self->Close(); });
           break;
         case Handshake::Step::Ready:
+          self->sessions_.Greeted(self->entry_);
           self->ConnectRelay();
           break;
       }
@@ -233,7 +297,7 @@ class Session : public std::enable_shared_from_this<Session> {
   void ReadRelayAnswer() {
     auto self = shared_from_this();
     asio::async_read_until(
-        relay_, asio::dynamic_buffer(relayIn_), "\r\n\r\n",
+        relay_, asio::dynamic_buffer(relayIn_, kMaxHead), "\r\n\r\n",
         [self](asio::error_code ec, std::size_t headSize) {
           self->timer_.cancel();
           if (ec || StatusCode(self->relayIn_).value_or(0) != 200) {
@@ -317,9 +381,8 @@ class Session : public std::enable_shared_from_this<Session> {
         return;
       }
       if (readError) {
-        asio::error_code ignored;
         if (readError == asio::error::eof) {
-          self->relay_.shutdown(tcp::socket::shutdown_send, ignored);
+          self->DirectionEnded(self->relay_);
         } else {
           self->Close();
         }
@@ -363,9 +426,8 @@ class Session : public std::enable_shared_from_this<Session> {
         return;
       }
       if (readError) {
-        asio::error_code ignored;
         if (readError == asio::error::eof) {
-          to.shutdown(tcp::socket::shutdown_send, ignored);
+          self->DirectionEnded(to);
         } else {
           self->Close();
         }
@@ -383,11 +445,14 @@ class Session : public std::enable_shared_from_this<Session> {
     });
   }
 
-  void Close() {
+  // One side has ended its sending: the other side is told; once both
+  // have, the session is over and both sockets go at once.
+  void DirectionEnded(tcp::socket& to) {
     asio::error_code ignored;
-    timer_.cancel();
-    client_.close(ignored);
-    relay_.close(ignored);
+    to.shutdown(tcp::socket::shutdown_send, ignored);
+    if (++directionsEnded_ == 2) {
+      Close();
+    }
   }
 
   tcp::socket client_;
@@ -401,13 +466,29 @@ class Session : public std::enable_shared_from_this<Session> {
   std::string received_;
   std::string relayIn_;
   std::chrono::steady_clock::time_point lastActivity_;
+  Sessions& sessions_;
+  std::list<Session*>::iterator entry_;  // among the sessions still greeting
+  int directionsEnded_ = 0;
 };
+
+bool Sessions::CloseOldestSilent() {
+  if (greeting_.empty()) {
+    return false;
+  }
+  greeting_.front()->Evict();
+  return true;
+}
 
 class Server {
  public:
   Server(asio::io_context& io, tcp::acceptor acceptor, const Options& options,
          const tcp::endpoint& relay)
-      : io_(io), acceptor_(std::move(acceptor)), health_(io), options_(options), relay_(relay) {}
+      : io_(io),
+        acceptor_(std::move(acceptor)),
+        health_(io),
+        pause_(io),
+        options_(options),
+        relay_(relay) {}
 
   void Start() {
     Accept();
@@ -417,8 +498,24 @@ class Server {
  private:
   void Accept() {
     acceptor_.async_accept([this](asio::error_code ec, tcp::socket client) {
-      if (!ec) {
-        std::make_shared<Session>(std::move(client), options_, relay_)->Start();
+      if (ec && ec != asio::error::connection_aborted) {
+        // Out of descriptors (or memory): the oldest client that has not
+        // said anything yet makes room; with none, accepting waits a moment
+        // instead of failing again at once in a loop, and goes on as
+        // descriptors free.
+        if (sessions_.CloseOldestSilent()) {
+          Accept();
+        } else {
+          pause_.expires_after(kAcceptPause);
+          pause_.async_wait([this](asio::error_code) { Accept(); });
+        }
+        return;
+      }
+      if (!ec && sessions_.Live() >= kMaxClients) {
+        asio::error_code ignored;
+        client.close(ignored);  // at once: a client left waiting would hold on for nothing
+      } else if (!ec) {
+        std::make_shared<Session>(std::move(client), options_, relay_, sessions_)->Start();
       }
       Accept();
     });
@@ -448,8 +545,10 @@ class Server {
   asio::io_context& io_;
   tcp::acceptor acceptor_;
   asio::steady_timer health_;
+  asio::steady_timer pause_;
   const Options& options_;
   const tcp::endpoint& relay_;
+  Sessions sessions_;
   bool lost_ = false;
 };
 
@@ -497,7 +596,7 @@ int Run(int argc, char** argv) {
       answered = true;
       return;
     }
-    asio::async_read_until(probe, asio::dynamic_buffer(answer), "\r\n\r\n",
+    asio::async_read_until(probe, asio::dynamic_buffer(answer, kMaxHead), "\r\n\r\n",
                            [&](asio::error_code readError, std::size_t) {
                              answerError = readError;
                              answered = true;
