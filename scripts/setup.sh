@@ -18,6 +18,7 @@ packages=(
   tinyproxy                             # a relay for the agent's tests and the demo
   squid                                 # a relay that keeps connections alive, for the tests
   chromium                              # a real browser engine, headless, for the tests
+  clang libclang-rt-14-dev              # libFuzzer and sanitizers for the agent's fuzz targets
   microsocks                            # a peer SOCKS server for the agent benchmark
   v2ray                                 # a peer doing the agent's job, for its benchmark
   nsis                                  # makensis, which builds the installer
