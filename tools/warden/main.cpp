@@ -264,6 +264,17 @@ class Session : public std::enable_shared_from_this<Session> {
 
   void ConnectRelay() {
     auto self = shared_from_this();
+    // A client that has spoken goes before one that has not: out of
+    // descriptors, the oldest silent client makes room for the relay's.
+    asio::error_code openError;
+    relay_.open(relayEndpoint_.protocol(), openError);
+    if (openError == asio::error::no_descriptors && sessions_.CloseOldestSilent()) {
+      relay_.open(relayEndpoint_.protocol(), openError);
+    }
+    if (openError) {
+      Fail();
+      return;
+    }
     timer_.expires_after(kConnectTimeout);
     timer_.async_wait([self](asio::error_code ec) {
       if (!ec) {
