@@ -66,6 +66,11 @@ class Files : public IFileSystem {
     return f != nullptr ? std::make_unique<Open>(f) : nullptr;
   }
   bool RemoveFile(const std::string& p) override { return std::filesystem::remove(p); }
+  bool RenameFile(const std::string& from, const std::string& to) override {
+    std::error_code error;
+    std::filesystem::rename(from, to, error);
+    return !error;
+  }
   std::optional<std::string> FirstMatch(const std::string&) override { return std::nullopt; }
   std::optional<std::string> ReadFile(const std::string&) override { return std::nullopt; }
 };
@@ -104,10 +109,10 @@ int main(int argc, char** argv) {
   for (const std::size_t total : {std::size_t{1000}, std::size_t{100000}}) {
     const std::size_t window = 1000;
     umbrane::LogFile log(files, path);
-    const double held = Measure(total, window, [&](const umbrane::LineList& l) { log.Sync(l); });
+    const double held = Measure(total, window, [&](umbrane::LineList& l) { log.Sync(l); });
     // The earlier way: each entry opened the file, appended and closed it.
     std::size_t written = 0;
-    const double reopened = Measure(total, window, [&](const umbrane::LineList& l) {
+    const double reopened = Measure(total, window, [&](umbrane::LineList& l) {
       std::string error;
       (void)files.WriteFile(path, l.TextFrom(written), WriteMode::Append, error);
       written = l.Count();

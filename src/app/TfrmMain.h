@@ -141,6 +141,7 @@ class TfrmMain {
   std::unique_ptr<IAgentProcess> agent_;
   AgentOutput agentOutput_;
   bool browsersOnProxy_ = false;
+  std::size_t agentLinesRead_ = 0;  // lines of AgentLines read, dropped when ProcessMsg ends
   // What the user asked while the browsers were being switched.
   enum class Pending { None, Connect, Stop, Exit };
   Pending pending_ = Pending::None;

@@ -175,9 +175,12 @@ void TfrmMain::ProcessMsg() {
   // The count is read again before each entry: a poll that runs under a
   // dialog opened here adds entries, and they are processed too. The index
   // moves before an entry is acted on, so each is processed once.
-  while (g_.AgentLines && !Ending() &&
-         g_.LineIndex < static_cast<std::int32_t>(g_.AgentLines->Count())) {
-    const std::string code = (*g_.AgentLines)[static_cast<std::size_t>(g_.LineIndex)].substr(0, 6);
+  // AgentLines keeps only the lines not read yet: read lines are dropped
+  // when the loop ends (a run of weeks would otherwise keep all the agent
+  // ever printed), and LineIndex counts every line read in the run.
+  while (g_.AgentLines && !Ending() && agentLinesRead_ < g_.AgentLines->Count()) {
+    const std::string code = (*g_.AgentLines)[agentLinesRead_].substr(0, 6);
+    ++agentLinesRead_;
     ++g_.LineIndex;
     if (code == "160036") {
       Report("Searching Internet");
@@ -215,6 +218,10 @@ void TfrmMain::ProcessMsg() {
       Report(code);
     }
   }
+  if (g_.AgentLines) {
+    g_.AgentLines->RemoveFirst(agentLinesRead_);
+  }
+  agentLinesRead_ = 0;
 }
 
 void TfrmMain::ConnectionFailed() {

@@ -1,5 +1,7 @@
 #include "base/LineList.h"
 
+#include <algorithm>
+
 namespace umbrane {
 
 std::string LineList::Text() const {
@@ -37,6 +39,11 @@ void LineList::SetText(std::string_view text) {
   if (start < text.size()) {
     lines_.emplace_back(text.substr(start));
   }
+}
+
+void LineList::RemoveFirst(std::size_t count) {
+  lines_.erase(lines_.begin(),
+               lines_.begin() + static_cast<std::ptrdiff_t>(std::min(count, lines_.size())));
 }
 
 }  // namespace umbrane

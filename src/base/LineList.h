@@ -23,6 +23,9 @@ class LineList {
   const std::vector<std::string>& Lines() const { return lines_; }
 
   void Add(std::string line) { lines_.push_back(std::move(line)); }
+  void Clear() { lines_.clear(); }
+  // Drops the first `count` entries (all of them when there are fewer).
+  void RemoveFirst(std::size_t count);
 
   // Every entry followed by CR LF.
   std::string Text() const;

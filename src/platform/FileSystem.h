@@ -45,6 +45,9 @@ class IFileSystem {
   virtual std::unique_ptr<IOpenFile> OpenForAppend(const std::string& path, bool replace,
                                                    std::string& error) = 0;
   virtual bool RemoveFile(const std::string& path) = 0;
+  // Renames `from` to `to`, replacing a file there; false when it cannot
+  // (for example while another program has `from` open).
+  virtual bool RenameFile(const std::string& from, const std::string& to) = 0;
   // The name (without folder) of the first directory entry matching the
   // wildcard `pattern` (folders included), or nothing.
   virtual std::optional<std::string> FirstMatch(const std::string& pattern) = 0;

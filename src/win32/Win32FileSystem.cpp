@@ -121,6 +121,10 @@ bool Win32FileSystem::RemoveFile(const std::string& path) {
   return DeleteFileA(path.c_str()) != FALSE;
 }
 
+bool Win32FileSystem::RenameFile(const std::string& from, const std::string& to) {
+  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
 std::optional<std::string> Win32FileSystem::FirstMatch(const std::string& pattern) {
   WIN32_FIND_DATAA found = {};
   HANDLE search = FindFirstFileA(pattern.c_str(), &found);

@@ -175,6 +175,16 @@ bool FakeFileSystem::RemoveFile(const std::string& path) {
   return files_.erase(Key(path)) > 0;
 }
 
+bool FakeFileSystem::RenameFile(const std::string& from, const std::string& to) {
+  const auto found = files_.find(Key(from));
+  if (found == files_.end() || failingWrites.count(from) > 0 || failingWrites.count(to) > 0) {
+    return false;
+  }
+  files_[Key(to)] = found->second;
+  files_.erase(Key(from));
+  return true;
+}
+
 namespace {
 
 // "*" and "?" wildcards, without regard to case (keys are lower case).

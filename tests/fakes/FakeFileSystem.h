@@ -47,6 +47,7 @@ class FakeFileSystem : public IFileSystem {
   std::unique_ptr<IOpenFile> OpenForAppend(const std::string& path, bool replace,
                                            std::string& error) override;
   bool RemoveFile(const std::string& path) override;
+  bool RenameFile(const std::string& from, const std::string& to) override;
   std::optional<std::string> FirstMatch(const std::string& pattern) override;
   std::optional<std::string> ReadFile(const std::string& path) override;
 

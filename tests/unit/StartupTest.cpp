@@ -68,10 +68,11 @@ TEST_F(Startup, SettlesFoldersStateAndInterface) {
   EXPECT_EQ(g.AccessToken, kDefaultAccessToken);
   ASSERT_TRUE(g.AgentLines && g.LogLines);
   EXPECT_TRUE(g.AgentLines->Empty());
-  EXPECT_EQ(g.LogLines->Lines(),
-            (std::vector<std::string>{"[ 09:05:03:042 2008/03/10 ] SilentUpdate",
-                                      "[ 09:05:03:042 2008/03/10 ] SilentUpdate Failed!"}))
+  EXPECT_EQ(LogText(),
+            "[ 09:05:03:042 2008/03/10 ] SilentUpdate\r\n"
+            "[ 09:05:03:042 2008/03/10 ] SilentUpdate Failed!\r\n")
       << "the update check is the first to log";
+  EXPECT_TRUE(g.LogLines->Empty()) << "what reached the file is not kept";
   EXPECT_EQ(g.LineIndex, 0);
   EXPECT_EQ(g.AgentState, 0);
   EXPECT_EQ(g.RetryCount, 3);
@@ -212,7 +213,7 @@ TEST_F(Startup, ReportKeepsCallingOrderAndTheFileEqualsTheList) {
             "[ 09:05:03:042 2008.03.10 ] one\r\n"
             "[ 09:05:03:042 2008.03.10 ] \r\n"
             "[ 00:00:00:000 2008.03.11 ] two\r\n");
-  EXPECT_EQ(LogText(), g.LogLines->Text());
+  EXPECT_TRUE(g.LogLines->Empty());
 }
 
 TEST_F(Startup, LogWriteFailureInAHandlerReachesTheErrorBoxAndTheProgramGoesOn) {
@@ -225,10 +226,12 @@ TEST_F(Startup, LogWriteFailureInAHandlerReachesTheErrorBoxAndTheProgramGoesOn) 
             std::string("Cannot write file \"") + kLog +
                 "\". The process cannot access the file because it is being used by another "
                 "process.");
+  EXPECT_EQ(g.LogLines->Count(), 1u) << "kept until it reaches the file";
   files.failingWrites.clear();
   main.Report("next");
-  EXPECT_EQ(LogText(), g.LogLines->Text());
-  EXPECT_EQ(g.LogLines->Count(), 4u);
+  EXPECT_NE(LogText().find("] User stopped Umbrane\r\n[ 09:05:03:042 2008/03/10 ] next\r\n"),
+            std::string::npos);
+  EXPECT_TRUE(g.LogLines->Empty());
 }
 
 TEST_F(Startup, CommandsOpenTheirTargetsAndExitCloses) {

@@ -124,6 +124,27 @@ TEST(Win32FileSystem, WriteToALockedFileFailsWithTheSystemsReason) {
       files.WriteFile(scratch.Path() + "no\\such\\log.txt", "x", WriteMode::Replace, error));
 }
 
+TEST(Win32FileSystem, AFullLogMovesOverTheOlderOneUnlessAReaderHoldsIt) {
+  ScratchFolder scratch;
+  Win32FileSystem files;
+  const std::string path = scratch.Path() + "log.txt";
+  LogFile log(files, path, 30);
+  LineList lines;
+  for (const char* entry : {"first entry", "second entry", "third entry"}) {
+    lines.Add(entry);
+    log.Sync(lines);
+  }
+  EXPECT_EQ(files.ReadFile(scratch.Path() + "log.1.txt"), "first entry\r\nsecond entry\r\n");
+  EXPECT_EQ(files.ReadFile(path), "third entry\r\n");
+  // A reader (a text editor opened by "Report...") keeps the file from moving.
+  UniqueHandle reader(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(reader.Valid());
+  lines.Add("fourth entry, long enough");
+  log.Sync(lines);
+  EXPECT_EQ(files.ReadFile(path), "third entry\r\nfourth entry, long enough\r\n");
+}
+
 TEST(Win32FileSystem, ASafeReplaceThatFailsLeavesTheOldFileWhole) {
   ScratchFolder scratch;
   Win32FileSystem files;
