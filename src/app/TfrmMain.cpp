@@ -162,6 +162,9 @@ void TfrmMain::ShowLogFailure() {
 
 void TfrmMain::SetUmbraneStatus(std::uint8_t kind, const std::string& message,
                                 std::uint8_t balloonIcon) {
+  if (kind <= kStatusOff) {
+    onShown_ = kind == kStatusOn;
+  }
   switch (kind) {
     case kStatusBusy:
       ctiControl_.SetIconList(&imlBusy);

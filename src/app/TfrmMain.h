@@ -30,6 +30,7 @@ class TfrmMain {
   static constexpr std::uint8_t kStatusOn = 1;
   static constexpr std::uint8_t kStatusOff = 2;
   static constexpr std::uint8_t kBalloonInfo = 1;
+  static constexpr std::uint8_t kBalloonWarning = 2;
   static constexpr std::uint8_t kBalloonError = 3;
 
   // The window has been created: the tray icon and the menu are set up, the
@@ -126,6 +127,11 @@ class TfrmMain {
   // command took over, so the caller must not go on as planned.
   bool ApplyBrowsers();
   bool RestoreBrowsers();
+  // "160138": the browsers to the tunnel (unless every setting is still the
+  // program's own), then on, or off when the system kept its own settings.
+  void TunnelReady();
+  // While on: a setting changed outside the program means off.
+  void WatchBrowsers();
   bool RunPendingCommand(bool afterApply);
   void StopSession(bool restoreBrowsers);
   void RecoverFromEarlierRun();
@@ -142,6 +148,10 @@ class TfrmMain {
   AgentOutput agentOutput_;
   bool browsersOnProxy_ = false;
   std::size_t agentLinesRead_ = 0;  // lines of AgentLines read, dropped when ProcessMsg ends
+  bool onShown_ = false;            // the on display is up
+  SwitchOutcome lastApply_;         // what the last apply read back
+  bool changedOutside_ = false;     // the watch found a setting changed since
+  unsigned watchTicks_ = 0;
   // What the user asked while the browsers were being switched.
   enum class Pending { None, Connect, Stop, Exit };
   Pending pending_ = Pending::None;

@@ -20,6 +20,9 @@ constexpr unsigned kReadInterval = 1000;
 constexpr unsigned kRetryDelay = 10000;
 constexpr unsigned kRetryAfterYesDelay = 30000;
 constexpr unsigned kDeathDelay = 5000;
+// While on, the browsers' settings are looked at every this many polls, so a
+// change made outside the program is noticed within a few seconds.
+constexpr unsigned kWatchTicks = 2;
 // Each tick reads what the pipe holds, in chunks, up to this much: a chatty
 // agent can never fill the pipe and block, and one tick stays short.
 constexpr std::size_t kReadChunk = 4096;
@@ -169,6 +172,7 @@ void TfrmMain::timReadTimer() {
   if (g_.AgentLines->Count() > before) {
     ProcessMsg();
   }
+  WatchBrowsers();
 }
 
 void TfrmMain::ProcessMsg() {
@@ -199,13 +203,14 @@ void TfrmMain::ProcessMsg() {
       Report("Identify failed");
     } else if (code == "160037") {
       Report("Disconnected from Internet");
+      if (onShown_) {
+        // The relay is gone: nothing loads until it is back. The browsers
+        // stay switched, as through every failure.
+        SetUmbraneStatus(kStatusBusy, "Disconnected from Internet", kBalloonWarning);
+      }
     } else if (code == "160138") {
       g_.AgentState = 3;
-      if (ApplyBrowsers()) {
-        continue;  // stopped, reconnected or closing: the tunnel is not on
-      }
-      Report("Umbrane ON");
-      SetUmbraneStatus(kStatusOn, "Umbrane ON", kBalloonInfo);
+      TunnelReady();
     } else if (code == "160033") {
       ConnectionFailed();
     } else if (code == "160243") {
@@ -269,12 +274,59 @@ class SwitchScope {
 
 }  // namespace
 
+void TfrmMain::TunnelReady() {
+  // Back after a lost relay, or a new agent: settings that are all still
+  // the program's own need no switch (no file rewritten, no key typed into
+  // Firefox, no restart notice).
+  const bool stillOurs = browsersOnProxy_ && !changedOutside_ && lastApply_.AllTook() &&
+                         browsers_.ChangedOutside().empty();
+  if (!stillOurs && ApplyBrowsers()) {
+    return;  // stopped, reconnected or closing: the tunnel is not on
+  }
+  if (!lastApply_.kept.empty()) {
+    // On is only what the system took: the agent runs on, so that connect
+    // or its next "160138" tries again.
+    for (const std::string& connection : lastApply_.kept) {
+      Report(connection + ": the system kept its own proxy settings");
+    }
+    SetUmbraneStatus(kStatusOff,
+                     lastApply_.kept.front() + ": the system kept its own proxy settings",
+                     kBalloonError);
+    return;
+  }
+  for (const std::string& browser : lastApply_.notWritten) {
+    Report(browser + ": its proxy settings could not be written");
+  }
+  Report("Umbrane ON");
+  SetUmbraneStatus(kStatusOn, "Umbrane ON",
+                   lastApply_.notWritten.empty() ? kBalloonInfo : kBalloonWarning);
+}
+
+void TfrmMain::WatchBrowsers() {
+  if (!onShown_ || switching_ > 0 || ++watchTicks_ % kWatchTicks != 0) {
+    return;
+  }
+  const std::vector<std::string> changed = browsers_.ChangedOutside();
+  if (changed.empty()) {
+    return;
+  }
+  // Only told, never written over: the other setting stays.
+  changedOutside_ = true;
+  for (const std::string& name : changed) {
+    Report("Browsers no longer use Umbrane: " + name + " changed outside Umbrane");
+  }
+  SetUmbraneStatus(kStatusOff, "Browsers no longer use Umbrane", kBalloonError);
+  // Connect switches again; stop gives back what is still the program's.
+  ports_.menu.SetEnabled(kCmdStopUmbrane1, true);
+}
+
 bool TfrmMain::ApplyBrowsers() {
   {
     SwitchScope scope(switching_);
     // Plain names and the local and private addresses stay direct.
-    browsers_.SetBrowsersProxy(true, kLocalProxy, "usa", kLocalBypass);
+    lastApply_ = browsers_.SetBrowsersProxy(true, kLocalProxy, "usa", kLocalBypass);
   }
+  changedOutside_ = false;
   browsersOnProxy_ = true;
   return RunPendingCommand(true);
 }
@@ -285,6 +337,8 @@ bool TfrmMain::RestoreBrowsers() {
     browsers_.SetBrowsersProxy(false, "", "", "");
   }
   browsersOnProxy_ = false;
+  changedOutside_ = false;
+  lastApply_ = {};
   return RunPendingCommand(false);
 }
 

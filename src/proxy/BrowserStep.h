@@ -22,6 +22,12 @@ struct ProxySetting {
   std::string bypass;   // hosts that skip the proxy, ";"-separated patterns
 };
 
+// What an apply read back: the settings that did not take.
+struct StepResult {
+  std::vector<std::string> kept;        // connections ("LAN" or a name) the system kept
+  std::vector<std::string> notWritten;  // browsers whose files could not be written
+};
+
 // What every step is given: the ports (silent ones while Windows ends the
 // session), the program's folders, and where notes for the log go.
 struct StepEnvironment {
@@ -40,17 +46,20 @@ class IBrowserStep {
   // run that ended while on) saves nothing of it. True when it added to the
   // state.
   virtual bool Save(SavedBrowsers& state) = 0;
-  // Points the browser at the local proxy; `state` is what was saved.
-  virtual void Apply(const ProxySetting& setting, const SavedBrowsers& state) = 0;
+  // Points the browser at the local proxy (`state` is what was saved), then
+  // reads it back.
+  virtual StepResult Apply(const ProxySetting& setting, const SavedBrowsers& state) = 0;
   // Gives back what `state` holds (without a state: a direct connection)
   // wherever the current setting is still the program's own, so what the
   // user changed meanwhile stays. False when something that needed giving
   // back could not be read or written; the state is then kept for a later
   // try.
   virtual bool Restore(const SavedBrowsers* state) = 0;
-  // True when the browser's current setting is the program's own, in the
-  // form this version writes or the one earlier versions wrote.
-  virtual bool IsOurs() = 0;
+  // The settings of this browser that are the program's own now, in the
+  // form this version writes or the one earlier versions wrote: "LAN" or a
+  // dial-up connection's name for the system, the browser's name for the
+  // others. Empty when none is.
+  virtual std::vector<std::string> Ours() = 0;
 };
 
 // The steps in the order the switch walks them: the system settings, then

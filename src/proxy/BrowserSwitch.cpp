@@ -1,5 +1,7 @@
 #include "proxy/BrowserSwitch.h"
 
+#include <algorithm>
+
 #include "proxy/FirefoxProxy.h"
 #include "proxy/NetscapeProxy.h"
 #include "proxy/OperaProxy.h"
@@ -27,13 +29,39 @@ constexpr const char* kOldMarkerName = "proxy.on";
 
 }  // namespace
 
-void BrowserSwitch::SetBrowsersProxy(bool enable, const std::string& proxy,
-                                     const std::string& country, const std::string& bypass) {
+SwitchOutcome BrowserSwitch::SetBrowsersProxy(bool enable, const std::string& proxy,
+                                              const std::string& country,
+                                              const std::string& bypass) {
   if (enable) {
-    Apply({proxy, country, bypass});
-  } else {
-    Restore();
+    return Apply({proxy, country, bypass});
   }
+  Restore();
+  return {};
+}
+
+std::vector<std::string> BrowserSwitch::Ours(BrowserPorts& ports) {
+  std::vector<std::string> ours;
+  for (auto& step : Steps(ports)) {
+    for (std::string& name : step->Ours()) {
+      ours.push_back(std::move(name));
+    }
+  }
+  return ours;
+}
+
+std::vector<std::string> BrowserSwitch::ChangedOutside() {
+  if (ownedAfterApply_.empty()) {
+    return {};
+  }
+  BrowserPorts ports = Ports();
+  const std::vector<std::string> now = Ours(ports);
+  std::vector<std::string> changed;
+  for (const std::string& name : ownedAfterApply_) {
+    if (std::find(now.begin(), now.end(), name) == now.end()) {
+      changed.push_back(name);
+    }
+  }
+  return changed;
 }
 
 BrowserPorts BrowserSwitch::Ports() {
@@ -111,22 +139,28 @@ void BrowserSwitch::SaveBeforeApply(IFileSystem& files,
   }
 }
 
-void BrowserSwitch::Apply(const ProxySetting& setting) {
+SwitchOutcome BrowserSwitch::Apply(const ProxySetting& setting) {
   BrowserPorts ports = Ports();
   ++applying_;
   applyEnded_ = false;
   auto steps = Steps(ports);
   SaveBeforeApply(ports.files, steps);
   const SavedBrowsers state = *saved_;
+  SwitchOutcome outcome;
   for (auto& step : steps) {
     // The Opera and Netscape steps may show a modal notice; a restore that
     // runs under it (Windows ending the session) ends this apply.
     if (applyEnded_) {
       break;
     }
-    step->Apply(setting, state);
+    const StepResult result = step->Apply(setting, state);
+    outcome.kept.insert(outcome.kept.end(), result.kept.begin(), result.kept.end());
+    outcome.notWritten.insert(outcome.notWritten.end(), result.notWritten.begin(),
+                              result.notWritten.end());
   }
   --applying_;
+  ownedAfterApply_ = applyEnded_ ? std::vector<std::string>{} : Ours(ports);
+  return outcome;
 }
 
 void BrowserSwitch::Restore() {
@@ -136,6 +170,7 @@ void BrowserSwitch::Restore() {
   for (auto& step : Steps(ports)) {
     restored = step->Restore(state ? &*state : nullptr) && restored;
   }
+  ownedAfterApply_.clear();
   if (restored) {
     saved_.reset();
     if (StateFileUsable()) {

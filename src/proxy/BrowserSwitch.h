@@ -23,12 +23,27 @@
 
 namespace umbrane {
 
+// What an apply read back. Restore gives an empty one.
+struct SwitchOutcome {
+  // Connections ("LAN" or a dial-up connection's name) on which the system
+  // kept its own settings (a proxy fixed by policy, say): the browsers that
+  // follow them do not use the tunnel.
+  std::vector<std::string> kept;
+  // Browsers whose files could not be written.
+  std::vector<std::string> notWritten;
+  bool AllTook() const { return kept.empty() && notWritten.empty(); }
+};
+
 class IBrowserSwitch {
  public:
   virtual ~IBrowserSwitch() = default;
 
-  virtual void SetBrowsersProxy(bool enable, const std::string& proxy, const std::string& country,
-                                const std::string& bypass) = 0;
+  virtual SwitchOutcome SetBrowsersProxy(bool enable, const std::string& proxy,
+                                         const std::string& country, const std::string& bypass) = 0;
+  // The settings the last apply made the program's own that no longer are
+  // (changed outside the program), by the names of SwitchOutcome; empty
+  // when none, or when no apply is in force. It only reads.
+  virtual std::vector<std::string> ChangedOutside() = 0;
   // True when the browsers' earlier settings are saved, so that a restore
   // is due: this run switched them, or an earlier one ended while on.
   virtual bool HasSavedState() = 0;
@@ -47,8 +62,9 @@ class BrowserSwitch final : public IBrowserSwitch {
  public:
   BrowserSwitch(BrowserPorts ports, BrowserContext context) : ports_(ports), context_(context) {}
 
-  void SetBrowsersProxy(bool enable, const std::string& proxy, const std::string& country,
-                        const std::string& bypass) override;
+  SwitchOutcome SetBrowsersProxy(bool enable, const std::string& proxy, const std::string& country,
+                                 const std::string& bypass) override;
+  std::vector<std::string> ChangedOutside() override;
   bool HasSavedState() override;
   void SetSilent(bool silent) override { silent_ = silent; }
   void SetReporter(std::function<void(const std::string&)> report) override {
@@ -60,7 +76,8 @@ class BrowserSwitch final : public IBrowserSwitch {
   void SetStateSaved(std::function<std::string()> saved) { stateSaved_ = std::move(saved); }
 
  private:
-  void Apply(const ProxySetting& setting);
+  SwitchOutcome Apply(const ProxySetting& setting);
+  std::vector<std::string> Ours(BrowserPorts& ports);
   void Restore();
   void SaveBeforeApply(IFileSystem& files, std::vector<std::unique_ptr<IBrowserStep>>& steps);
   std::optional<SavedBrowsers> LoadState();
@@ -76,8 +93,9 @@ class BrowserSwitch final : public IBrowserSwitch {
   std::function<void(const std::string&)> report_;
   std::function<std::string()> stateSaved_;
   bool silent_ = false;
-  int applying_ = 0;         // applies under way (a restore can run inside one)
-  bool applyEnded_ = false;  // a restore ran inside the apply: it goes no further
+  int applying_ = 0;                          // applies under way (a restore can run inside one)
+  bool applyEnded_ = false;                   // a restore ran inside the apply: it goes no further
+  std::vector<std::string> ownedAfterApply_;  // what the last apply made the program's
 };
 
 }  // namespace umbrane

@@ -24,8 +24,13 @@ class FirefoxStep final : public IBrowserStep {
 
   bool Save(SavedBrowsers&) override { return false; }
 
-  void Apply(const ProxySetting& setting, const SavedBrowsers&) override {
+  StepResult Apply(const ProxySetting& setting, const SavedBrowsers&) override {
     Switch(true, setting.proxy, setting.country, setting.bypass);
+    StepResult result;
+    if (HandOffPath(environment_.ports.registry) && Ours().empty()) {
+      result.notWritten.push_back("Firefox");  // the hand-off file could not be written
+    }
+    return result;
   }
 
   bool Restore(const SavedBrowsers*) override {
@@ -33,10 +38,13 @@ class FirefoxStep final : public IBrowserStep {
     return true;  // a hand-off that cannot be written has nothing to keep
   }
 
-  bool IsOurs() override {
+  std::vector<std::string> Ours() override {
     const auto path = HandOffPath(environment_.ports.registry);
     const auto handOff = path ? environment_.ports.files.ReadFile(*path) : std::nullopt;
-    return handOff && handOff->rfind("-1\r\n", 0) == 0;
+    if (handOff && handOff->rfind("-1\r\n", 0) == 0) {
+      return {"Firefox"};
+    }
+    return {};
   }
 
  private:

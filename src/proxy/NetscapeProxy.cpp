@@ -87,8 +87,14 @@ class NetscapeStep final : public IBrowserStep {
     return true;
   }
 
-  void Apply(const ProxySetting& setting, const SavedBrowsers&) override {
+  StepResult Apply(const ProxySetting& setting, const SavedBrowsers&) override {
     SetNetscapeProxy(environment_.ports, environment_.context, true, setting.proxy, setting.bypass);
+    StepResult result;
+    const auto path = GetNetscapeUserJsPath(environment_.ports.files, environment_.ports.system);
+    if (path && environment_.ports.files.FileExists(*path) && Ours().empty()) {
+      result.notWritten.push_back("Netscape");  // user.js could not be written
+    }
+    return result;
   }
 
   bool Restore(const SavedBrowsers* state) override {
@@ -100,10 +106,11 @@ class NetscapeStep final : public IBrowserStep {
     return RestoreNetscapeProxy(environment_.ports, environment_.context, lines);
   }
 
-  bool IsOurs() override {
+  std::vector<std::string> Ours() override {
     const auto path = GetNetscapeUserJsPath(environment_.ports.files, environment_.ports.system);
     const auto current = path ? environment_.ports.files.ReadFile(*path) : std::nullopt;
-    return current && IsOurUserJs(*current);
+    return current && IsOurUserJs(*current) ? std::vector<std::string>{"Netscape"}
+                                            : std::vector<std::string>{};
   }
 
  private:

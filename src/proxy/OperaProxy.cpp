@@ -9,6 +9,7 @@ namespace {
 constexpr const char* kSection = "Proxy";
 constexpr const char* kKey = "Automatic Proxy Configuration URL";
 constexpr const char* kStateSection = "Opera";
+constexpr const char* kPacName = "umbrane.pac";
 
 // The ownership test: any address naming "umbrane" is the program's.
 bool NamesUmbrane(const std::string& url) {
@@ -37,8 +38,14 @@ class OperaStep final : public IBrowserStep {
     return true;
   }
 
-  void Apply(const ProxySetting& setting, const SavedBrowsers&) override {
+  StepResult Apply(const ProxySetting& setting, const SavedBrowsers&) override {
     SetOperaProxy(environment_.ports, environment_.context, true, setting.proxy);
+    StepResult result;
+    if (environment_.ports.files.FileExists(GetOperaIniPath(environment_.ports.system)) &&
+        Ours().empty()) {
+      result.notWritten.push_back("Opera");  // its settings or the PAC file could not be written
+    }
+    return result;
   }
 
   bool Restore(const SavedBrowsers* state) override {
@@ -50,10 +57,15 @@ class OperaStep final : public IBrowserStep {
     return RestoreOperaProxy(environment_.ports, environment_.context, url);
   }
 
-  bool IsOurs() override {
+  // Pointed at a PAC file of the program's that holds the proxy rule.
+  std::vector<std::string> Ours() override {
     const std::string ini = GetOperaIniPath(environment_.ports.system);
-    return environment_.ports.files.FileExists(ini) &&
-           NamesUmbrane(environment_.ports.profile.ReadString(ini, kSection, kKey, ""));
+    if (!environment_.ports.files.FileExists(ini) ||
+        !NamesUmbrane(environment_.ports.profile.ReadString(ini, kSection, kKey, ""))) {
+      return {};
+    }
+    const auto pac = environment_.ports.files.ReadFile(environment_.context.appPath + kPacName);
+    return pac && !pac->empty() ? std::vector<std::string>{"Opera"} : std::vector<std::string>{};
   }
 
  private:
@@ -87,7 +99,7 @@ void SetOperaProxy(BrowserPorts& ports, const BrowserContext& context, bool enab
   if (!ports.files.FileExists(ini)) {
     return;  // Opera is not installed for this user
   }
-  const std::string pac = context.appPath + "umbrane.pac";
+  const std::string pac = context.appPath + kPacName;
   if (!NamesUmbrane(ports.profile.ReadString(ini, kSection, kKey, ""))) {
     (void)ports.profile.WriteString(ini, kSection, kKey, pac);
     NotifyIfRunning(ports, context);
@@ -110,7 +122,7 @@ bool RestoreOperaProxy(BrowserPorts& ports, const BrowserContext& context,
     restored = ports.profile.WriteString(ini, kSection, kKey, *saved);
     NotifyIfRunning(ports, context);
   }
-  const std::string pac = context.appPath + "umbrane.pac";
+  const std::string pac = context.appPath + kPacName;
   std::string error;
   // A PAC file that was never written needs no emptying.
   if (!ports.files.ReplaceFileSafely(pac, OperaPac(false, ""), error) &&

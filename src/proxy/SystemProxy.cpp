@@ -14,6 +14,11 @@ constexpr int kEnumerationTries = 4;
 
 constexpr const char* kSection = "Connection";
 
+// How the log names a connection.
+std::string DisplayName(const std::string& connection) {
+  return connection.empty() ? "LAN" : connection;
+}
+
 // The saved options of `connection`, if the state has them.
 std::optional<ConnectionProxy> SavedConnection(const SavedBrowsers& state,
                                                const std::string& connection) {
@@ -70,17 +75,24 @@ class SystemStep final : public IBrowserStep {
     return added;
   }
 
-  void Apply(const ProxySetting& setting, const SavedBrowsers& state) override {
+  StepResult Apply(const ProxySetting& setting, const SavedBrowsers& state) override {
     if (connections_.empty()) {
       connections_ = ConnectionsToSet();
     }
+    StepResult result;
     for (const std::string& name : connections_) {
       // The user's own exceptions of this connection stay direct while on.
       const auto saved = SavedConnection(state, name);
       const std::string bypass =
           MergeBypass(setting.bypass, saved && saved->bypass ? *saved->bypass : "");
       (void)SetConnectionProxy(internet_, true, name, setting.proxy, bypass);
+      // Accepted is not taken: a policy may keep the system's own settings.
+      const auto current = internet_.QueryConnection(name);
+      if (!current || !IsOurProxy(*current)) {
+        result.kept.push_back(DisplayName(name));
+      }
     }
+    return result;
   }
 
   bool Restore(const SavedBrowsers* state) override {
@@ -108,12 +120,15 @@ class SystemStep final : public IBrowserStep {
     return restored;
   }
 
-  bool IsOurs() override {
-    const std::vector<std::string> connections = ConnectionsToSet();
-    return std::any_of(connections.begin(), connections.end(), [this](const std::string& name) {
+  std::vector<std::string> Ours() override {
+    std::vector<std::string> ours;
+    for (const std::string& name : ConnectionsToSet()) {
       const auto current = internet_.QueryConnection(name);
-      return current && IsOurProxy(*current);
-    });
+      if (current && IsOurProxy(*current)) {
+        ours.push_back(DisplayName(name));
+      }
+    }
+    return ours;
   }
 
  private:

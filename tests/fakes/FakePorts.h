@@ -171,8 +171,12 @@ class FakeBrowserSwitch : public IBrowserSwitch {
   std::function<void()> whileSwitching;
   std::function<void(const std::string&)> report;
 
-  void SetBrowsersProxy(bool enable, const std::string& proxy, const std::string& country,
-                        const std::string& bypass) override {
+  // What the next apply reads back, and what the watch finds changed.
+  SwitchOutcome outcome;
+  std::vector<std::string> changedOutside;
+
+  SwitchOutcome SetBrowsersProxy(bool enable, const std::string& proxy, const std::string& country,
+                                 const std::string& bypass) override {
     if (log_ != nullptr) {
       log_->Add("SetBrowsersProxy " + std::string(enable ? "on" : "off") + " [" + proxy + "][" +
                 country + "][" + bypass + "]" + (silent ? " silent" : ""));
@@ -182,7 +186,12 @@ class FakeBrowserSwitch : public IBrowserSwitch {
       hook();
     }
     saved = enable;
+    if (!enable) {
+      changedOutside.clear();
+    }
+    return enable ? outcome : SwitchOutcome{};
   }
+  std::vector<std::string> ChangedOutside() override { return changedOutside; }
   bool HasSavedState() override { return saved; }
   void SetSilent(bool s) override { silent = s; }
   void SetReporter(std::function<void(const std::string&)> r) override { report = std::move(r); }

@@ -228,7 +228,7 @@ TEST_F(Browsers, EveryStepRecognisesItsOwnSettingInTheCurrentAndTheEarlierForm) 
   const auto owned = [&] {
     std::vector<bool> own;
     for (const auto& step : steps) {
-      own.push_back(step->IsOurs());
+      own.push_back(!step->Ours().empty());
     }
     return own;
   };
@@ -261,8 +261,8 @@ TEST_F(Browsers, EveryStepRecognisesItsOwnSettingInTheCurrentAndTheEarlierForm) 
        }) {
     internet.connections[""] = c.lan;
     files.AddFile(kUserJs, c.userJs);
-    EXPECT_EQ(steps[0]->IsOurs(), c.ours) << c.lan.proxyServer;
-    EXPECT_EQ(steps[3]->IsOurs(), c.ours) << c.userJs;
+    EXPECT_EQ(!steps[0]->Ours().empty(), c.ours) << c.lan.proxyServer;
+    EXPECT_EQ(!steps[3]->Ours().empty(), c.ours) << c.userJs;
   }
 }
 

@@ -246,5 +246,27 @@ TEST_F(GiveBack, TheStartAfterAnEarlierVersionDiedWhileOnGivesEverythingBack) {
   EXPECT_FALSE(nextRun.HasSavedState());
 }
 
+// What an apply reads back, and what the watch sees change afterwards.
+TEST_F(GiveBack, AnApplyReadsBackWhatTookAndChangesOutsideAreNamed) {
+  RegisterExtension();
+  internet.refuse = true;  // a proxy fixed by policy
+  files.failingWrites.insert(kUserJs);
+  SwitchOutcome outcome = browsers.SetBrowsersProxy(true, kLocalProxy, "usa", kLocalBypass);
+  EXPECT_EQ(outcome.kept, std::vector<std::string>{"LAN"});
+  EXPECT_EQ(outcome.notWritten, std::vector<std::string>{"Netscape"});
+
+  internet.refuse = false;
+  files.failingWrites.clear();
+  outcome = browsers.SetBrowsersProxy(true, kLocalProxy, "usa", kLocalBypass);
+  EXPECT_TRUE(outcome.AllTook());
+  EXPECT_TRUE(browsers.ChangedOutside().empty());
+  internet.connections[""] = {kProxyTypeProxy, "10.0.0.1:8080", std::nullopt, std::nullopt};
+  files.AddFile(kUserJs, "user_pref(\"network.proxy.type\", 0);\r\n");
+  EXPECT_EQ(browsers.ChangedOutside(), (std::vector<std::string>{"LAN", "Netscape"}));
+  EXPECT_EQ(internet.connections[""].proxyServer, "10.0.0.1:8080") << "only read";
+  browsers.SetBrowsersProxy(false, "", "", "");
+  EXPECT_TRUE(browsers.ChangedOutside().empty()) << "nothing is watched while off";
+}
+
 }  // namespace
 }  // namespace umbrane

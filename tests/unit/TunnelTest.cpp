@@ -252,8 +252,10 @@ TEST_F(Tunnel, RelayLostAndBackThenTheAgentKilledStillReconnects) {
   // What the agent prints when its relay goes away and answers again.
   Agent().Print("160037 lost the relay\r\n160138 the relay answers again\r\n");
   Tick();
-  EXPECT_EQ(calls.calls, (Texts{"Report Disconnected from Internet", kApplied, "Report Umbrane ON",
-                                "Status Umbrane ON"}));
+  EXPECT_EQ(calls.calls,
+            (Texts{"Report Disconnected from Internet", "Status Disconnected from Internet",
+                   "Report Umbrane ON", "Status Umbrane ON"}))
+      << "busy while lost; back, with every setting still the program's: no switch again";
   Agent().Exit(9);
   Tick();
   EXPECT_EQ(Log().back(), "Wardden stopped on exception") << "the death is noticed";
@@ -375,6 +377,44 @@ TEST_F(Tunnel, SavedStateLeftByADeadRunRestoresTheBrowsersAtStart) {
   EXPECT_FALSE(Marker());
   ASSERT_FALSE(Log().empty());
   EXPECT_EQ(Log().front(), "Browsers restored: the previous run ended while they used Umbrane");
+}
+
+// On means on: the tray says on only for what the apply read back, and a
+// change made outside the program while on is told, never written over.
+TEST_F(Tunnel, OnOnlyForWhatTheSystemTookAndAChangeOutsideTurnsItOff) {
+  const auto balloonIcon = [this] { return tray.Named("Modify").back().record.infoFlags; };
+  browsers.outcome.kept = {"LAN"};  // a proxy fixed by policy
+  ConnectAndGoOn();
+  EXPECT_EQ(Log().back(), "LAN: the system kept its own proxy settings");
+  EXPECT_EQ(Tip(), "Umbrane OFF");
+  EXPECT_EQ(balloonIcon(), 3u);
+  EXPECT_TRUE(agents.started.size() == 1 && !Agent().terminated) << "the agent runs on";
+
+  browsers.outcome = {{}, {"Netscape"}};  // the next ready tries again; user.js is locked
+  calls.calls.clear();
+  Agent().Print("160138 again\r\n");
+  Tick();
+  EXPECT_EQ(calls.calls,
+            (Texts{kApplied, "Report Netscape: its proxy settings could not be written",
+                   "Report Umbrane ON", "Status Umbrane ON"}));
+  EXPECT_EQ(balloonIcon(), 2u);
+
+  browsers.outcome = {};
+  Agent().Print("160138 again\r\n");
+  Tick();
+  browsers.changedOutside = {"LAN"};  // another program sets the LAN's proxy
+  calls.calls.clear();
+  Tick(4000);
+  EXPECT_EQ(calls.calls,
+            (Texts{"Report Browsers no longer use Umbrane: LAN changed outside Umbrane",
+                   "Status Browsers no longer use Umbrane"}))
+      << "within 5 s, once, and nothing switched";
+  EXPECT_EQ(Tip(), "Umbrane OFF");
+  EXPECT_TRUE(menu.Enabled(kCmdUmbrane1) && menu.Enabled(kCmdStopUmbrane1));
+  calls.calls.clear();
+  Agent().Print("160138 again\r\n");
+  Tick();
+  EXPECT_EQ(calls.calls.front(), kApplied) << "a changed setting is switched again";
 }
 
 }  // namespace
