@@ -390,5 +390,40 @@ TEST_F(TunnelProgram, WindowsEndingTheSessionWhileOnGivesTheLanBack) {
   EXPECT_FALSE(Exists(StatePath()));
 }
 
+// The relay lost and back, then another program takes the LAN while on: the
+// tray follows what the browsers really use, and nothing of the other
+// program's is written over.
+TEST_F(TunnelProgram, LostRelayShowsBusyItsReturnRewritesNothingAndAChangeOutsideTurnsOff) {
+  ScratchFolder extension("umbrane-extension");
+  InstalledBrowsers installed(extension.Path());
+  ASSERT_TRUE(InstallProgram(folder.Path(),
+                             "print 160036 a\r\nprint 160239 b\r\nlisten\r\nprint 160138 ready\r\n"
+                             "sleep 2500\r\nprint 160037 lost\r\nsleep 1500\r\n"
+                             "print 160138 back\r\nwait\r\n"));
+  StartAndConnect();
+  const auto written = [&] {
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    (void)GetFileAttributesExA(installed.UserJs().c_str(), GetFileExInfoStandard, &data);
+    return (static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+           data.ftLastWriteTime.dwLowDateTime;
+  };
+  const ULONGLONG firstWrite = written();
+  ASSERT_TRUE(WaitFor([] { return Count("Umbrane ON") == 2; }, 15000));
+  EXPECT_EQ(MessagesAfterUpdate(),
+            (std::vector<std::string>{"Searching Internet", "Connected to Internet", "Umbrane ON",
+                                      "Disconnected from Internet", "Umbrane ON"}));
+  EXPECT_EQ(written(), firstWrite) << "back with every setting still ours: user.js untouched";
+
+  SetUsersLan();  // another program, or the user in Windows' settings
+  const ULONGLONG changed = GetTickCount64();
+  ASSERT_TRUE(WaitFor(
+      [] { return Logged("Browsers no longer use Umbrane: LAN changed outside Umbrane"); }, 10000));
+  EXPECT_LE(GetTickCount64() - changed, 5000u);
+  EXPECT_TRUE(LanIsTheUsers());
+  ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdStopUmbrane1, 0));
+  ASSERT_TRUE(WaitFor([] { return Logged("User stopped Umbrane"); }));
+  EXPECT_TRUE(LanIsTheUsers()) << "the give-back leaves the other program's setting";
+}
+
 }  // namespace
 }  // namespace umbrane::e2e
