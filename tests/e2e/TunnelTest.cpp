@@ -418,7 +418,9 @@ TEST_F(TunnelProgram, LostRelayShowsBusyItsReturnRewritesNothingAndAChangeOutsid
   const ULONGLONG changed = GetTickCount64();
   ASSERT_TRUE(WaitFor(
       [] { return Logged("Browsers no longer use Umbrane: LAN changed outside Umbrane"); }, 10000));
-  EXPECT_LE(GetTickCount64() - changed, 5000u);
+  const ULONGLONG noticed = GetTickCount64() - changed;
+  std::printf("a change outside noticed %llu ms after it was made\n", noticed);
+  EXPECT_LE(noticed, 5000u);
   EXPECT_TRUE(LanIsTheUsers());
   ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdStopUmbrane1, 0));
   ASSERT_TRUE(WaitFor([] { return Logged("User stopped Umbrane"); }));
