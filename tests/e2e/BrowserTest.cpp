@@ -34,11 +34,8 @@ class RealBrowser : public ::testing::Test {
     std::string error;
     ASSERT_TRUE(files.WriteFile(HostPath(state + "/" + name), text, WriteMode::Replace, error));
   }
-  std::string Page(const std::string& name) {
-    return files.ReadFile(HostPath(state + "/" + name + ".html")).value_or("<none>");
-  }
-  std::string Said(const std::string& name) {
-    return files.ReadFile(HostPath(state + "/" + name + ".log")).value_or("");
+  std::string Read(const std::string& name) {
+    return files.ReadFile(HostPath(state + "/" + name)).value_or("<none>");
   }
   void TearDown() override {
     (void)win32::Win32InternetSettings().SetConnection("", {kProxyTypeDirect, "", "", ""});
@@ -69,10 +66,10 @@ TEST_F(RealBrowser, PagesByNameTravelTheTunnelAndAPlainNameGoesDirect) {
       "plain http://intranet:8808/plain-name\n");
   ASSERT_TRUE(testing::RunOnHost(UMBRANE_BROWSER_SCRIPT, state, 60000));
 
-  EXPECT_NE(Page("http").find("Umbrane test page"), std::string::npos) << Said("http");
-  EXPECT_NE(Page("https").find("Umbrane secure page"), std::string::npos) << Said("https");
-  EXPECT_NE(Page("plain").find("Umbrane test page"), std::string::npos)
-      << "a plain name must go direct: " << Said("plain");
+  EXPECT_NE(Read("http.html").find("Umbrane test page"), std::string::npos) << Read("http.log");
+  EXPECT_NE(Read("https.html").find("Umbrane secure page"), std::string::npos) << Read("https.log");
+  EXPECT_NE(Read("plain.html").find("Umbrane test page"), std::string::npos)
+      << "a plain name must go direct: " << Read("plain.log");
   const auto requests = testing::UpdateRequests();
   EXPECT_NE(std::find(requests.begin(), requests.end(), "/by-name"), requests.end());
 

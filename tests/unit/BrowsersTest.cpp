@@ -220,51 +220,5 @@ TEST_F(Browsers, TheLocalAddressesSkipTheTunnelInEveryBrowserAndTheUsersOwnExcep
   EXPECT_EQ(internet.connections[""].bypass, "*.corp.example;<local>") << "given back as it was";
 }
 
-TEST_F(Browsers, EveryStepRecognisesItsOwnSettingInTheCurrentAndTheEarlierForm) {
-  RegisterExtension();
-  files.AddFile(kUserJs, "");
-  files.AddFile(kOperaIni, "[Proxy]\r\nAutomatic Proxy Configuration URL=http://corp/o.pac\r\n");
-  const auto steps = MakeBrowserSteps({ports, context, nullptr});
-  const auto owned = [&] {
-    std::vector<bool> own;
-    for (const auto& step : steps) {
-      own.push_back(!step->Ours().empty());
-    }
-    return own;
-  };
-  using Own = std::vector<bool>;  // system, Firefox, Opera, Netscape
-  EXPECT_EQ(owned(), (Own{false, false, false, false}));
-  browsers.SetBrowsersProxy(true, kLocalProxy, "usa", kLocalBypass);
-  EXPECT_EQ(owned(), (Own{true, true, true, true}));
-  browsers.SetBrowsersProxy(false, "", "", "");
-  EXPECT_EQ(owned(), (Own{false, false, false, false}));
-
-  // What earlier versions wrote, and near misses that are the user's.
-  const std::string earlierUserJs =
-      "user_pref(\"network.proxy.type\", 1);\r\nuser_pref(\"network.proxy.http\", "
-      "\"127.0.0.1\");\r\n"
-      "user_pref(\"network.proxy.http_port\",7070);\r\n"
-      "user_pref(\"network.proxy.no_proxies_on\", \"\");\r\n";
-  struct Case {
-    ConnectionProxy lan;
-    std::string userJs;
-    bool ours;
-  };
-  for (const Case& c : std::vector<Case>{
-           {{kProxyTypeProxy, "socks=127.0.0.1:7070", {}, {}}, earlierUserJs, true},
-           {{kProxyTypeProxy, "127.0.0.1:7070", {}, {}},
-            RewriteUserJs("", true, kLocalProxy, "*.a"),
-            true},
-           {{kProxyTypeProxy, "http=127.0.0.1:7070", {}, {}},
-            earlierUserJs + "user_pref(\"network.proxy.http\", \"10.0.0.1\");\r\n",
-            false},
-       }) {
-    internet.connections[""] = c.lan;
-    files.AddFile(kUserJs, c.userJs);
-    EXPECT_EQ(!steps[0]->Ours().empty(), c.ours) << c.lan.proxyServer;
-    EXPECT_EQ(!steps[3]->Ours().empty(), c.ours) << c.userJs;
-  }
-}
-
 }  // namespace
 }  // namespace umbrane

@@ -36,6 +36,8 @@ TEST(SystemProxy, RestoreWritesDirectOnlyOverOurOwnSetting) {
   EXPECT_TRUE(IsOurProxy(internet.connections[""]));
   EXPECT_FALSE(IsOurProxy({kProxyTypeDirect, "socks=127.0.0.1:7070", {}, {}}));
   EXPECT_FALSE(IsOurProxy({kProxyTypeProxy, "socks=127.0.0.1:7071", {}, {}}));
+  EXPECT_TRUE(IsOurProxy({kProxyTypeProxy, "127.0.0.1:7070", {}, {}})) << "this version's form";
+  EXPECT_FALSE(IsOurProxy({kProxyTypeProxy, "http=127.0.0.1:7070", {}, {}}));
 }
 
 TEST(SystemProxy, BypassIsSentOnlyWhenGivenAndUnchanged) {
