@@ -22,8 +22,10 @@ struct ProxySetting {
   std::string bypass;   // hosts that skip the proxy, ";"-separated patterns
 };
 
-// What an apply read back: the settings that did not take.
+// What an apply read back: the settings that are the program's own now
+// (named as by Ours), and those that did not take.
 struct StepResult {
+  std::vector<std::string> ours;
   std::vector<std::string> kept;        // connections ("LAN" or a name) the system kept
   std::vector<std::string> notWritten;  // browsers whose files could not be written
 };

@@ -147,6 +147,7 @@ SwitchOutcome BrowserSwitch::Apply(const ProxySetting& setting) {
   SaveBeforeApply(ports.files, steps);
   const SavedBrowsers state = *saved_;
   SwitchOutcome outcome;
+  ownedAfterApply_.clear();
   for (auto& step : steps) {
     // The Opera and Netscape steps may show a modal notice; a restore that
     // runs under it (Windows ending the session) ends this apply.
@@ -154,12 +155,15 @@ SwitchOutcome BrowserSwitch::Apply(const ProxySetting& setting) {
       break;
     }
     const StepResult result = step->Apply(setting, state);
+    ownedAfterApply_.insert(ownedAfterApply_.end(), result.ours.begin(), result.ours.end());
     outcome.kept.insert(outcome.kept.end(), result.kept.begin(), result.kept.end());
     outcome.notWritten.insert(outcome.notWritten.end(), result.notWritten.begin(),
                               result.notWritten.end());
   }
   --applying_;
-  ownedAfterApply_ = applyEnded_ ? std::vector<std::string>{} : Ours(ports);
+  if (applyEnded_) {
+    ownedAfterApply_.clear();  // given back under the apply: nothing to watch
+  }
   return outcome;
 }
 

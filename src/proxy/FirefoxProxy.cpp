@@ -27,7 +27,8 @@ class FirefoxStep final : public IBrowserStep {
   StepResult Apply(const ProxySetting& setting, const SavedBrowsers&) override {
     Switch(true, setting.proxy, setting.country, setting.bypass);
     StepResult result;
-    if (HandOffPath(environment_.ports.registry) && Ours().empty()) {
+    result.ours = Ours();
+    if (HandOffPath(environment_.ports.registry) && result.ours.empty()) {
       result.notWritten.push_back("Firefox");  // the hand-off file could not be written
     }
     return result;

@@ -90,8 +90,9 @@ class NetscapeStep final : public IBrowserStep {
   StepResult Apply(const ProxySetting& setting, const SavedBrowsers&) override {
     SetNetscapeProxy(environment_.ports, environment_.context, true, setting.proxy, setting.bypass);
     StepResult result;
+    result.ours = Ours();
     const auto path = GetNetscapeUserJsPath(environment_.ports.files, environment_.ports.system);
-    if (path && environment_.ports.files.FileExists(*path) && Ours().empty()) {
+    if (path && environment_.ports.files.FileExists(*path) && result.ours.empty()) {
       result.notWritten.push_back("Netscape");  // user.js could not be written
     }
     return result;

@@ -41,8 +41,9 @@ class OperaStep final : public IBrowserStep {
   StepResult Apply(const ProxySetting& setting, const SavedBrowsers&) override {
     SetOperaProxy(environment_.ports, environment_.context, true, setting.proxy);
     StepResult result;
+    result.ours = Ours();
     if (environment_.ports.files.FileExists(GetOperaIniPath(environment_.ports.system)) &&
-        Ours().empty()) {
+        result.ours.empty()) {
       result.notWritten.push_back("Opera");  // its settings or the PAC file could not be written
     }
     return result;

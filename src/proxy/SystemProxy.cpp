@@ -88,9 +88,7 @@ class SystemStep final : public IBrowserStep {
       (void)SetConnectionProxy(internet_, true, name, setting.proxy, bypass);
       // Accepted is not taken: a policy may keep the system's own settings.
       const auto current = internet_.QueryConnection(name);
-      if (!current || !IsOurProxy(*current)) {
-        result.kept.push_back(DisplayName(name));
-      }
+      (current && IsOurProxy(*current) ? result.ours : result.kept).push_back(DisplayName(name));
     }
     return result;
   }
