@@ -16,6 +16,8 @@ packages=(
   openssl                               # a throwaway certificate for a test's HTTPS site
   libasio-dev                           # standalone Asio, for the tunnel agent
   tinyproxy                             # a relay for the agent's tests and the demo
+  stunnel4                              # TLS in front of the test and demo relays
+  libssl-dev                            # OpenSSL, the native agent's TLS
   squid                                 # a relay that keeps connections alive, for the tests
   chromium                              # a real browser engine, headless, for the tests
   clang libclang-rt-14-dev              # libFuzzer and sanitizers for the agent's fuzz targets

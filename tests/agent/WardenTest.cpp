@@ -1,15 +1,18 @@
 // The whole agent on this machine: a real relay (tinyproxy with Basic
-// authentication) on the loopback, a target server, and clients speaking
-// each local protocol. Every wait is bounded.
+// authentication, behind TLS with the tests' own certificates) on the
+// loopback, a target server, and clients speaking each local protocol.
+// Every wait is bounded.
 #include <gtest/gtest.h>
 
 #include "Loopback.h"
+#include "Relay.h"
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -47,13 +50,15 @@ class Agent : public ::testing::Test {
   std::unique_ptr<Relay> relay;
   std::unique_ptr<Child> warden;
 
-  void StartRelay(const std::string& kind = "tinyproxy") {
-    relay = std::make_unique<Relay>(relayPort, "publicuser", "s3cret", kind);
+  Agent() { TrustTestAuthority(); }
+  void StartRelay(const std::string& kind = "tinyproxy", const std::string& record = "") {
+    relay = std::make_unique<Relay>(relayPort, "publicuser", "s3cret", kind, "", "relay", record);
     ASSERT_TRUE(relay->Started()) << kind;
   }
   // `limit`: the agent's descriptor limit (0: as the test's own).
-  void StartWarden(const std::string& token = "s3cret", int limit = 0) {
-    std::vector<std::string> argv = {WARDEN_EXE,
+  void StartWarden(const std::string& token = "s3cret", int limit = 0,
+                   const std::string& program = WARDEN_EXE) {
+    std::vector<std::string> argv = {program,
                                      "-name",
                                      "publicuser",
                                      "-key",
@@ -358,15 +363,17 @@ TEST_F(Agent, UnderALowDescriptorLimitSilentClientsMakeRoomAndNothingSpins) {
   }
 }
 
-// A relay that takes the agent's credentials check, records every other
-// request head and answers it: "endless.example" with a head that never
-// ends, anything else with 200 and an echo.
+// A relay behind TLS on `port` showing `certificate`: it counts the agent's
+// credentials checks and answers them, records every other request head and
+// answers it: "endless.example" with a head that never ends, anything else
+// with 200 and an echo.
 class RecordingRelay {
  public:
-  RecordingRelay()
+  explicit RecordingRelay(std::uint16_t port, const std::string& certificate = "relay")
       : server_([this](int c) {
           const std::string head = ReceiveHead(c);
-          if (head.find(":" + std::to_string(server_.Port()) + " ") != std::string::npos) {
+          if (head.find(":" + std::to_string(port_) + " ") != std::string::npos) {
+            ++checks_;
             SendAll(c, "HTTP/1.1 200 OK\r\n\r\n");  // the credentials check
             return;
           }
@@ -384,8 +391,11 @@ class RecordingRelay {
           }
           SendAll(c, "HTTP/1.1 200 Connection established\r\n\r\n");
           ServeTarget(c);
-        }) {}
-  std::uint16_t Port() const { return server_.Port(); }
+        }),
+        port_(port),
+        front_(port, server_.Port(), certificate) {}
+  bool Started() const { return front_.Started(); }
+  int Checks() const { return checks_; }
   std::string Heads() {
     std::lock_guard<std::mutex> lock(mutex_);
     return heads_;
@@ -394,12 +404,15 @@ class RecordingRelay {
  private:
   std::mutex mutex_;
   std::string heads_;
+  std::atomic<int> checks_{0};
   LoopbackServer server_;
+  std::uint16_t port_;
+  Relay front_;
 };
 
 TEST_F(Agent, BadNamesNeverReachTheRelayAndAnEndlessReplyFailsOneConnection) {
-  RecordingRelay fake;
-  relayPort = fake.Port();
+  RecordingRelay fake(relayPort);
+  ASSERT_TRUE(fake.Started());
   StartWarden();
   ASSERT_TRUE(warden->WaitForLine("160138"));
   for (const std::string& name :
@@ -428,6 +441,67 @@ TEST_F(Agent, BadNamesNeverReachTheRelayAndAnEndlessReplyFailsOneConnection) {
   SendAll(s, "on");
   EXPECT_EQ(Receive(s, 2), "on");
   close(s);
+}
+
+// What an onlooker between agent and relay sees: TLS records from the first
+// byte, and nothing of the credentials, the destinations or the pages.
+TEST_F(Agent, NothingReadableTravelsBetweenAgentAndRelay) {
+  const std::string wire = ::testing::TempDir() + "warden-wire.bin";
+  StartRelay("tinyproxy", wire);
+  StartWarden();
+  ASSERT_TRUE(warden->WaitForLine("160138"));
+  const std::string site = "127.0.0.1:" + std::to_string(target.Port());
+  int s = Connect(localPort);
+  SendAll(s, "GET http://" + site + "/secret-path HTTP/1.0\r\nHost: " + site + "\r\n\r\n");
+  EXPECT_NE(ReceiveAll(s).find("hello"), std::string::npos);
+  close(s);
+  s = Connect(localPort);
+  ASSERT_EQ(Socks5(s, "localhost", target.Port()), 0);
+  SendAll(s, "private words");
+  EXPECT_EQ(Receive(s, 13), "private words");
+  close(s);
+
+  std::ifstream file(wire, std::ios::binary);
+  const std::string seen((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen[0], '\x16') << "a TLS handshake comes first";
+  for (const std::string& secret :
+       {std::string("CONNECT"), std::string("s3cret"), Base64("publicuser:s3cret"),
+        std::string("publicuser"), std::string("secret-path"), std::string("hello"),
+        std::string("private words"), site}) {
+    EXPECT_EQ(seen.find(secret), std::string::npos) << secret << " in clear on the wire";
+  }
+}
+
+// A relay that cannot prove itself gets nothing: no credentials check, no
+// client's request; the agent says why and gives up as on any failure.
+TEST_F(Agent, ARelayThatCannotProveItselfGetsNothing) {
+  const struct {
+    const char* program;
+    const char* certificate;
+    bool accepted;
+  } cases[] = {
+      {WARDEN_EXE, "relay", true},         {WARDEN_EXE, "self", false},
+      {WARDEN_EXE, "elsewhere", false},    {WARDEN_PINNED_EXE, "relay", true},
+      {WARDEN_PINNED_EXE, "other", false},  // the right names, from the trusted authority
+  };
+  for (const auto& c : cases) {
+    relayPort = FreePort();
+    RecordingRelay fake(relayPort, c.certificate);
+    ASSERT_TRUE(fake.Started());
+    StartWarden("s3cret", 0, c.program);
+    const std::string label = std::string(c.program) + " with " + c.certificate;
+    if (c.accepted) {
+      EXPECT_TRUE(warden->WaitForLine("160138")) << label;
+      EXPECT_EQ(fake.Checks(), 1) << label;
+      continue;
+    }
+    ASSERT_TRUE(warden->WaitForLine("160033")) << label;
+    EXPECT_EQ(Codes(*warden), (std::vector<std::string>{"160036", "160032", "160244", "160033"}))
+        << label;
+    EXPECT_EQ(fake.Checks(), 0) << label;
+    EXPECT_EQ(fake.Heads(), "") << label;
+  }
 }
 
 TEST_F(Agent, MalformedCommandLineIsReportedAndEnds) {

@@ -1,6 +1,8 @@
-// umbrane.exe with the real agent under Wine: the relay is Squid on the
-// loopback, and a request through the system proxy's address reaches a
-// local web server (the update service's pages) by way of the relay.
+// umbrane.exe with the real agent under Wine: the relay is Squid behind TLS
+// on the loopback, and a request through the system proxy's address reaches
+// a local web server (the update service's pages) by way of the relay, with
+// nothing of it readable on the way. The agent alone refuses relays that
+// cannot prove themselves.
 #include <gtest/gtest.h>
 #include <winsock2.h>
 #include <windows.h>
@@ -10,12 +12,16 @@
 #include "UpdateService.h"
 #include "app/Commands.h"
 #include "proxy/SystemProxy.h"
+#include "tunnel/AgentOutput.h"
+#include "win32/Win32AgentLauncher.h"
+#include "win32/Win32FileSystem.h"
 #include "win32/Win32InternetSettings.h"
 #include "win32/Win32ProcessList.h"
 
 namespace umbrane::e2e {
 namespace {
 
+using testing::HostPath;
 using testing::ScratchFolder;
 using testing::SetUpdateService;
 using testing::WaitFor;
@@ -66,12 +72,62 @@ TEST(RealAgent, AWinInetStyleRequestTravelsAgentAndRelayToTheLocalServer) {
   const auto requests = testing::UpdateRequests();
   EXPECT_NE(std::find(requests.begin(), requests.end(), "/through-the-tunnel"), requests.end());
 
+  // What an onlooker between agent and relay saw: TLS from the first byte.
+  const std::string wire =
+      win32::Win32FileSystem().ReadFile(HostPath(UMBRANE_RELAY_WIRE)).value_or("");
+  ASSERT_FALSE(wire.empty());
+  EXPECT_EQ(wire[0], '\x16');
+  for (const char* secret :
+       {"CONNECT", "publicuser", "umbrane-public",
+        "cHVibGljdXNlcjp1bWJyYW5lLXB1YmxpYw==", "through-the-tunnel", "127.0.0.1:8808"}) {
+    EXPECT_EQ(wire.find(secret), std::string::npos) << secret << " in clear on the wire";
+  }
+
   ASSERT_TRUE(PostMessageA(main, WM_CLOSE, 0, 0));
   EXPECT_EQ(WaitForExit(umbrane), 0u);
   EXPECT_TRUE(WaitFor([] {
     const auto names = win32::Win32ProcessList().Names();
     return std::find(names.begin(), names.end(), "warden.exe") == names.end();
   }));
+}
+
+// The codes an agent prints until its "160033" (or 20 s).
+std::vector<std::string> CodesUntilItGivesUp(const std::string& program, int port) {
+  win32::Win32AgentLauncher launcher;
+  std::string command = "\"";
+  command += HostPath(program);
+  command += "\" -name publicuser -key umbrane-public -do -H 7079 -umbrane -port ";
+  command += std::to_string(port);
+  command += " -say 127.0.0.1";
+  auto agent = launcher.Start(command);
+  std::vector<std::string> codes;
+  if (!agent) {
+    return codes;
+  }
+  AgentOutput output;
+  WaitFor(
+      [&] {
+        LineList lines;
+        while (agent->Peek().value_or(0) > 0) {
+          output.Feed(agent->Read(*agent->Peek()), lines);
+        }
+        for (const auto& line : lines.Lines()) {
+          codes.push_back(line.substr(0, 6));
+        }
+        return !codes.empty() && codes.back() == "160033";
+      },
+      20000);
+  agent->Terminate();
+  return codes;
+}
+
+// A self-signed relay (port 8443), and for the pinned build a relay with the
+// right names from a trusted authority but another key (8444): the agent
+// says so and gives up before its credentials check ("160238") begins.
+TEST(RealAgent, ARelayThatCannotProveItselfGetsNoCredentials) {
+  const std::vector<std::string> refused = {"160036", "160032", "160244", "160033"};
+  EXPECT_EQ(CodesUntilItGivesUp(UMBRANE_REAL_AGENT, 8443), refused);
+  EXPECT_EQ(CodesUntilItGivesUp(UMBRANE_PINNED_AGENT, 8444), refused);
 }
 
 }  // namespace

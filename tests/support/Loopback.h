@@ -289,23 +289,46 @@ class LoopbackServer {
 // tools/relay/relay.sh (the one the Wine tests and the demo use): tinyproxy,
 // or Squid, which keeps connections alive and resolves names from `hosts`
 // (a hosts file of its own) when one is given.
+// The tests' own authority: trusted by the agents this process starts
+// (OpenSSL reads SSL_CERT_FILE), never by anything else on the machine.
+inline void TrustTestAuthority() {
+  setenv("SSL_CERT_FILE", TEST_PKI "/ca.pem", 1);
+}
+
+// A relay behind TLS on 127.0.0.1 (relay.sh): `certificate` names the test
+// certificate it shows ("relay", "other", "self", "elsewhere"); with
+// `record`, the bytes between agent and relay are appended to that file.
 class Relay {
  public:
   Relay(std::uint16_t port, const std::string& user, const std::string& token,
-        const std::string& kind = "tinyproxy", const std::string& hosts = "")
+        const std::string& kind = "tinyproxy", const std::string& hosts = "",
+        const std::string& certificate = "relay", const std::string& record = "")
       : state_(MakeFolder()) {
-    started_ = Run("start '" + state_ + "' 127.0.0.1 " + std::to_string(port) + " '" + user +
-                   "' '" + token + "' " + kind + (hosts.empty() ? "" : " '" + hosts + "'"));
+    started_ =
+        Run(Tls(certificate) + (record.empty() ? "" : "RELAY_RECORD='" + record + "' ") +
+            "bash '" RELAY_SCRIPT "' start '" + state_ + "' 127.0.0.1 " + std::to_string(port) +
+            " '" + user + "' '" + token + "' " + kind + (hosts.empty() ? "" : " '" + hosts + "'"));
+  }
+  // Only the TLS front, for a server of the test's own on 127.0.0.1:`back`.
+  Relay(std::uint16_t port, std::uint16_t back, const std::string& certificate = "relay")
+      : state_(MakeFolder()) {
+    started_ =
+        Run("bash '" RELAY_SCRIPT "' tls '" + state_ + "' 127.0.0.1 " + std::to_string(port) + " " +
+            std::to_string(back) + " " + Pem(certificate) + ".pem " + Pem(certificate) + ".key");
   }
   ~Relay() { Kill(); }
   Relay(const Relay&) = delete;
   Relay& operator=(const Relay&) = delete;
   bool Started() const { return started_; }
-  void Kill() { (void)Run("stop '" + state_ + "'"); }
+  void Kill() { (void)Run("bash '" RELAY_SCRIPT "' stop '" + state_ + "'"); }
 
  private:
-  static bool Run(const std::string& arguments) {
-    return std::system(("bash '" RELAY_SCRIPT "' " + arguments + " >/dev/null").c_str()) == 0;
+  static std::string Pem(const std::string& name) { return std::string(TEST_PKI) + "/" + name; }
+  static std::string Tls(const std::string& name) {
+    return "RELAY_CERT='" + Pem(name) + ".pem' RELAY_KEY='" + Pem(name) + ".key' ";
+  }
+  static bool Run(const std::string& command) {
+    return std::system((command + " >/dev/null").c_str()) == 0;
   }
   static std::string MakeFolder() {
     char name[] = "/tmp/warden-relay-XXXXXX";

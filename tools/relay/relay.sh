@@ -4,9 +4,15 @@
 # Squid keeps connections alive, and resolves names from HOSTS (a hosts file
 # of the relay's own, /etc/hosts without it) so tests can name sites only
 # the relay knows.
+# With RELAY_CERT and RELAY_KEY set (PEM files), the relay speaks TLS on
+# ADDRESS:PORT: stunnel there, in front of the relay on a free loopback port.
+# `tls` puts stunnel in front of a server already listening on 127.0.0.1:BACK.
+# With RELAY_RECORD set too, what travels between the agent and the relay is
+# appended to that file (record.py on ADDRESS:PORT, in front of stunnel).
 #   relay.sh start STATE_DIR ADDRESS PORT USER TOKEN [squid [HOSTS]]
 #                                                   (waits until it answers)
-#   relay.sh stop STATE_DIR
+#   relay.sh tls STATE_DIR ADDRESS PORT BACK CERT KEY
+#   relay.sh stop STATE_DIR...
 set -euo pipefail
 cmd=${1:?command}
 state=$(realpath -m "${2:?state folder}")
@@ -22,7 +28,7 @@ BasicAuth $user $token
 LogLevel Critical
 CONF
   setsid tinyproxy -d -c "$state/tinyproxy.conf" </dev/null >/dev/null 2>&1 &
-  echo $! >"$state/pid"
+  echo $! >>"$state/pid"
 }
 
 squid_start() {
@@ -58,45 +64,104 @@ http_access allow credentials
 http_access deny all
 CONF
   setsid squid -N -f "$state/squid.conf" </dev/null >/dev/null 2>&1 &
-  echo $! >"$state/pid"
+  echo $! >>"$state/pid"
+}
+
+# stunnel on $address:$port, for the server on 127.0.0.1:$1.
+tls_start() {
+  cat >"$state/stunnel.conf" <<CONF
+foreground = yes
+pid =
+output = /dev/null
+[relay]
+accept = $address:$port
+connect = 127.0.0.1:$1
+cert = $2
+key = $3
+sslVersionMin = TLSv1.2
+CONF
+  setsid stunnel "$state/stunnel.conf" </dev/null >/dev/null 2>&1 &
+  echo $! >>"$state/pid"
+}
+
+free_port() {
+  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
+wait_for() {
+  for _ in $(seq 1 150); do
+    if (exec 3<>"/dev/tcp/$1/$2") 2>/dev/null; then
+      return 0
+    fi
+    sleep 0.1
+  done
+  echo "the relay did not start" >&2
+  return 1
 }
 
 case "$cmd" in
   start)
     address=${3:?address} port=${4:?port} user=${5:?user} token=${6:?token}
     kind=${7:-tinyproxy}
+    rm -f "$state/pid"
+    front=$address:$port
+    if [ -n "${RELAY_CERT:-}" ]; then
+      front_port=$port
+      address=127.0.0.1 port=$(free_port)
+    fi
     case "$kind" in
       tinyproxy) tinyproxy_start ;;
       squid) squid_start "${8:-}" ;;
       *) echo "unknown relay $kind" >&2; exit 2 ;;
     esac
-    for _ in $(seq 1 150); do
-      if (exec 3<>"/dev/tcp/$address/$port") 2>/dev/null; then
-        echo "relay ($kind) on $address:$port"
-        exit 0
+    wait_for "$address" "$port"
+    if [ -n "${RELAY_CERT:-}" ]; then
+      back=$port
+      address=${front%:*} port=$front_port
+      if [ -n "${RELAY_RECORD:-}" ]; then
+        address=127.0.0.1 port=$(free_port)
       fi
-      sleep 0.1
-    done
-    echo "the relay did not start" >&2
-    exit 1
+      tls_start "$back" "$RELAY_CERT" "${RELAY_KEY:?RELAY_KEY}"
+      wait_for "$address" "$port"
+      if [ -n "${RELAY_RECORD:-}" ]; then
+        setsid python3 "$(dirname "$0")/record.py" "${front%:*}" "$front_port" "$port" \
+          "$RELAY_RECORD" </dev/null >/dev/null 2>&1 &
+        echo $! >>"$state/pid"
+        address=${front%:*} port=$front_port
+        wait_for "$address" "$port"
+        : >"$RELAY_RECORD"  # not the bytes of that knock on the door
+      fi
+    fi
+    echo "relay ($kind${RELAY_CERT:+ behind TLS}) on $front"
+    ;;
+  tls)
+    address=${3:?address} port=${4:?port}
+    rm -f "$state/pid"
+    tls_start "${5:?back port}" "${6:?certificate}" "${7:?key}"
+    wait_for "$address" "$port"
     ;;
   stop)
-    if [ -f "$state/pid" ]; then
-      pid=$(cat "$state/pid")
-      # The relay and its helpers (its own process group, from setsid) at
-      # once: a relay keeps nothing worth a clean shutdown, and the port
-      # must be free for the next start when this returns.
-      kill -9 -- "-$pid" 2>/dev/null || kill -9 "$pid" 2>/dev/null || true
-      for _ in $(seq 1 50); do
-        # Ended, or a zombie that only waits for its parent to collect it.
-        grep -qs '^State:[[:space:]]*[RSDT]' "/proc/$pid/status" || break
-        sleep 0.1
-      done
+    for state in "${@:2}"; do
+      state=$(realpath -m "$state")
+      [ -f "$state/pid" ] || continue
+      # The relay, its TLS front and their helpers (each its own process
+      # group, from setsid) at once: a relay keeps nothing worth a clean
+      # shutdown, and the port must be free for the next start when this
+      # returns.
+      while read -r pid; do
+        kill -9 -- "-$pid" 2>/dev/null || kill -9 "$pid" 2>/dev/null || true
+        for _ in $(seq 1 50); do
+          # Ended, or a zombie that only waits for its parent to collect it.
+          grep -qs '^State:[[:space:]]*[RSDT]' "/proc/$pid/status" || break
+          sleep 0.1
+        done
+      done <"$state/pid"
       rm -f "$state/pid"
-    fi
+    done
     ;;
   *)
-    echo "usage: $0 start STATE ADDRESS PORT USER TOKEN [squid [HOSTS]] | stop STATE" >&2
+    echo "usage: $0 start STATE ADDRESS PORT USER TOKEN [squid [HOSTS]] |" \
+      "tls STATE ADDRESS PORT BACK CERT KEY | stop STATE..." >&2
     exit 2
     ;;
 esac

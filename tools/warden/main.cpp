@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <list>
 #include <map>
 #include <memory>
@@ -27,6 +28,7 @@
 #include "Handshake.h"
 #include "Limits.h"
 #include "Relay.h"
+#include "RelayPool.h"
 #include "RequestStream.h"
 
 namespace warden {
@@ -40,6 +42,8 @@ constexpr auto kHealthInterval = 10s;
 // A connection with no byte either way for this long is closed.
 constexpr auto kIdleTimeout = 600s;
 constexpr auto kIdleCheck = 30s;
+// Verified connections to the relay kept open for the next clients.
+constexpr std::size_t kReadyRelays = 4;
 
 void Status(const char* code, const std::string& text) {
   const std::string line = std::string(code) + " " + text + "\r\n";
@@ -194,13 +198,11 @@ class Sessions {
 
 class Session : public std::enable_shared_from_this<Session> {
  public:
-  Session(tcp::socket client, const Options& options, const tcp::endpoint& relay,
-          Sessions& sessions)
+  Session(tcp::socket client, const Options& options, RelayPool& relays, Sessions& sessions)
       : client_(std::move(client)),
-        relay_(client_.get_executor()),
         timer_(client_.get_executor()),
         options_(options),
-        relayEndpoint_(relay),
+        relays_(relays),
         sessions_(sessions),
         entry_(sessions.Started(this)) {}
   ~Session() { sessions_.Ended(entry_); }
@@ -223,7 +225,10 @@ class Session : public std::enable_shared_from_this<Session> {
     asio::error_code ignored;
     timer_.cancel();
     client_.close(ignored);
-    relay_.close(ignored);
+    if (relay_) {
+      relay_->Socket().close(ignored);
+    }
+    closed_ = true;
   }
 
   // Makes room: its descriptor is free at once, and the session ends when
@@ -249,94 +254,112 @@ class Session : public std::enable_shared_from_this<Session> {
           self->ReadHandshake();
           break;
         case Handshake::Step::Reply:
-          self->Send(self->client_, self->handshake_.Reply(), [self] { self->ReadHandshake(); });
+          self->SendClient(self->handshake_.Reply(), [self] { self->ReadHandshake(); });
           break;
         case Handshake::Step::Refuse:
-          self->Send(self->client_, self->handshake_.Reply(), [self] { self->Close(); });
+          self->SendClient(self->handshake_.Reply(), [self] { self->Close(); });
           break;
         case Handshake::Step::Ready:
           self->sessions_.Greeted(self->entry_);
-          self->ConnectRelay();
+          self->timer_.cancel();
+          self->ConnectRelay(false);
           break;
       }
     });
   }
 
-  void ConnectRelay() {
+  // A verified connection to the relay: one kept ready, or a new one.
+  // A client that has spoken goes before one that has not: out of
+  // descriptors, the oldest silent client makes room for the relay's.
+  void ConnectRelay(bool madeRoom) {
     auto self = shared_from_this();
-    // A client that has spoken goes before one that has not: out of
-    // descriptors, the oldest silent client makes room for the relay's.
-    asio::error_code openError;
-    relay_.open(relayEndpoint_.protocol(), openError);
-    if (openError == asio::error::no_descriptors && sessions_.CloseOldestSilent()) {
-      relay_.open(relayEndpoint_.protocol(), openError);
-    }
-    if (openError) {
-      Fail();
+    relays_.Take([self, madeRoom](asio::error_code ec, std::unique_ptr<RelayChannel> channel) {
+      if (self->closed_) {
+        return;
+      }
+      if (ec == asio::error::no_descriptors && !madeRoom && self->sessions_.CloseOldestSilent()) {
+        self->ConnectRelay(true);
+        return;
+      }
+      if (ec) {
+        self->Fail();
+        return;
+      }
+      self->relay_ = std::move(channel);
+      self->Connected();
+    });
+  }
+
+  void Connected() {
+    auto self = shared_from_this();
+    if (handshake_.Kind() == Protocol::HttpForward) {
+      // This request and every later one on the connection go on with our
+      // credentials; the relay's answers come back as they are.
+      requests_ = std::make_unique<RequestStream>(options_.user, options_.token);
+      const std::string received = std::move(received_);
+      Splice(false);
+      ForwardRequests(received);
       return;
     }
     timer_.expires_after(kConnectTimeout);
     timer_.async_wait([self](asio::error_code ec) {
       if (!ec) {
-        asio::error_code ignored;
-        self->relay_.close(ignored);
+        self->Close();
       }
     });
-    relay_.async_connect(relayEndpoint_, [self](asio::error_code ec) {
-      if (ec) {
+    SendRelay(ConnectRequest(handshake_.TargetHost().Authority(), options_.user, options_.token),
+              [self] { self->ReadRelayAnswer(); });
+  }
+
+  // The relay's answer head, read as it comes, never more than kMaxHead.
+  void ReadRelayAnswer() {
+    auto self = shared_from_this();
+    relay_->AsyncWaitRead([self](asio::error_code ec) {
+      if (ec || self->closed_) {
+        self->Close();
+        return;
+      }
+      std::array<char, 4096> chunk;
+      asio::error_code readError;
+      const std::size_t n = self->relay_->Read(asio::buffer(chunk), readError);
+      if (readError == asio::error::would_block) {
+        self->ReadRelayAnswer();
+        return;
+      }
+      self->relayIn_.append(chunk.data(), n);
+      const std::size_t end = self->relayIn_.find("\r\n\r\n");
+      if (end == std::string::npos && !readError && self->relayIn_.size() <= kMaxHead) {
+        self->ReadRelayAnswer();
+        return;
+      }
+      self->timer_.cancel();
+      if (end == std::string::npos || end + 4 > kMaxHead ||
+          StatusCode(self->relayIn_).value_or(0) != 200) {
         self->Fail();
         return;
       }
-      if (self->handshake_.Kind() == Protocol::HttpForward) {
-        // This request and every later one on the connection go on with our
-        // credentials; the relay's answers come back as they are.
-        self->timer_.cancel();
-        self->requests_ =
-            std::make_unique<RequestStream>(self->options_.user, self->options_.token);
-        const std::string received = std::move(self->received_);
-        self->Splice(false);
-        self->ForwardRequests(received);
-        return;
-      }
-      self->Send(self->relay_,
-                 ConnectRequest(self->handshake_.TargetHost().Authority(), self->options_.user,
-                                self->options_.token),
-                 [self] { self->ReadRelayAnswer(); });
+      const std::string early = self->relayIn_.substr(end + 4);
+      const std::string payload = self->received_.substr(self->handshake_.Consumed());
+      self->SendClient(self->handshake_.Success() + early, [self, payload] {
+        self->SendRelay(payload, [self] { self->Splice(true); });
+      });
     });
-  }
-
-  void ReadRelayAnswer() {
-    auto self = shared_from_this();
-    asio::async_read_until(
-        relay_, asio::dynamic_buffer(relayIn_, kMaxHead), "\r\n\r\n",
-        [self](asio::error_code ec, std::size_t headSize) {
-          self->timer_.cancel();
-          if (ec || StatusCode(self->relayIn_).value_or(0) != 200) {
-            self->Fail();
-            return;
-          }
-          const std::string early = self->relayIn_.substr(headSize);
-          const std::string payload = self->received_.substr(self->handshake_.Consumed());
-          self->Send(self->client_, self->handshake_.Success() + early, [self, payload] {
-            self->Send(self->relay_, payload, [self] { self->Splice(true); });
-          });
-        });
   }
 
   void Fail() {
     auto self = shared_from_this();
-    Send(client_, handshake_.Failure(), [self] { self->Close(); });
+    SendClient(handshake_.Failure(), [self] { self->Close(); });
   }
 
   template <typename Then>
-  void Send(tcp::socket& to, std::string data, Then then) {
+  void SendClient(std::string data, Then then) {
     if (data.empty()) {
       then();
       return;
     }
     auto self = shared_from_this();
     auto owned = std::make_shared<std::string>(std::move(data));
-    asio::async_write(to, asio::buffer(*owned),
+    asio::async_write(client_, asio::buffer(*owned),
                       [self, owned, then](asio::error_code ec, std::size_t) {
                         if (ec) {
                           self->Close();
@@ -344,6 +367,23 @@ class Session : public std::enable_shared_from_this<Session> {
                         }
                         then();
                       });
+  }
+
+  template <typename Then>
+  void SendRelay(std::string data, Then then) {
+    if (data.empty()) {
+      then();
+      return;
+    }
+    auto self = shared_from_this();
+    auto owned = std::make_shared<std::string>(std::move(data));
+    relay_->AsyncWrite(asio::buffer(*owned), [self, owned, then](asio::error_code ec) {
+      if (ec) {
+        self->Close();
+        return;
+      }
+      then();
+    });
   }
 
   // Bytes both ways until both sides have finished; a side that ends its
@@ -358,11 +398,10 @@ class Session : public std::enable_shared_from_this<Session> {
     WatchIdle();
     asio::error_code ignored;
     client_.non_blocking(true, ignored);
-    relay_.non_blocking(true, ignored);
     if (clientOpaque) {
-      Pump(client_, relay_);
+      PumpToRelay();
     }
-    Pump(relay_, client_);
+    PumpFromRelay();
   }
 
   // The client's requests: each is passed on with the credentials as soon
@@ -374,12 +413,16 @@ class Session : public std::enable_shared_from_this<Session> {
       return;
     }
     auto self = shared_from_this();
-    Send(relay_, std::move(out), [self] { self->ReadRequests(); });
+    SendRelay(std::move(out), [self] { self->ReadRequests(); });
   }
 
-  void ReadRequests() {
+  // Waits until the client has bytes, then reads them into a buffer lent by
+  // the pool only until they are written on: a held connection with nothing
+  // to carry holds no buffer of ours. `got` is called with the bytes.
+  template <typename Got>
+  void ReadClient(Got got) {
     auto self = shared_from_this();
-    client_.async_wait(tcp::socket::wait_read, [self](asio::error_code ec) {
+    client_.async_wait(tcp::socket::wait_read, [self, got](asio::error_code ec) {
       if (ec) {
         self->Close();
         return;
@@ -388,19 +431,77 @@ class Session : public std::enable_shared_from_this<Session> {
       asio::error_code readError;
       const std::size_t n = self->client_.read_some(asio::buffer(*buffer), readError);
       if (readError == asio::error::would_block || readError == asio::error::try_again) {
-        self->ReadRequests();
+        self->ReadClient(got);
         return;
       }
       if (readError) {
         if (readError == asio::error::eof) {
-          self->DirectionEnded(self->relay_);
+          self->relay_->ShutdownSend();
+          self->DirectionEnded();
         } else {
           self->Close();
         }
         return;
       }
       self->lastActivity_ = std::chrono::steady_clock::now();
+      got(std::move(buffer), n);
+    });
+  }
+
+  void ReadRequests() {
+    auto self = shared_from_this();
+    ReadClient([self](std::shared_ptr<PumpBuffer> buffer, std::size_t n) {
       self->ForwardRequests(std::string_view(buffer->data(), n));
+    });
+  }
+
+  void PumpToRelay() {
+    auto self = shared_from_this();
+    ReadClient([self](std::shared_ptr<PumpBuffer> buffer, std::size_t n) {
+      self->relay_->AsyncWrite(asio::buffer(buffer->data(), n),
+                               [self, buffer](asio::error_code ec) {
+                                 if (ec) {
+                                   self->Close();
+                                   return;
+                                 }
+                                 self->PumpToRelay();
+                               });
+    });
+  }
+
+  void PumpFromRelay() {
+    auto self = shared_from_this();
+    relay_->AsyncWaitRead([self](asio::error_code ec) {
+      if (ec || self->closed_) {
+        self->Close();
+        return;
+      }
+      std::shared_ptr<PumpBuffer> buffer = LendBuffer();
+      asio::error_code readError;
+      const std::size_t n = self->relay_->Read(asio::buffer(*buffer), readError);
+      if (readError == asio::error::would_block) {
+        self->PumpFromRelay();
+        return;
+      }
+      if (readError) {
+        if (readError == asio::error::eof) {
+          asio::error_code ignored;
+          self->client_.shutdown(tcp::socket::shutdown_send, ignored);
+          self->DirectionEnded();
+        } else {
+          self->Close();
+        }
+        return;
+      }
+      self->lastActivity_ = std::chrono::steady_clock::now();
+      asio::async_write(self->client_, asio::buffer(buffer->data(), n),
+                        [self, buffer](asio::error_code writeError, std::size_t) {
+                          if (writeError) {
+                            self->Close();
+                            return;
+                          }
+                          self->PumpFromRelay();
+                        });
     });
   }
 
@@ -419,58 +520,19 @@ class Session : public std::enable_shared_from_this<Session> {
     });
   }
 
-  // One direction: wait until `from` has bytes, then read them into a
-  // buffer lent by the pool only until they are written to `to`. A held
-  // connection with nothing to carry holds no buffer at all.
-  void Pump(tcp::socket& from, tcp::socket& to) {
-    auto self = shared_from_this();
-    from.async_wait(tcp::socket::wait_read, [self, &from, &to](asio::error_code ec) {
-      if (ec) {
-        self->Close();
-        return;
-      }
-      std::shared_ptr<PumpBuffer> buffer = LendBuffer();
-      asio::error_code readError;
-      const std::size_t n = from.read_some(asio::buffer(*buffer), readError);
-      if (readError == asio::error::would_block || readError == asio::error::try_again) {
-        self->Pump(from, to);
-        return;
-      }
-      if (readError) {
-        if (readError == asio::error::eof) {
-          self->DirectionEnded(to);
-        } else {
-          self->Close();
-        }
-        return;
-      }
-      self->lastActivity_ = std::chrono::steady_clock::now();
-      asio::async_write(to, asio::buffer(buffer->data(), n),
-                        [self, &from, &to, buffer](asio::error_code writeError, std::size_t) {
-                          if (writeError) {
-                            self->Close();
-                            return;
-                          }
-                          self->Pump(from, to);
-                        });
-    });
-  }
-
-  // One side has ended its sending: the other side is told; once both
-  // have, the session is over and both sockets go at once.
-  void DirectionEnded(tcp::socket& to) {
-    asio::error_code ignored;
-    to.shutdown(tcp::socket::shutdown_send, ignored);
+  // One side has ended its sending and the other side has been told; once
+  // both have, the session is over and both sockets go at once.
+  void DirectionEnded() {
     if (++directionsEnded_ == 2) {
       Close();
     }
   }
 
   tcp::socket client_;
-  tcp::socket relay_;
+  std::unique_ptr<RelayChannel> relay_;
   asio::steady_timer timer_;
   const Options& options_;
-  const tcp::endpoint& relayEndpoint_;
+  RelayPool& relays_;
   Handshake handshake_;
   std::unique_ptr<RequestStream> requests_;           // a plain HTTP client's requests
   std::unique_ptr<std::array<char, 4096>> greeting_;  // only until the handshake is done
@@ -480,6 +542,7 @@ class Session : public std::enable_shared_from_this<Session> {
   Sessions& sessions_;
   std::list<Session*>::iterator entry_;  // among the sessions still greeting
   int directionsEnded_ = 0;
+  bool closed_ = false;
 };
 
 bool Sessions::CloseOldestSilent() {
@@ -493,15 +556,17 @@ bool Sessions::CloseOldestSilent() {
 class Server {
  public:
   Server(asio::io_context& io, tcp::acceptor acceptor, const Options& options,
-         const tcp::endpoint& relay)
+         const tcp::endpoint& relay, RelayPool& relays)
       : io_(io),
         acceptor_(std::move(acceptor)),
         health_(io),
         pause_(io),
         options_(options),
-        relay_(relay) {}
+        relay_(relay),
+        relays_(relays) {}
 
   void Start() {
+    relays_.KeepReady(kReadyRelays);
     Accept();
     CheckRelay();
   }
@@ -526,7 +591,7 @@ class Server {
         asio::error_code ignored;
         client.close(ignored);  // at once: a client left waiting would hold on for nothing
       } else if (!ec) {
-        std::make_shared<Session>(std::move(client), options_, relay_, sessions_)->Start();
+        std::make_shared<Session>(std::move(client), options_, relays_, sessions_)->Start();
       }
       Accept();
     });
@@ -548,6 +613,9 @@ class Server {
           Status("160138", "the relay answers again; accepting proxy connections");
         }
         lost_ = static_cast<bool>(connectError);
+        if (!lost_) {
+          relays_.KeepReady(kReadyRelays);
+        }
         CheckRelay();
       });
     });
@@ -559,6 +627,7 @@ class Server {
   asio::steady_timer pause_;
   const Options& options_;
   const tcp::endpoint& relay_;
+  RelayPool& relays_;
   Sessions sessions_;
   bool lost_ = false;
 };
@@ -582,18 +651,26 @@ int Run(int argc, char** argv) {
   Status("160036", "preparing");
 
   Status("160032", "connecting to the relay " + relayName);
-  tcp::socket probe(io);
-  bool connected = false;
-  asio::error_code connectError;
-  probe.async_connect(relay, [&](asio::error_code e) {
-    connectError = e;
-    connected = true;
+  RelayPool relays(io, relay, RelayTrust{options->relayAddress, RelayPin()});
+  std::unique_ptr<RelayChannel> channel;
+  bool opened = false;
+  asio::error_code openError;
+  relays.Open([&](asio::error_code e, std::unique_ptr<RelayChannel> made) {
+    openError = e;
+    channel = std::move(made);
+    opened = true;
   });
-  if (!RunWithin(io, connected, kConnectTimeout, [&] { probe.close(ec); })) {
+  io.restart();
+  io.run();  // the pool's own time-out bounds it
+  if (openError == asio::error::access_denied && channel) {
+    // Not the relay, or not provably: it gets nothing of ours.
+    Stop("160244", "the relay could not be verified: " + channel->Problem());
+  }
+  if (openError == asio::error::operation_aborted) {
     Stop("110033", "no answer from the relay " + relayName);
   }
-  if (connectError) {
-    Stop("160033", "cannot reach the relay " + relayName + ": " + connectError.message());
+  if (openError) {
+    Stop("160033", "cannot reach the relay " + relayName + ": " + openError.message());
   }
 
   Status("160238", "the relay checks the credentials");
@@ -601,22 +678,32 @@ int Run(int argc, char** argv) {
   std::string answer;
   bool answered = false;
   asio::error_code answerError;
-  asio::async_write(probe, asio::buffer(check), [&](asio::error_code e, std::size_t) {
+  std::function<void()> readAnswer = [&] {
+    channel->AsyncWaitRead([&](asio::error_code e) {
+      std::array<char, 4096> chunk;
+      const std::size_t n = e ? 0 : channel->Read(asio::buffer(chunk), e);
+      answer.append(chunk.data(), n);
+      if (e == asio::error::would_block ||
+          (!e && answer.find("\r\n\r\n") == std::string::npos && answer.size() <= kMaxHead)) {
+        readAnswer();
+        return;
+      }
+      answerError = e;
+      answered = true;
+    });
+  };
+  channel->AsyncWrite(asio::buffer(check), [&](asio::error_code e) {
     if (e) {
       answerError = e;
       answered = true;
       return;
     }
-    asio::async_read_until(probe, asio::dynamic_buffer(answer, kMaxHead), "\r\n\r\n",
-                           [&](asio::error_code readError, std::size_t) {
-                             answerError = readError;
-                             answered = true;
-                           });
+    readAnswer();
   });
-  if (!RunWithin(io, answered, kConnectTimeout, [&] { probe.close(ec); })) {
+  if (!RunWithin(io, answered, kConnectTimeout, [&] { channel->Socket().close(ec); })) {
     Stop("110033", "the relay did not answer the credentials check");
   }
-  probe.close(ec);
+  channel.reset();
   const int status = StatusCode(answer).value_or(0);
   if (answerError || status != 200) {
     if (CredentialsRefused(status)) {
@@ -654,7 +741,7 @@ int Run(int argc, char** argv) {
   }
   Status("160138",
          "accepting proxy connections on 127.0.0.1:" + std::to_string(options->localPort));
-  Server server(io, std::move(acceptor), *options, relay);
+  Server server(io, std::move(acceptor), *options, relay, relays);
   server.Start();
   io.restart();
   io.run();

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The Wine session of a test run or of the demo.
 #
-#   wine-session.sh start ROOT                 fresh prefix, persistent server
+#   wine-session.sh start ROOT [TRUST CA]      fresh prefix, persistent server;
+#                                              TRUST (trust-ca.exe) adds CA
+#                                              to the prefix's root store
 #   wine-session.sh display-start ROOT [EXE]   private Xvfb display (+ keep-alive EXE)
 #   wine-session.sh stop ROOT                  end the server and the display
 #
@@ -62,6 +64,9 @@ start_session() {
   cp -a "$TEMPLATE" "$WINEPREFIX"
   start_server
   quiet "$WINE64" wineboot
+  if [ -n "${1:-}" ]; then
+    "$WINE64" "$1" "${2:?authority certificate}" </dev/null
+  fi
   echo "Wine session ready: WINEPREFIX=$WINEPREFIX"
 }
 
@@ -121,7 +126,7 @@ stop_session() {
 }
 
 case "$cmd" in
-  start) start_session ;;
+  start) start_session "${3:-}" "${4:-}" ;;
   display-start) start_display "${3:-}" ;;
   stop) stop_session ;;
   *)

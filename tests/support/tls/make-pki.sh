@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# A throwaway test authority and the certificates the tests' relays and
+# update service present, made fresh in OUT (kept when already there):
+#   ca.pem            the test authority (trusted only by the tests: a trust
+#                     file for the native agent, the root store of the
+#                     tests' own Wine prefix)
+#   relay.pem/.key    from the authority, for 127.0.0.1, 127.0.0.2, localhost
+#   other.pem/.key    the same names from the same authority, another key
+#   self.pem/.key     the same names, signed by itself
+#   elsewhere.pem/.key from the authority, for another address (192.0.2.1)
+#   pin.txt           the pin of relay.key: base64 SHA-256 of its public key
+#   make-pki.sh OUT
+set -euo pipefail
+out=${1:?output folder}
+[ -s "$out/pin.txt" ] && exit 0
+mkdir -p "$out"
+cd "$out"
+names="subjectAltName=IP:127.0.0.1,IP:127.0.0.2,DNS:localhost"
+key() { openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$1" 2>/dev/null; }
+
+key ca.key
+openssl req -x509 -new -key ca.key -days 3650 -subj "/CN=Umbrane Test Authority" \
+  -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" \
+  -out ca.pem 2>/dev/null
+for leaf in relay other; do
+  key $leaf.key
+  openssl req -new -key $leaf.key -subj "/CN=umbrane test relay" -out $leaf.csr 2>/dev/null
+  openssl x509 -req -in $leaf.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 3650 \
+    -extfile <(printf '%s\nextendedKeyUsage=serverAuth\nbasicConstraints=CA:FALSE\n' "$names") \
+    -out $leaf.pem 2>/dev/null
+  rm -f $leaf.csr
+done
+key elsewhere.key
+openssl req -new -key elsewhere.key -subj "/CN=another relay" -out elsewhere.csr 2>/dev/null
+openssl x509 -req -in elsewhere.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 3650 \
+  -extfile <(printf 'subjectAltName=IP:192.0.2.1\nextendedKeyUsage=serverAuth\n') \
+  -out elsewhere.pem 2>/dev/null
+rm -f elsewhere.csr
+key self.key
+openssl req -x509 -new -key self.key -days 3650 -subj "/CN=umbrane test relay" \
+  -addext "$names" -addext "extendedKeyUsage=serverAuth" -out self.pem 2>/dev/null
+openssl pkey -in relay.key -pubout -outform DER | openssl dgst -sha256 -binary | base64 >pin.txt
