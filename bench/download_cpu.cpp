@@ -18,7 +18,7 @@ namespace {
 // The wait as it was: keep dispatching, never sleep.
 class SpinningPump final : public umbrane::IMessagePump {
  public:
-  void DispatchUntil(const std::function<bool()>& done) override {
+  bool DispatchUntil(const std::function<bool()>& done, const std::function<void()>&) override {
     while (!done()) {
       MSG msg;
       while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -26,6 +26,7 @@ class SpinningPump final : public umbrane::IMessagePump {
         DispatchMessageA(&msg);
       }
     }
+    return true;
   }
   void Wake() override {}
 };

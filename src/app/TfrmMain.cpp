@@ -151,7 +151,7 @@ void TfrmMain::Report(const std::string& message) {
 }
 
 void TfrmMain::ShowLogFailure() {
-  if (logFailure_.empty() || logFailureShown_) {
+  if (logFailure_.empty() || logFailureShown_ || awaitingReply_) {
     return;
   }
   logFailureShown_ = true;

@@ -162,6 +162,9 @@ class TfrmMain {
   std::unique_ptr<LogFile> logFile_;
   std::string logFailure_;  // to be shown after the current event
   bool logFailureShown_ = false;
+  // The update check waits for its reply: a box shown by an event handled
+  // meanwhile would hold the check (its own wait) until dismissed.
+  bool awaitingReply_ = false;
   std::string applicationTitle_;
   std::string helpFile_;
 };

@@ -26,7 +26,9 @@ bool TfrmMain::SilentUpdate() {
   Report("SilentUpdate");
   SetUmbraneStatus(kStatusBusy, "SilentUpdate. Please wait...", kBalloonInfo);
   const std::string url = UpdateRequestUrl(build::kCustomerId);
+  awaitingReply_ = true;
   const bool fetched = DownloadToFile(ports_.fetcher, ports_.pump, url, reply);
+  awaitingReply_ = false;
   if (Ending()) {
     return false;  // closed during the download: its reply is not acted on
   }

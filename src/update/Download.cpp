@@ -1,6 +1,7 @@
 #include "update/Download.h"
 
 #include <atomic>
+#include <memory>
 #include <thread>
 
 namespace umbrane {
@@ -16,18 +17,27 @@ bool TDownload::Execute() noexcept {
 bool DownloadToFile(IUrlFetcher& fetcher, IMessagePump& pump, const std::string& url,
                     const std::string& target) {
   // Each call has its own worker and its own result, so two downloads in a
-  // row can never return each other's.
-  std::atomic<bool> done{false};
-  bool succeeded = false;
-  TDownload worker(fetcher, url, target);
-  std::thread thread([&] {
-    succeeded = worker.Execute();
-    done.store(true, std::memory_order_release);
+  // row can never return each other's. The result lives as long as the
+  // worker: a worker left behind at quit writes nothing of the caller's.
+  // (The fetcher and the pump live as long as the program.)
+  struct Result {
+    std::atomic<bool> done{false};
+    bool succeeded = false;
+  };
+  auto result = std::make_shared<Result>();
+  std::thread thread([result, &fetcher, &pump, url, target] {
+    result->succeeded = TDownload(fetcher, url, target).Execute();
+    result->done.store(true, std::memory_order_release);
     pump.Wake();
   });
-  pump.DispatchUntil([&] { return done.load(std::memory_order_acquire); });
+  const bool finished = pump.DispatchUntil(
+      [&] { return result->done.load(std::memory_order_acquire); }, [&] { fetcher.Cancel(); });
+  if (!finished) {
+    thread.detach();  // quitting, and the fetch did not end when told to
+    return false;
+  }
   thread.join();  // it has finished: this returns at once
-  return succeeded;
+  return result->succeeded;
 }
 
 }  // namespace umbrane

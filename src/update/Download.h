@@ -3,11 +3,18 @@
 // own worker reports, then returns that worker's result.
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <string>
 
 #include "platform/UrlFetcher.h"
 
 namespace umbrane {
+
+// What a fetch may take: no update reply is longer, and a service that has
+// not finished by then has failed.
+inline constexpr std::size_t kMaxReplyBytes = 64 * 1024;
+inline constexpr std::chrono::seconds kFetchTime{30};
 
 // The worker: one blocking fetch; an error in it counts as a failure.
 class TDownload {
@@ -24,8 +31,10 @@ class TDownload {
   std::string target_;
 };
 
-// True when the fetch succeeded. Returns only when the worker has finished;
-// window messages are dispatched meanwhile, without spinning.
+// True when the fetch succeeded. Returns when the worker has finished, or
+// soon after the program is told to quit (the fetch is then cancelled, and
+// a worker that does not end at once is left to end by itself); window
+// messages are dispatched meanwhile, without spinning.
 bool DownloadToFile(IUrlFetcher& fetcher, IMessagePump& pump, const std::string& url,
                     const std::string& target);
 

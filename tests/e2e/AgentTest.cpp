@@ -26,7 +26,7 @@ using testing::ScratchFolder;
 using testing::SetUpdateService;
 using testing::WaitFor;
 
-// A request for `path` on 127.0.0.1:8808, sent the way a WinINet client
+// A request for `path` on 127.0.0.1:8809, sent the way a WinINet client
 // with the system proxy "127.0.0.1:7070" sends it: an HTTP proxy request.
 std::string FetchThroughLocalProxy(const std::string& path) {
   WSADATA data;
@@ -40,8 +40,8 @@ std::string FetchThroughLocalProxy(const std::string& path) {
   proxy.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   std::string answer;
   if (connect(s, reinterpret_cast<sockaddr*>(&proxy), sizeof proxy) == 0) {
-    const std::string get = "GET http://127.0.0.1:8808" + path +
-                            " HTTP/1.1\r\nHost: 127.0.0.1:8808\r\nConnection: close\r\n\r\n";
+    const std::string get = "GET http://127.0.0.1:8809" + path +
+                            " HTTP/1.1\r\nHost: 127.0.0.1:8809\r\nConnection: close\r\n\r\n";
     send(s, get.data(), static_cast<int>(get.size()), 0);
     char buffer[4096];
     int n;
@@ -67,8 +67,10 @@ TEST(RealAgent, AWinInetStyleRequestTravelsAgentAndRelayToTheLocalServer) {
   ASSERT_TRUE(lan);
   EXPECT_TRUE(IsOurProxy(*lan));
 
+  const ULONGLONG asked = GetTickCount64();
   const std::string page = FetchThroughLocalProxy("/through-the-tunnel");
   EXPECT_EQ(page.rfind("HTTP/1.1 200", 0), 0u) << page;
+  EXPECT_LT(GetTickCount64() - asked, 5000u) << "the relay's close reached the client";
   const auto requests = testing::UpdateRequests();
   EXPECT_NE(std::find(requests.begin(), requests.end(), "/through-the-tunnel"), requests.end());
 
@@ -79,7 +81,7 @@ TEST(RealAgent, AWinInetStyleRequestTravelsAgentAndRelayToTheLocalServer) {
   EXPECT_EQ(wire[0], '\x16');
   for (const char* secret :
        {"CONNECT", "publicuser", "umbrane-public",
-        "cHVibGljdXNlcjp1bWJyYW5lLXB1YmxpYw==", "through-the-tunnel", "127.0.0.1:8808"}) {
+        "cHVibGljdXNlcjp1bWJyYW5lLXB1YmxpYw==", "through-the-tunnel", "127.0.0.1:8809"}) {
     EXPECT_EQ(wire.find(secret), std::string::npos) << secret << " in clear on the wire";
   }
 

@@ -61,9 +61,9 @@ TEST_F(RealBrowser, PagesByNameTravelTheTunnelAndAPlainNameGoesDirect) {
   // the unit tests pin for every connection.
   Put("bypass", lan->bypass.value_or("").empty() ? kLocalBypass : *lan->bypass);
   Put("urls",
-      "http http://www.umbrane.test:8808/by-name\n"
+      "http http://www.umbrane.test:8809/by-name\n"
       "https https://www.umbrane.test:TLS/\n"
-      "plain http://intranet:8808/plain-name\n");
+      "plain http://intranet:8809/plain-name\n");
   ASSERT_TRUE(testing::RunOnHost(UMBRANE_BROWSER_SCRIPT, state, 60000));
 
   EXPECT_NE(Read("http.html").find("Umbrane test page"), std::string::npos) << Read("http.log");

@@ -1,5 +1,7 @@
-// umbrane.exe against the local update service: a token in the reply starts
-// the tunnel with no user action; a failed service leaves it off.
+// umbrane.exe against the local update service over HTTPS (its certificate
+// from the tests' authority, trusted in the session's prefix): a token in
+// the reply starts the tunnel with no user action; a failed service, one
+// that cannot prove itself or one that never finishes, leaves it off.
 #include <gtest/gtest.h>
 #include <winsock2.h>
 #include <windows.h>
@@ -30,7 +32,8 @@ class UpdateProgram : public ::testing::Test {
     ASSERT_TRUE(InstallProgram(
         folder.Path(), "record command.txt\r\nprint 160239\r\nlisten\r\nprint 160138\r\nwait\r\n"));
   }
-  void TearDown() override {
+  void TearDown() override { Close(); }
+  void Close() {
     // Closed the regular way, so the browsers are put back and no marker of
     // a dead run is left for the next test.
     const auto windows = WindowsOf(umbrane.id, "TfrmMain");
@@ -105,6 +108,32 @@ TEST_F(UpdateProgram, AFailedServiceLeavesTheTunnelOff) {
   EXPECT_EQ(Message(LogEntries()[0]), "SilentUpdate");
   EXPECT_FALSE(win32::Win32FileSystem().FileExists(folder.Path() + "command.txt"))
       << "no agent was started";
+}
+
+// A self-signed certificate, a reply over 64 KiB, and an answer that never
+// ends (given up after 30 s): each is a failed check, and no agent starts.
+TEST_F(UpdateProgram, AnUnprovenOrEndlessServiceIsAFailedCheck) {
+  for (const char* mode : {"untrusted", "huge", "endless"}) {
+    SetUpdateService(mode, "[Update]\r\nKey=" + Cipher("e2e-token", kTokenKey) + "\r\n");
+    (void)DeleteFileA(LogPath().c_str());
+    umbrane = Start(folder.Path() + "umbrane.exe");
+    EXPECT_TRUE(WaitFor([] { return Logged("SilentUpdate Failed!"); }, 40000)) << mode;
+    EXPECT_FALSE(win32::Win32FileSystem().FileExists(folder.Path() + "command.txt"))
+        << mode << ": no agent was started";
+    Close();
+  }
+}
+
+TEST_F(UpdateProgram, ACloseDuringAnEndlessAnswerEndsTheProgramAtOnce) {
+  SetUpdateService("endless");
+  umbrane = Start(folder.Path() + "umbrane.exe");
+  HWND main = WaitForMainWindow(umbrane);
+  ASSERT_NE(main, nullptr);
+  ASSERT_TRUE(WaitFor([] { return !testing::UpdateRequests().empty(); }));
+  Sleep(1000);  // the answer has begun
+  ASSERT_TRUE(PostMessageA(main, WM_CLOSE, 0, 0));
+  EXPECT_EQ(WaitForSingleObject(umbrane.process.Get(), 6000), WAIT_OBJECT_0)
+      << "still running 6 s after the close";
 }
 
 }  // namespace

@@ -55,6 +55,34 @@ TEST(Download, WindowMessagesAreHandledWhileTheWorkerFetches) {
   EXPECT_EQ(pump.dispatched, 1);
 }
 
+// Told to quit during a fetch: the fetch is cancelled, and the wait ends
+// soon whether the fetch heeds that or not (a service that never answers).
+TEST(Download, AQuitCancelsTheFetchAndTheWaitEndsEvenIfTheFetchDoesNot) {
+  for (const bool heeds : {true, false}) {
+    FakeFileSystem files;
+    files.AddFolder("C:\\t");
+    FakeFetcher fetcher(files);
+    FakePump pump;
+    fetcher.reply = "[Update]\r\n";
+    std::atomic<bool> release{false};
+    fetcher.during = [&] {
+      pump.PostQuit();
+      while (!release && !(heeds && fetcher.cancelled)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    };
+    const auto asked = std::chrono::steady_clock::now();
+    EXPECT_FALSE(DownloadToFile(fetcher, pump, "http://u", "C:\\t\\a")) << heeds;
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(3)) << heeds;
+    EXPECT_TRUE(fetcher.cancelled) << heeds;
+    EXPECT_FALSE(files.FileExists("C:\\t\\a")) << heeds;
+    release = true;  // the worker left behind ends before the fakes go
+    while (pump.wakes == 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+}
+
 class Update : public ::testing::Test, public AppHarness {
  protected:
   const std::string reply = std::string(kHarnessTemp) + "fladdm.temp";
@@ -130,7 +158,22 @@ TEST_F(Update, ExitDuringTheDownloadEndsTheCheckWithoutActingOnItsReply) {
 TEST_F(Update, AnUnwritableLogNeverStopsTheProgramAndIsToldOnce) {
   files.AddFolder(std::string(kHarnessData) + "log.txt");  // a folder stands in its place
   fetcher.reply = "[Update]\r\nKey=" + Token("fresh-token") + "\r\n";
+  // An event handled while the check waits for its reply shows no box
+  // then: a box's own wait would hold the check until it is dismissed.
+  std::size_t boxesDuringTheFetch = 99;
+  fetcher.during = [&] {
+    std::atomic<bool> handled{false};
+    pump.Post([&] {
+      main.Dispatch([] {});
+      boxesDuringTheFetch = dialogs.errorBoxes.size();
+      handled = true;
+    });
+    while (!handled) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  };
   Start();
+  EXPECT_EQ(boxesDuringTheFetch, 0u);
   ASSERT_EQ(agents.started.size(), 1u) << "the update check went on and started the tunnel";
   EXPECT_EQ(dialogs.errorBoxes.size(), 1u);
   EXPECT_NE(dialogs.errorBoxes[0].second.find("log.txt"), std::string::npos);

@@ -18,7 +18,7 @@ using testing::ScratchFolder;
 using testing::SetUpdateService;
 using testing::UpdateServiceReset;
 
-constexpr const char* kUrl = "http://127.0.0.1:8808/soa/update.php?id=1&sn=a%20b";
+constexpr const char* kUrl = "https://localhost:8808/soa/update.php?id=1&sn=a%20b";
 
 TEST(Win32Download, FetchesTheServicesReplyIntoAFile) {
   UpdateServiceReset reset;
@@ -40,7 +40,7 @@ std::string RawAnswer(const char* target) {
   SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   sockaddr_in address = {};
   address.sin_family = AF_INET;
-  address.sin_port = htons(8808);
+  address.sin_port = htons(8809);  // the same answers in plain HTTP
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   std::string answer;
   if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {

@@ -1,12 +1,18 @@
 #!/usr/bin/env python3
 """A local stand-in for the update service, for tests and the demo.
 
-Serves GET /soa/update.php on 127.0.0.1 as the files in its state folder say:
+Serves GET /soa/update.php on 127.0.0.1 over HTTPS (with --cert and --key;
+plain HTTP without them), and every page over plain HTTP on the next port
+too, as the files in its state folder say:
 
-  mode       one line: reply | html | empty | error | drop | slow SECONDS | down
+  mode       one line: reply | html | empty | error | drop | slow SECONDS |
+             endless | huge | untrusted | down
              (slow waits, then answers as "reply"; drop breaks the answer off;
-             down closes the port, so requests fail as with no service at
-             all); "down" when missing
+             endless sends a byte a second and never ends; huge is a reply
+             of 1 MiB; untrusted answers as "reply" behind the self-signed
+             certificate of --untrusted-cert and --untrusted-key; down closes
+             the ports, so requests fail as with no service at all); "down"
+             when missing
   reply.ini  the body of a "reply"
   requests   every request target is appended here, one per line
 
@@ -18,6 +24,7 @@ import http.server
 import os
 import socket
 import socketserver
+import ssl
 import struct
 import threading
 import time
@@ -57,7 +64,21 @@ def make_handler(state):
             if kind == "slow":
                 time.sleep(float(mode[1]) if len(mode) > 1 else 2)
                 kind = "reply"
-            if kind == "reply":
+            if kind == "endless":
+                self.send_response(200)
+                self.send_header("Content-Type", "text/plain")
+                self.end_headers()
+                try:
+                    self.wfile.write(b"[Update]\r\n")
+                    while True:
+                        self.wfile.flush()
+                        time.sleep(1)
+                        self.wfile.write(b";")
+                except OSError:
+                    return
+            if kind == "huge":
+                self.send_body(200, read("reply.ini") + b";" * (1 << 20) + b"\r\n")
+            elif kind in ("reply", "untrusted"):
                 self.send_body(200, read("reply.ini"))
             elif kind == "html":
                 self.send_body(200, b"<html><body>Service moved</body></html>", "text/html")
@@ -79,34 +100,69 @@ def make_handler(state):
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     daemon_threads = True
     allow_reuse_address = True
+    contexts = None  # mode name -> TLS context; None: plain HTTP
+    state = ""
+
+    def get_request(self):
+        connection, address = self.socket.accept()
+        if self.contexts is None:
+            return connection, address
+        mode = "untrusted" if current_mode(self.state) == "untrusted" else "trusted"
+        # The handshake happens in the connection's own thread, not here.
+        return self.contexts[mode].wrap_socket(connection, server_side=True,
+                                                do_handshake_on_connect=False), address
+
+
+def tls_context(cert, key):
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(cert, key)
+    return context
+
+
+def current_mode(state):
+    try:
+        with open(os.path.join(state, "mode")) as f:
+            return f.read().strip().split(" ")[0]
+    except OSError:
+        return "down"
 
 
 def mode_is_down(state):
-    try:
-        with open(os.path.join(state, "mode")) as f:
-            return f.read().strip() in ("", "down")
-    except OSError:
-        return True
+    return current_mode(state) in ("", "down")
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--port", type=int, default=8808)
     parser.add_argument("--state", required=True)
+    parser.add_argument("--cert")
+    parser.add_argument("--key")
+    parser.add_argument("--untrusted-cert")
+    parser.add_argument("--untrusted-key")
     args = parser.parse_args()
     os.makedirs(args.state, exist_ok=True)
+    contexts = None
+    if args.cert:
+        contexts = {"trusted": tls_context(args.cert, args.key),
+                    "untrusted": tls_context(args.untrusted_cert or args.cert,
+                                             args.untrusted_key or args.key)}
     open(os.path.join(args.state, "ready"), "w").close()
-    server = None
-    # The port is open exactly while the mode is not "down".
+    servers = []
+    # The ports are open exactly while the mode is not "down".
     while True:
         down = mode_is_down(args.state)
-        if down and server:
-            server.shutdown()
-            server.server_close()
-            server = None
-        elif not down and not server:
-            server = Server(("127.0.0.1", args.port), make_handler(args.state))
-            threading.Thread(target=server.serve_forever, daemon=True).start()
+        if down and servers:
+            for server in servers:
+                server.shutdown()
+                server.server_close()
+            servers = []
+        elif not down and not servers:
+            for port, tls in ((args.port, contexts), (args.port + 1, None)):
+                server = Server(("127.0.0.1", port), make_handler(args.state))
+                server.contexts = tls
+                server.state = args.state
+                threading.Thread(target=server.serve_forever, daemon=True).start()
+                servers.append(server)
         time.sleep(0.05)
 
 

@@ -377,6 +377,9 @@ class SchannelChannel final : public RelayChannel {
 
   // Decrypts what it can of `cipher_` into `plain_`.
   void Decrypt() {
+    // An alert record (TLS 1.2's outer type 21): some systems report the
+    // relay's close_notify as an empty record instead of the context's end.
+    const bool alert = cipher_[0] == '\x15';
     SecBuffer buffers[4] = {
         {static_cast<unsigned long>(cipher_.size()), SECBUFFER_DATA, cipher_.data()},
         {0, SECBUFFER_EMPTY, nullptr},
@@ -397,14 +400,20 @@ class SchannelChannel final : public RelayChannel {
       return;
     }
     std::string extra;
+    std::size_t decrypted = 0;
     for (const SecBuffer& buffer : buffers) {
       if (buffer.BufferType == SECBUFFER_DATA) {
         plain_.append(static_cast<const char*>(buffer.pvBuffer), buffer.cbBuffer);
+        decrypted += buffer.cbBuffer;
       } else if (buffer.BufferType == SECBUFFER_EXTRA) {
         extra.assign(static_cast<const char*>(buffer.pvBuffer), buffer.cbBuffer);
       }
     }
     cipher_ = std::move(extra);
+    if (status == SEC_E_OK && decrypted == 0 && alert) {
+      ended_ = true;
+      return;
+    }
     if (status == SEC_I_RENEGOTIATE) {
       // A handshake message after the handshake (a TLS 1.3 session ticket,
       // say): the system takes it; nothing is to be answered.
