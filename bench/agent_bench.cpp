@@ -1,19 +1,28 @@
 // The tunnel agent on loopback, in one run: throughput of a 1 GiB transfer
 // directly, through tinyproxy alone (CONNECT with credentials), through
-// warden and the same tinyproxy, through v2ray (a peer doing warden's job:
-// SOCKS in, HTTP CONNECT with Basic credentials out) and the same tinyproxy,
-// and through microsocks (a SOCKS server with no relay hop); connection
-// set-up latency (p50/p99) for each; 1,000 concurrent connections through
-// warden, none of which may be lost; and the resident memory warden and
-// v2ray hold per connection with 1,000 connections open.
+// warden and the same tinyproxy behind TLS (stunnel), through the same
+// agent in clear text with stunnel's client mode doing its TLS to the same
+// relay, through v2ray (a peer doing warden's job in clear: SOCKS in, HTTP
+// CONNECT with Basic credentials out) and tinyproxy, and through microsocks
+// (a SOCKS server with no relay hop); connection set-up latency (p50/p99)
+// for each; the set-up of a new client connection over a link with 50 ms of
+// round trip to the relay, in round trips, through the TLS relay and through
+// a clear-text one; 1,000 concurrent connections through warden, none of
+// which may be lost; and the resident memory warden and v2ray hold per
+// connection with 1,000 connections open.
 //
-// Needs tinyproxy, microsocks and v2ray (Debian packages) at run time.
+// Needs tinyproxy, stunnel4, microsocks and v2ray (Debian packages) at run
+// time.
 // Run: cmake --preset bench && cmake --build --preset bench &&
 //      build/bench/bench/umbrane_bench_agent
+#include <netinet/tcp.h>
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <mutex>
 #include <fstream>
 #include <functional>
 #include <vector>
@@ -110,6 +119,100 @@ void Path(const char* name, const Opener& open, std::uint16_t bulk, std::uint16_
               static_cast<double>(total) / (1 << 20) / seconds, total >> 20, at(0.5), at(0.99));
 }
 
+// A link to 127.0.0.1:`target` with `delay` each way: every chunk is passed
+// on `delay` after it arrived, and nothing the connecting side sends moves
+// before a TCP handshake's round trip has passed.
+class DelayedLink {
+ public:
+  DelayedLink(std::uint16_t target, std::chrono::milliseconds delay)
+      : server_([target, delay](int c) {
+          const int r = Connect(target);
+          // A link, not a program: what arrives is passed on as it is due,
+          // never held back for more, and a quiet connection stays up.
+          const int on = 1;
+          const timeval forever{0, 0};
+          for (const int s : {c, r}) {
+            setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+            setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &forever, sizeof forever);
+          }
+          const auto opened = Clock::now();
+          std::thread out([&] { Carry(c, r, opened + 2 * delay, delay); });
+          Carry(r, c, opened, delay);
+          out.join();
+          close(r);
+        }) {}
+  std::uint16_t Port() const { return server_.Port(); }
+
+ private:
+  static void Carry(int from, int to, Clock::time_point notBefore,
+                    std::chrono::milliseconds delay) {
+    std::mutex mutex;
+    std::condition_variable arrived;
+    std::deque<std::pair<Clock::time_point, std::string>> queue;
+    bool ended = false;
+    std::thread writer([&] {
+      for (;;) {
+        std::unique_lock<std::mutex> lock(mutex);
+        arrived.wait(lock, [&] { return !queue.empty() || ended; });
+        if (queue.empty()) {
+          break;
+        }
+        auto [due, data] = std::move(queue.front());
+        queue.pop_front();
+        lock.unlock();
+        std::this_thread::sleep_until(due);
+        SendAll(to, data);
+      }
+      shutdown(to, SHUT_WR);
+    });
+    char buffer[65536];
+    for (ssize_t n; (n = recv(from, buffer, sizeof buffer, 0)) > 0;) {
+      std::lock_guard<std::mutex> lock(mutex);
+      queue.emplace_back(std::max(Clock::now(), notBefore) + delay,
+                         std::string(buffer, static_cast<std::size_t>(n)));
+      arrived.notify_one();
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      ended = true;
+    }
+    arrived.notify_one();
+    writer.join();
+  }
+  LoopbackServer server_;
+};
+
+// The set-up of new client connections through `open` over a link of
+// `rtt`, in round trips: one at a time (connections kept ready have time to
+// be replaced), then a burst of 8 at once.
+void RoundTrips(const char* name, const Opener& open, std::uint16_t hello, double rtt) {
+  const auto measure = [&] {
+    const auto t = Clock::now();
+    const int c = open(hello);
+    const double ms = Seconds(t) * 1e3;
+    close(c);
+    return c >= 0 ? ms / rtt : -1.0;
+  };
+  std::vector<double> single;
+  for (int i = 0; i < 20; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    single.push_back(measure());
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  std::vector<double> burst(8);
+  std::vector<std::thread> clients;
+  for (auto& slot : burst) {
+    clients.emplace_back([&] { slot = measure(); });
+  }
+  for (auto& client : clients) {
+    client.join();
+  }
+  std::sort(single.begin(), single.end());
+  std::sort(burst.begin(), burst.end());
+  std::printf("%-34s one at a time: median %.2f, worst %.2f;  burst of 8: best %.2f, worst %.2f\n",
+              name, single[single.size() / 2], single.back(), burst.front(), burst.back());
+}
+
 // 1,000 connections to the echo server opened through `open` and carrying
 // a byte each way, then held. Returns how many answered; `perConnection`
 // gets the growth of `pid`'s resident memory divided by 1,000.
@@ -167,11 +270,32 @@ int main() {
     }
   });
 
+  TrustTestAuthority();
+  // tinyproxy in clear (for the peers, which speak no TLS to a relay), and
+  // the same tinyproxy behind stunnel's TLS.
   const std::uint16_t relayPort = FreePort();
-  Relay relay(relayPort, kUser, kToken);
+  Relay relay(relayPort, kUser, kToken, "tinyproxy", "", "");
+  const std::uint16_t tlsPort = FreePort();
+  Relay tls(tlsPort, relayPort);
+  const std::uint16_t clientPort = FreePort();
+  Relay tlsClient(Relay::ClientMode{}, clientPort, tlsPort);
+  const auto startAgent = [](const char* program, std::uint16_t port, std::uint16_t to) {
+    return std::make_unique<Child>(std::vector<std::string>{
+        program, "-name", kUser, "-key", kToken, "-do", "-H", std::to_string(port), "-umbrane",
+        "-port", std::to_string(to), "-say", "127.0.0.1"});
+  };
   const std::uint16_t agentPort = FreePort();
-  Child agent({WARDEN_EXE, "-name", kUser, "-key", kToken, "-do", "-H", std::to_string(agentPort),
-               "-umbrane", "-port", std::to_string(relayPort), "-say", "127.0.0.1"});
+  auto agentOwner = startAgent(WARDEN_EXE, agentPort, tlsPort);
+  Child& agent = *agentOwner;
+  const std::uint16_t plainAgentPort = FreePort();
+  auto plainAgent = startAgent(WARDEN_PLAIN_EXE, plainAgentPort, clientPort);
+  constexpr std::chrono::milliseconds kDelay{25};
+  DelayedLink farTls(tlsPort, kDelay);
+  DelayedLink farPlain(relayPort, kDelay);
+  const std::uint16_t farAgentPort = FreePort();
+  auto farAgent = startAgent(WARDEN_EXE, farAgentPort, farTls.Port());
+  const std::uint16_t farPlainAgentPort = FreePort();
+  auto farPlainAgent = startAgent(WARDEN_PLAIN_EXE, farPlainAgentPort, farPlain.Port());
   const std::uint16_t peerPort = FreePort();
   Child peer({"microsocks", "-i", "127.0.0.1", "-p", std::to_string(peerPort)});
   const std::uint16_t v2rayPort = FreePort();
@@ -183,9 +307,11 @@ int main() {
       << relayPort << R"(,"users":[{"user":")" << kUser << R"(","pass":")" << kToken
       << R"("}]}]}}]})";
   Child v2ray({"v2ray", "-config", v2rayConfig});
-  if (!agent.WaitForLine("160138")) {
-    std::fprintf(stderr, "warden did not come up\n");
-    return 1;
+  for (Child* each : {&agent, plainAgent.get(), farAgent.get(), farPlainAgent.get()}) {
+    if (!each->WaitForLine("160138")) {
+      std::fprintf(stderr, "an agent did not come up\n");
+      return 1;
+    }
   }
   for (const std::uint16_t port : {peerPort, v2rayPort}) {
     int probe = -1;
@@ -205,9 +331,15 @@ int main() {
   Path(
       "tinyproxy alone", [&](std::uint16_t t) { return OpenConnect(relayPort, t); }, bulk.Port(),
       hello.Port());
-  Path("warden + tinyproxy", socks(agentPort), bulk.Port(), hello.Port());
+  Path("warden, TLS relay", socks(agentPort), bulk.Port(), hello.Port());
+  Path("clear warden + stunnel", socks(plainAgentPort), bulk.Port(), hello.Port());
   Path("v2ray + tinyproxy", socks(v2rayPort), bulk.Port(), hello.Port());
   Path("microsocks (peer)", socks(peerPort), bulk.Port(), hello.Port());
+
+  std::printf("\nnew client connection over a 50 ms round trip to the relay, in round trips:\n");
+  RoundTrips("warden, TLS relay", socks(farAgentPort), hello.Port(), 2.0 * kDelay.count());
+  RoundTrips("warden in clear, clear relay", socks(farPlainAgentPort), hello.Port(),
+             2.0 * kDelay.count());
 
   double wardenKb = 0;
   double v2rayKb = 0;

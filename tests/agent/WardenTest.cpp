@@ -324,6 +324,8 @@ TEST_F(Agent, SessionsEndedByBothSidesGiveTheirDescriptorsBackAtOnce) {
   StartRelay();
   StartWarden();
   ASSERT_TRUE(warden->WaitForLine("160138"));
+  // The connections kept ready to the relay are all open by then.
+  std::this_thread::sleep_for(std::chrono::seconds(1));
   const int before = OpenDescriptors(warden->Pid());
   for (int i = 0; i < 100; ++i) {
     const int s = Connect(localPort);

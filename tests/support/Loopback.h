@@ -285,21 +285,22 @@ class LoopbackServer {
   std::thread thread_;
 };
 
-// A relay on 127.0.0.1 with Basic authentication, started and stopped by
-// tools/relay/relay.sh (the one the Wine tests and the demo use): tinyproxy,
-// or Squid, which keeps connections alive and resolves names from `hosts`
-// (a hosts file of its own) when one is given.
 // The tests' own authority: trusted by the agents this process starts
 // (OpenSSL reads SSL_CERT_FILE), never by anything else on the machine.
 inline void TrustTestAuthority() {
   setenv("SSL_CERT_FILE", TEST_PKI "/ca.pem", 1);
 }
 
-// A relay behind TLS on 127.0.0.1 (relay.sh): `certificate` names the test
-// certificate it shows ("relay", "other", "self", "elsewhere"); with
-// `record`, the bytes between agent and relay are appended to that file.
+// A relay on 127.0.0.1 with Basic authentication, started and stopped by
+// tools/relay/relay.sh (the one the Wine tests and the demo use): tinyproxy,
+// or Squid, which keeps connections alive and resolves names from `hosts`
+// (a hosts file of its own) when one is given. It speaks TLS with the test
+// certificate `certificate` names ("relay", "other", "self", "elsewhere";
+// empty: clear text); with `record`, the bytes between agent and relay are
+// appended to that file.
 class Relay {
  public:
+  struct ClientMode {};
   Relay(std::uint16_t port, const std::string& user, const std::string& token,
         const std::string& kind = "tinyproxy", const std::string& hosts = "",
         const std::string& certificate = "relay", const std::string& record = "")
@@ -316,6 +317,12 @@ class Relay {
         Run("bash '" RELAY_SCRIPT "' tls '" + state_ + "' 127.0.0.1 " + std::to_string(port) + " " +
             std::to_string(back) + " " + Pem(certificate) + ".pem " + Pem(certificate) + ".key");
   }
+  // stunnel's client mode on 127.0.0.1:`port`: clear text in, TLS to the
+  // relay on 127.0.0.1:`relay`, verified against the tests' authority.
+  Relay(ClientMode, std::uint16_t port, std::uint16_t relay) : state_(MakeFolder()) {
+    started_ = Run("bash '" RELAY_SCRIPT "' client '" + state_ + "' " + std::to_string(port) +
+                   " 127.0.0.1 " + std::to_string(relay) + " " + Pem("ca") + ".pem");
+  }
   ~Relay() { Kill(); }
   Relay(const Relay&) = delete;
   Relay& operator=(const Relay&) = delete;
@@ -325,7 +332,8 @@ class Relay {
  private:
   static std::string Pem(const std::string& name) { return std::string(TEST_PKI) + "/" + name; }
   static std::string Tls(const std::string& name) {
-    return "RELAY_CERT='" + Pem(name) + ".pem' RELAY_KEY='" + Pem(name) + ".key' ";
+    return name.empty() ? ""
+                        : "RELAY_CERT='" + Pem(name) + ".pem' RELAY_KEY='" + Pem(name) + ".key' ";
   }
   static bool Run(const std::string& command) {
     return std::system((command + " >/dev/null").c_str()) == 0;

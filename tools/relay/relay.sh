@@ -12,6 +12,9 @@
 #   relay.sh start STATE_DIR ADDRESS PORT USER TOKEN [squid [HOSTS]]
 #                                                   (waits until it answers)
 #   relay.sh tls STATE_DIR ADDRESS PORT BACK CERT KEY
+#   relay.sh client STATE_DIR PORT RELAY_ADDRESS RELAY_PORT CA
+#                        (stunnel's client mode on 127.0.0.1:PORT: clear
+#                        text in, TLS to the relay, verified against CA)
 #   relay.sh stop STATE_DIR...
 set -euo pipefail
 cmd=${1:?command}
@@ -133,6 +136,26 @@ case "$cmd" in
       fi
     fi
     echo "relay ($kind${RELAY_CERT:+ behind TLS}) on $front"
+    ;;
+  client)
+    address=127.0.0.1 port=${3:?port}
+    rm -f "$state/pid"
+    cat >"$state/stunnel.conf" <<CONF
+foreground = yes
+pid =
+output = /dev/null
+[relay]
+client = yes
+accept = $address:$port
+connect = ${4:?relay address}:${5:?relay port}
+CAfile = ${6:?authority}
+verifyChain = yes
+checkIP = $4
+sslVersionMin = TLSv1.2
+CONF
+    setsid stunnel "$state/stunnel.conf" </dev/null >/dev/null 2>&1 &
+    echo $! >>"$state/pid"
+    wait_for "$address" "$port"
     ;;
   tls)
     address=${3:?address} port=${4:?port}

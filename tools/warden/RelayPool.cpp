@@ -9,6 +9,11 @@ constexpr auto kOpenTimeout = 10s;
 // A connection kept ready longer than this is not trusted to be alive
 // (a relay or a router in between may have dropped it without a word).
 constexpr auto kReadyLifetime = 60s;
+// Connections kept ready are replaced from this age on, the oldest one at
+// each look, so they age apart and a client after a quiet minute still
+// finds one that is neither too old nor being replaced.
+constexpr auto kRenewAge = 30s;
+constexpr auto kRenewInterval = 5s;
 
 // Whether a connection kept ready is still good: nothing may have arrived
 // on it but the TLS layer's own records (session tickets).
@@ -22,7 +27,7 @@ bool StillGood(RelayChannel& channel) {
 }  // namespace
 
 RelayPool::RelayPool(asio::io_context& io, const tcp::endpoint& relay, RelayTrust trust)
-    : io_(io), relay_(relay), trust_(std::move(trust)) {}
+    : io_(io), relay_(relay), trust_(std::move(trust)), renew_(io) {}
 
 void RelayPool::Open(Opened done) {
   struct Opening {
@@ -77,8 +82,27 @@ void RelayPool::Take(Opened done) {
 }
 
 void RelayPool::KeepReady(std::size_t ready) {
+  const bool first = wanted_ == 0 && ready > 0;
   wanted_ = ready;
   Fill();
+  if (first) {
+    Renew();
+  }
+}
+
+void RelayPool::Renew() {
+  renew_.expires_after(kRenewInterval);
+  renew_.async_wait([this](asio::error_code ec) {
+    if (ec) {
+      return;
+    }
+    // The oldest is first: they are kept in the order they were opened.
+    if (!ready_.empty() && std::chrono::steady_clock::now() - ready_.front().since > kRenewAge) {
+      ready_.pop_front();
+      Fill();
+    }
+    Renew();
+  });
 }
 
 void RelayPool::Fill() {

@@ -25,7 +25,8 @@ class RelayPool {
   // One kept ready when there is one still good, else a new one; either way
   // the pool is topped up again behind it.
   void Take(Opened done);
-  // Opens connections until `ready` are kept (none while it is 0).
+  // Opens connections until `ready` are kept (none while it is 0), and
+  // replaces them before they grow too old to be trusted.
   void KeepReady(std::size_t ready);
 
  private:
@@ -34,10 +35,12 @@ class RelayPool {
     std::chrono::steady_clock::time_point since;
   };
   void Fill();
+  void Renew();
 
   asio::io_context& io_;
   const tcp::endpoint relay_;
   const RelayTrust trust_;
+  asio::steady_timer renew_;
   std::deque<Ready> ready_;
   std::size_t wanted_ = 0;
   std::size_t opening_ = 0;

@@ -24,7 +24,9 @@ asio::ssl::context& SharedContext() {
     SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
     // A relay that drops the connection without close_notify has ended it.
     SSL_CTX_set_options(ctx, SSL_OP_IGNORE_UNEXPECTED_EOF);
-    SSL_CTX_set_mode(ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    // A held connection with nothing to carry keeps no record buffers.
+    SSL_CTX_set_mode(ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER |
+                              SSL_MODE_RELEASE_BUFFERS);
     asio::error_code ignored;
     made.set_default_verify_paths(ignored);
     return made;
