@@ -353,31 +353,29 @@ class Session : public std::enable_shared_from_this<Session> {
 
   template <typename Then>
   void SendClient(std::string data, Then then) {
-    if (data.empty()) {
-      then();
-      return;
-    }
-    auto self = shared_from_this();
-    auto owned = std::make_shared<std::string>(std::move(data));
-    asio::async_write(client_, asio::buffer(*owned),
-                      [self, owned, then](asio::error_code ec, std::size_t) {
-                        if (ec) {
-                          self->Close();
-                          return;
-                        }
-                        then();
-                      });
+    Send(std::move(data), then, [this](asio::const_buffer bytes, RelayChannel::Done done) {
+      asio::async_write(client_, bytes, [done](asio::error_code ec, std::size_t) { done(ec); });
+    });
   }
 
   template <typename Then>
   void SendRelay(std::string data, Then then) {
+    Send(std::move(data), then, [this](asio::const_buffer bytes, RelayChannel::Done done) {
+      relay_->AsyncWrite(bytes, std::move(done));
+    });
+  }
+
+  // `data` through `write`, kept alive until written, then `then`; a write
+  // that fails ends the session.
+  template <typename Then, typename Write>
+  void Send(std::string data, Then then, Write write) {
     if (data.empty()) {
       then();
       return;
     }
     auto self = shared_from_this();
     auto owned = std::make_shared<std::string>(std::move(data));
-    relay_->AsyncWrite(asio::buffer(*owned), [self, owned, then](asio::error_code ec) {
+    write(asio::buffer(*owned), [self, owned, then](asio::error_code ec) {
       if (ec) {
         self->Close();
         return;
