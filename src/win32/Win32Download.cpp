@@ -15,15 +15,6 @@ namespace {
 // it has cancelled.
 constexpr DWORD kQuitGraceMs = 3000;
 
-struct InternetHandle {
-  HINTERNET handle;
-  ~InternetHandle() {
-    if (handle != nullptr) {
-      (void)InternetCloseHandle(handle);
-    }
-  }
-};
-
 void SetTimeouts(HINTERNET handle, DWORD ms) {
   for (const DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
                              INTERNET_OPTION_RECEIVE_TIMEOUT}) {
@@ -31,84 +22,95 @@ void SetTimeouts(HINTERNET handle, DWORD ms) {
   }
 }
 
-}  // namespace
+DWORD RemainingMs(std::chrono::steady_clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        deadline - std::chrono::steady_clock::now())
+                        .count();
+  return static_cast<DWORD>(left > 0 ? left : 0);
+}
 
-bool Win32UrlFetcher::Fetch(const std::string& url, const std::string& file) {
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + kFetchTime;
-  auto remainingMs = [&] {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return static_cast<DWORD>(left > 0 ? left : 0);
-  };
-  // The system's Internet settings (its proxy too), no cache, no dialog;
-  // the certificate of an https address is checked as the system checks it.
-  InternetHandle session{
-      InternetOpenA("Umbrane", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0)};
-  if (session.handle == nullptr) {
-    return false;
-  }
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (cancelled_) {
-      return false;
-    }
-    session_ = session.handle;
-  }
-  struct Forget {
-    Win32UrlFetcher& self;
-    ~Forget() {
-      std::lock_guard<std::mutex> lock(self.mutex_);
-      self.session_ = nullptr;
-    }
-  } forget{*this};
-  SetTimeouts(session.handle, remainingMs());
-  InternetHandle request{InternetOpenUrlA(session.handle, url.c_str(), nullptr, 0,
-                                          INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
-                                              INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_UI |
-                                              INTERNET_FLAG_NO_COOKIES,
-                                          0)};
-  if (request.handle == nullptr) {
-    return false;
-  }
+// The answer's body, if its status is 2xx, it ends by `deadline` and it is
+// no longer than kMaxReplyBytes.
+bool ReadReply(HINTERNET request, std::chrono::steady_clock::time_point deadline,
+               std::string& reply) {
   DWORD status = 0;
   DWORD size = sizeof status;
-  if (!HttpQueryInfoA(request.handle, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
-                      &size, nullptr) ||
+  if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
+                      nullptr) ||
       status < 200 || status > 299) {
     return false;
   }
-  std::string reply;
   char buffer[4096];
   for (;;) {
-    const DWORD left = remainingMs();
+    const DWORD left = RemainingMs(deadline);
     if (left == 0) {
       return false;  // a service that never finishes
     }
-    SetTimeouts(request.handle, left);
+    SetTimeouts(request, left);
     // Only what has arrived: a read for a whole buffer would wait for it to
     // fill, and a service that sends a byte now and then would hold it
     // forever.
     DWORD available = 0;
-    if (!InternetQueryDataAvailable(request.handle, &available, 0, 0)) {
+    if (!InternetQueryDataAvailable(request, &available, 0, 0)) {
       return false;
     }
     DWORD read = 0;
-    if (!InternetReadFile(request.handle, buffer,
+    if (!InternetReadFile(request, buffer,
                           available > 0 && available < sizeof buffer ? available : sizeof buffer,
                           &read)) {
       return false;
     }
     if (read == 0) {
-      break;
+      return true;
     }
     reply.append(buffer, read);
     if (reply.size() > kMaxReplyBytes) {
       return false;  // no update reply is that long: not read on
     }
   }
+}
+
+}  // namespace
+
+bool Win32UrlFetcher::Fetch(const std::string& url, const std::string& file) {
+  const auto deadline = std::chrono::steady_clock::now() + kFetchTime;
+  // The system's Internet settings (its proxy too), no cache, no dialog;
+  // the certificate of an https address is checked as the system checks it.
+  HINTERNET session = InternetOpenA("Umbrane", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+  if (session == nullptr) {
+    return false;
+  }
+  {
+    // The session is the fetcher's while the fetch runs, so that Cancel
+    // can close it (which ends its request too).
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (cancelled_) {
+      (void)InternetCloseHandle(session);
+      return false;
+    }
+    session_ = session;
+  }
+  SetTimeouts(session, RemainingMs(deadline));
+  HINTERNET request = InternetOpenUrlA(session, url.c_str(), nullptr, 0,
+                                       INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                                           INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_UI |
+                                           INTERNET_FLAG_NO_COOKIES,
+                                       0);
+  std::string reply;
+  const bool read = request != nullptr && ReadReply(request, deadline, reply);
+  {
+    // Closed here unless Cancel closed them already: once, by one of the two.
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (session_ != nullptr) {
+      if (request != nullptr) {
+        (void)InternetCloseHandle(request);
+      }
+      (void)InternetCloseHandle(session_);
+      session_ = nullptr;
+    }
+  }
   std::string error;
-  return Win32FileSystem().WriteFile(file, reply, WriteMode::Replace, error);
+  return read && Win32FileSystem().WriteFile(file, reply, WriteMode::Replace, error);
 }
 
 void Win32UrlFetcher::Cancel() {

@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <list>
 #include <map>
 #include <memory>
@@ -165,6 +164,29 @@ std::shared_ptr<PumpBuffer> LendBuffer() {
   });
 }
 
+// The relay's answer head, read as it comes, never more than kMaxHead, into
+// `head`; `done(error, size)` with the head's size up to its blank line, or
+// npos when it did not end within the limit. `relay` and `head` must live
+// until `done`.
+template <typename Done>
+void ReadAnswerHead(RelayChannel& relay, std::string& head, Done done) {
+  relay.AsyncWaitRead([&relay, &head, done](asio::error_code ec) {
+    std::array<char, 4096> chunk;
+    const std::size_t n = ec ? 0 : relay.Read(asio::buffer(chunk), ec);
+    if (ec == asio::error::would_block) {
+      ReadAnswerHead(relay, head, done);
+      return;
+    }
+    head.append(chunk.data(), n);
+    const std::size_t end = head.find("\r\n\r\n");
+    if (end == std::string::npos && !ec && head.size() <= kMaxHead) {
+      ReadAnswerHead(relay, head, done);
+      return;
+    }
+    done(ec, end == std::string::npos || end + 4 > kMaxHead ? std::string::npos : end + 4);
+  });
+}
+
 class Session;
 
 // The sessions alive, and those whose client has not yet finished its
@@ -311,34 +333,18 @@ class Session : public std::enable_shared_from_this<Session> {
               [self] { self->ReadRelayAnswer(); });
   }
 
-  // The relay's answer head, read as it comes, never more than kMaxHead.
   void ReadRelayAnswer() {
     auto self = shared_from_this();
-    relay_->AsyncWaitRead([self](asio::error_code ec) {
-      if (ec || self->closed_) {
-        self->Close();
-        return;
-      }
-      std::array<char, 4096> chunk;
-      asio::error_code readError;
-      const std::size_t n = self->relay_->Read(asio::buffer(chunk), readError);
-      if (readError == asio::error::would_block) {
-        self->ReadRelayAnswer();
-        return;
-      }
-      self->relayIn_.append(chunk.data(), n);
-      const std::size_t end = self->relayIn_.find("\r\n\r\n");
-      if (end == std::string::npos && !readError && self->relayIn_.size() <= kMaxHead) {
-        self->ReadRelayAnswer();
-        return;
-      }
+    ReadAnswerHead(*relay_, relayIn_, [self](asio::error_code ec, std::size_t headSize) {
       self->timer_.cancel();
-      if (end == std::string::npos || end + 4 > kMaxHead ||
-          StatusCode(self->relayIn_).value_or(0) != 200) {
+      if (self->closed_) {
+        return;
+      }
+      if (ec || headSize == std::string::npos || StatusCode(self->relayIn_).value_or(0) != 200) {
         self->Fail();
         return;
       }
-      const std::string early = self->relayIn_.substr(end + 4);
+      const std::string early = self->relayIn_.substr(headSize);
       const std::string payload = self->received_.substr(self->handshake_.Consumed());
       self->SendClient(self->handshake_.Success() + early, [self, payload] {
         self->SendRelay(payload, [self] { self->Splice(true); });
@@ -676,27 +682,16 @@ int Run(int argc, char** argv) {
   std::string answer;
   bool answered = false;
   asio::error_code answerError;
-  std::function<void()> readAnswer = [&] {
-    channel->AsyncWaitRead([&](asio::error_code e) {
-      std::array<char, 4096> chunk;
-      const std::size_t n = e ? 0 : channel->Read(asio::buffer(chunk), e);
-      answer.append(chunk.data(), n);
-      if (e == asio::error::would_block ||
-          (!e && answer.find("\r\n\r\n") == std::string::npos && answer.size() <= kMaxHead)) {
-        readAnswer();
-        return;
-      }
-      answerError = e;
-      answered = true;
-    });
-  };
   channel->AsyncWrite(asio::buffer(check), [&](asio::error_code e) {
     if (e) {
       answerError = e;
       answered = true;
       return;
     }
-    readAnswer();
+    ReadAnswerHead(*channel, answer, [&](asio::error_code readError, std::size_t) {
+      answerError = readError;
+      answered = true;
+    });
   });
   if (!RunWithin(io, answered, kConnectTimeout, [&] { channel->Socket().close(ec); })) {
     Stop("110033", "the relay did not answer the credentials check");
