@@ -174,5 +174,30 @@ TEST(RequestStream, EveryRequestGetsTheCredentialsAndABadOneEndsTheStream) {
   }
 }
 
+// Only words that cannot act twice may race on two relay connections.
+TEST(RequestStream, OnlyOneBodilessGetHeadOrOptionsMayBeSentTwice) {
+  const std::string head = " http://a.example/ HTTP/1.1\r\nHost: a.example\r\n";
+  const struct {
+    std::string words;
+    bool twice;
+  } cases[] = {
+      {"GET" + head + "\r\n", true},
+      {"HEAD" + head + "\r\n", true},
+      {"OPTIONS" + head + "\r\n", true},
+      {"GET" + head + "Content-Length: 0\r\n\r\n", true},
+      {"POST" + head + "\r\n", false},
+      {"PUT" + head + "\r\n", false},
+      {"DELETE" + head + "\r\n", false},
+      {"GET" + head + "Content-Length: 3\r\n\r\nabc", false},
+      {"GET" + head + "Transfer-Encoding: chunked\r\n\r\n", false},
+      {"GET" + head + "\r\nGET" + head + "\r\n", false},  // a second request behind it
+      {"GET" + head, false},                              // not a whole head
+      {"get" + head + "\r\n", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(SafeToRepeat(c.words), c.twice) << c.words;
+  }
+}
+
 }  // namespace
 }  // namespace warden

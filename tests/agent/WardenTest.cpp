@@ -7,6 +7,7 @@
 #include "Loopback.h"
 #include "Relay.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -33,7 +34,7 @@ void ServeTarget(int c) {
     seen.append(buffer, static_cast<std::size_t>(n));
     if (seen.rfind("GET ", 0) == 0) {
       if (seen.find("\r\n\r\n") != std::string::npos) {
-        SendAll(c, "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello");
+        SendAll(c, kPage);
         return;
       }
       continue;
@@ -49,6 +50,7 @@ class Agent : public ::testing::Test {
   LoopbackServer target{ServeTarget};
   std::unique_ptr<Relay> relay;
   std::unique_ptr<Child> warden;
+  std::uint16_t wardenRelayPort = 0;  // where the agent finds its relay: relayPort when 0
 
   Agent() { TrustTestAuthority(); }
   void StartRelay(const std::string& kind = "tinyproxy", const std::string& record = "") {
@@ -68,7 +70,7 @@ class Agent : public ::testing::Test {
                                      std::to_string(localPort),
                                      "-umbrane",
                                      "-port",
-                                     std::to_string(relayPort),
+                                     std::to_string(wardenRelayPort ? wardenRelayPort : relayPort),
                                      "-say",
                                      "127.0.0.1"};
     if (limit > 0) {
@@ -220,6 +222,51 @@ TEST_F(Agent, ARelayLostIs160037AndOneThatAnswersAgainIs160138Again) {
   StartRelay();
   EXPECT_TRUE(warden->WaitForLine("160138", 25)) << "ready again, so Umbrane switches back";
   EXPECT_EQ(Codes(*warden), std::vector<std::string>{"160138"});
+}
+
+// A change of network under a running agent: every connection between it
+// and its relay goes silent (nothing closes, nothing answers), or is reset.
+// The first page after it loads whole: the connections kept ready are
+// outrun or replaced, not waited for.
+TEST_F(Agent, APageLoadsWholeAfterEveryRelayConnectionGoesSilentOrIsReset) {
+  StartRelay();
+  for (const bool silence : {true, false}) {
+    wardenRelayPort = FreePort();
+    Forwarder network(wardenRelayPort, relayPort);
+    StartWarden();
+    ASSERT_TRUE(warden->WaitForLine("160138"));
+    std::this_thread::sleep_for(std::chrono::seconds(1));  // the ready connections are open
+    const auto before = LoadPage(localPort, target.Port(), 2);
+    ASSERT_TRUE(std::all_of(before.begin(), before.end(), [](double t) { return t >= 0; }));
+    silence ? network.Silence() : network.Reset();
+    const auto after = LoadPage(localPort, target.Port(), 6);
+    EXPECT_EQ(std::count_if(after.begin(), after.end(), [](double t) { return t >= 0; }), 6)
+        << (silence ? "silenced" : "reset") << ": -1 is a request left unanswered";
+    // Only the old path was lost, not the relay.
+    EXPECT_FALSE(warden->WaitForLine("160037", 1));
+  }
+}
+
+// A machine that sleeps: the agent is frozen while the relay goes away and
+// every old connection falls silent. Awake, it does not wait for a client
+// or for its next look: it drops what it kept ready and tells at once that
+// the relay is lost, then that it is back.
+TEST_F(Agent, AwakeAfterASleepItChecksTheRelayAtOnce) {
+  StartRelay();
+  wardenRelayPort = FreePort();
+  Forwarder network(wardenRelayPort, relayPort);
+  StartWarden();
+  ASSERT_TRUE(warden->WaitForLine("160138"));
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  kill(warden->Pid(), SIGSTOP);
+  network.Silence();
+  relay->Kill();
+  std::this_thread::sleep_for(std::chrono::seconds(5));
+  kill(warden->Pid(), SIGCONT);
+  EXPECT_TRUE(warden->WaitForLine("160037", 3)) << "the relay's loss told within 2 s of waking";
+  warden->lines.clear();
+  StartRelay();
+  EXPECT_TRUE(warden->WaitForLine("160138", 15));
 }
 
 TEST_F(Agent, ListensAgainOnItsPortRightAfterHeavyUse) {

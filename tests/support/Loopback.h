@@ -17,6 +17,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -141,6 +142,44 @@ inline std::string ReceiveAll(int s) {
 inline bool ClosedByPeer(int s) {
   char byte;
   return recv(s, &byte, 1, 0) == 0;
+}
+
+// A small page, the answer to any GET of a page load.
+inline constexpr char kPage[] = "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello";
+
+// A page load through the HTTP proxy on 127.0.0.1:`proxy`: `n` requests at
+// once for pages of 127.0.0.1:`site` (a server that answers a GET with
+// kPage and closes), every other one through a CONNECT, as a browser asks
+// for an https page. The seconds each took to its whole answer; -1 for one
+// that got none within the 5 s a read waits.
+inline std::vector<double> LoadPage(std::uint16_t proxy, std::uint16_t site, int n) {
+  const std::string authority = "127.0.0.1:" + std::to_string(site);
+  std::vector<double> took(static_cast<std::size_t>(n), -1);
+  std::vector<std::thread> requests;
+  for (int i = 0; i < n; ++i) {
+    requests.emplace_back([&, i] {
+      const auto start = Clock::now();
+      const int s = Connect(proxy);
+      const std::string get = " HTTP/1.1\r\nHost: " + authority + "\r\nConnection: close\r\n\r\n";
+      bool through = true;
+      if (i % 2 == 1) {
+        SendAll(s, "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n\r\n");
+        through = Receive(s, 39) == "HTTP/1.1 200 Connection established\r\n\r\n";
+        SendAll(s, "GET /page" + std::to_string(i) + get);
+      } else {
+        SendAll(s, "GET http://" + authority + "/page" + std::to_string(i) + get);
+      }
+      if (through && ReceiveAll(s).find("\r\n\r\nhello") != std::string::npos) {
+        took[static_cast<std::size_t>(i)] =
+            std::chrono::duration<double>(Clock::now() - start).count();
+      }
+      close(s);
+    });
+  }
+  for (auto& request : requests) {
+    request.join();
+  }
+  return took;
 }
 
 // What a process holds, from /proc: resident memory in kB, open
@@ -283,6 +322,48 @@ class LoopbackServer {
   int listener_;
   std::function<void(int)> serve_;
   std::thread thread_;
+};
+
+// The network between an agent and its relay (forwarder.py): it carries
+// every connection from 127.0.0.1:`port` to 127.0.0.1:`back`, and can do to
+// all it carries at once what a change of network does.
+class Forwarder {
+ public:
+  Forwarder(std::uint16_t port, std::uint16_t back)
+      : log_("/tmp/warden-forwarder-" + std::to_string(getpid()) + "-" + std::to_string(port)),
+        child_({"python3", FORWARDER_SCRIPT, "127.0.0.1", std::to_string(port),
+                std::to_string(back), "--log", log_}) {
+    for (const auto deadline = Clock::now() + std::chrono::seconds(10); Clock::now() < deadline;
+         std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
+      const int knock = Connect(port);  // a knock that says nothing is not logged
+      if (knock >= 0) {
+        close(knock);
+        break;
+      }
+    }
+  }
+  ~Forwarder() { std::remove(log_.c_str()); }
+  // Nothing more passes on any connection it carries; nothing is closed.
+  void Silence() { Signal(SIGUSR1); }
+  // Every connection it carries is reset, both ends.
+  void Reset() { Signal(SIGUSR2); }
+  // When each connection it carried was opened (seconds of the wall clock).
+  std::vector<double> Opened() const {
+    std::ifstream log(log_);
+    std::vector<double> times;
+    for (double t; log >> t && log.ignore(16, '\n');) {
+      times.push_back(t);
+    }
+    return times;
+  }
+
+ private:
+  void Signal(int which) {
+    kill(child_.Pid(), which);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // acted on between two reads
+  }
+  std::string log_;
+  Child child_;
 };
 
 // The tests' own authority: trusted by the agents this process starts

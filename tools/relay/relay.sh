@@ -7,14 +7,18 @@
 # With RELAY_CERT and RELAY_KEY set (PEM files), the relay speaks TLS on
 # ADDRESS:PORT: stunnel there, in front of the relay on a free loopback port.
 # `tls` puts stunnel in front of a server already listening on 127.0.0.1:BACK.
-# With RELAY_RECORD set too, what travels between the agent and the relay is
-# appended to that file (record.py on ADDRESS:PORT, in front of stunnel).
+# With RELAY_RECORD set too, the tests' forwarder (tests/support/forwarder.py)
+# stands on ADDRESS:PORT in front of stunnel and appends what travels
+# between the agent and the relay to that file; `silence` and `reset` then
+# do to every connection it carries what a change of network does.
 #   relay.sh start STATE_DIR ADDRESS PORT USER TOKEN [squid [HOSTS]]
 #                                                   (waits until it answers)
 #   relay.sh tls STATE_DIR ADDRESS PORT BACK CERT KEY
 #   relay.sh client STATE_DIR PORT RELAY_ADDRESS RELAY_PORT CA
 #                        (stunnel's client mode on 127.0.0.1:PORT: clear
 #                        text in, TLS to the relay, verified against CA)
+#   relay.sh silence|reset STATE_DIR   (then writes STATE_DIR/done, for a
+#                        caller under Wine, which cannot wait for a host process)
 #   relay.sh stop STATE_DIR...
 set -euo pipefail
 cmd=${1:?command}
@@ -127,9 +131,10 @@ case "$cmd" in
       tls_start "$back" "$RELAY_CERT" "${RELAY_KEY:?RELAY_KEY}"
       wait_for "$address" "$port"
       if [ -n "${RELAY_RECORD:-}" ]; then
-        setsid python3 "$(dirname "$0")/record.py" "${front%:*}" "$front_port" "$port" \
-          "$RELAY_RECORD" </dev/null >/dev/null 2>&1 &
+        setsid python3 "$(dirname "$0")/../../tests/support/forwarder.py" "${front%:*}" \
+          "$front_port" "$port" --record "$RELAY_RECORD" </dev/null >/dev/null 2>&1 &
         echo $! >>"$state/pid"
+        echo $! >"$state/forwarder.pid"
         address=${front%:*} port=$front_port
         wait_for "$address" "$port"
         : >"$RELAY_RECORD"  # not the bytes of that knock on the door
@@ -162,6 +167,12 @@ CONF
     rm -f "$state/pid"
     tls_start "${5:?back port}" "${6:?certificate}" "${7:?key}"
     wait_for "$address" "$port"
+    ;;
+  silence | reset)
+    rm -f "$state/done"
+    kill "-$([ "$cmd" = silence ] && echo USR1 || echo USR2)" "$(cat "$state/forwarder.pid")"
+    sleep 0.2  # the forwarder acts on it between two reads
+    : >"$state/done"
     ;;
   stop)
     for state in "${@:2}"; do

@@ -210,4 +210,15 @@ RequestStream::Result RequestStream::Feed(std::string_view received, std::string
   return bad ? Result::Bad : Result::NeedMore;
 }
 
+bool SafeToRepeat(std::string_view flight) {
+  const auto end = flight.find("\r\n\r\n");
+  if (end == std::string_view::npos || end + 4 != flight.size()) {
+    return false;
+  }
+  const std::string_view method = flight.substr(0, flight.find(' '));
+  BodyFraming framing;
+  return (method == "GET" || method == "HEAD" || method == "OPTIONS") &&
+         ReadBodyFraming(flight, framing) && !framing.chunked && framing.length == 0;
+}
+
 }  // namespace warden

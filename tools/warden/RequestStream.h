@@ -48,4 +48,10 @@ struct BodyFraming {
 };
 bool ReadBodyFraming(std::string_view head, BodyFraming& framing);
 
+// Whether `flight`, the first bytes a client's connection sends to the
+// relay, may be sent a second time on another connection: exactly one
+// request head, GET, HEAD or OPTIONS, without a body. (A CONNECT of the
+// agent's own may be too; anything else could act twice.)
+bool SafeToRepeat(std::string_view flight);
+
 }  // namespace warden

@@ -1,0 +1,88 @@
+#include "RelayHealth.h"
+
+#include "Status.h"
+
+namespace warden {
+
+RelayHealth::RelayHealth(asio::io_context& io, RelayPool& pool, std::string relayName)
+    : pool_(pool),
+      relayName_(std::move(relayName)),
+      random_(std::random_device{}()),
+      keeper_(RelayKeeper::Clock::now(),
+              [this] { return std::uniform_real_distribution<double>(0.0, 1.0)(random_); }),
+      look_(io),
+      network_(io, [this](const std::string& why) { Suspect(why); }) {}
+
+void RelayHealth::Start() {
+  pool_.OnSeen([this](bool ok) {
+    keeper_.OpenEnded(ok);
+    Update();
+  });
+  network_.Start();
+  Update();
+}
+
+void RelayHealth::ClientArrived() {
+  keeper_.ClientArrived(RelayKeeper::Clock::now());
+  Update();
+}
+
+void RelayHealth::Suspect(const std::string& why) {
+  // A line Umbrane does not log, for whoever reads the agent's output.
+  Status(status::kQuiet, why + ": the connections kept ready are dropped, the relay checked");
+  pool_.Drop();
+  keeper_.Suspect();
+  Update();
+}
+
+// What the rules say now: how many to keep, what to tell, when to look.
+void RelayHealth::Update() {
+  const auto now = RelayKeeper::Clock::now();
+  pool_.KeepReady(keeper_.Ready(now));
+  switch (keeper_.TakeReport()) {
+    case RelayKeeper::Report::Lost:
+      Status(status::kDisconnected, "lost the relay " + relayName_);
+      break;
+    case RelayKeeper::Report::Back:
+      // Ready again: Umbrane switches the browsers back to the tunnel.
+      Status(status::kReady, "the relay answers again; accepting proxy connections");
+      break;
+    case RelayKeeper::Report::None:
+      break;
+  }
+  const auto next = keeper_.NextLook(now);
+  if (next == RelayKeeper::Time::max()) {
+    look_.cancel();
+    return;
+  }
+  look_.expires_at(next);
+  look_.async_wait([this](asio::error_code ec) {
+    if (!ec) {
+      Look();
+    }
+  });
+}
+
+void RelayHealth::Look() {
+  switch (keeper_.Look(RelayKeeper::Clock::now(), pool_.OldestAge())) {
+    case RelayKeeper::Do::Probe:
+      pool_.Open(
+          [this](asio::error_code ec, std::unique_ptr<RelayChannel> channel) {
+            keeper_.ProbeEnded(RelayKeeper::Clock::now(), !ec);
+            if (!ec) {
+              pool_.Add(std::move(channel));  // the probe's connection is kept ready
+            }
+            Update();
+          },
+          RelayPool::kProbeTimeout);
+      break;
+    case RelayKeeper::Do::RenewOldest:
+      pool_.RenewOldest(RelayKeeper::kRenewAge);
+      break;
+    case RelayKeeper::Do::Nothing:
+      break;
+  }
+  Update();
+}
+
+}  // namespace warden

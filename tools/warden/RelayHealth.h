@@ -1,0 +1,41 @@
+// The relay's health and the connections kept ready, on the io_context:
+// RelayKeeper's rules driven by one timer, by what the pool sees, by the
+// clients' arrivals and by NetworkWatch. It prints "160037" when the relay
+// is lost and "160138" when it answers again (Umbrane shows busy, then on;
+// the browsers stay on the local proxy throughout, so nothing ever goes
+// around the relay).
+#pragma once
+
+#include <random>
+#include <string>
+
+#include "NetworkWatch.h"
+#include "RelayKeeper.h"
+#include "RelayPool.h"
+
+namespace warden {
+
+class RelayHealth {
+ public:
+  RelayHealth(asio::io_context& io, RelayPool& pool, std::string relayName);
+
+  void Start();
+  void ClientArrived();
+  // The connections kept ready may be dead (a network change, a kept
+  // connection outrun or found dead): they are dropped, and the relay is
+  // probed at once.
+  void Suspect(const std::string& why);
+
+ private:
+  void Update();
+  void Look();
+
+  RelayPool& pool_;
+  const std::string relayName_;
+  std::minstd_rand random_;
+  RelayKeeper keeper_;
+  asio::steady_timer look_;
+  NetworkWatch network_;
+};
+
+}  // namespace warden

@@ -1,0 +1,384 @@
+#include "Session.h"
+
+#include "Relay.h"
+#include "RelayAnswer.h"
+
+namespace warden {
+namespace {
+
+// A connection with no byte either way for this long is closed.
+constexpr auto kIdleTimeout = std::chrono::seconds(600);
+constexpr auto kIdleCheck = std::chrono::seconds(30);
+// A CONNECT must be answered by then, from the end of the greeting.
+constexpr auto kConnectTimeout = std::chrono::seconds(10);
+
+// The buffers that carry bytes, lent per read and given back once the bytes
+// are written: memory follows the traffic, not the number of connections.
+// Everything runs on the one thread of the io_context, so no lock.
+using PumpBuffer = std::array<char, 64 * 1024>;
+constexpr std::size_t kPooledBuffers = 64;  // kept for reuse; more are freed
+
+std::vector<std::unique_ptr<PumpBuffer>>& FreeBuffers() {
+  static std::vector<std::unique_ptr<PumpBuffer>> free;
+  return free;
+}
+
+std::shared_ptr<PumpBuffer> LendBuffer() {
+  auto& free = FreeBuffers();
+  std::unique_ptr<PumpBuffer> buffer;
+  if (free.empty()) {
+    buffer = std::make_unique<PumpBuffer>();
+  } else {
+    buffer = std::move(free.back());
+    free.pop_back();
+  }
+  return std::shared_ptr<PumpBuffer>(buffer.release(), [](PumpBuffer* returned) {
+    if (FreeBuffers().size() < kPooledBuffers) {
+      FreeBuffers().emplace_back(returned);
+    } else {
+      delete returned;
+    }
+  });
+}
+
+}  // namespace
+
+Session::Session(tcp::socket client, SessionsShared& shared)
+    : client_(std::move(client)),
+      timer_(client_.get_executor()),
+      shared_(shared),
+      entry_(shared.sessions.Started(this)) {}
+
+void Session::Start() {
+  // A client that has not said what it wants by then is let go.
+  auto self = shared_from_this();
+  timer_.expires_after(kGreetingTime);
+  timer_.async_wait([self](asio::error_code ec) {
+    if (!ec) {
+      self->Close();
+    }
+  });
+  ReadHandshake();
+}
+
+void Session::Close() {
+  asio::error_code ignored;
+  closed_ = true;
+  timer_.cancel();
+  client_.close(ignored);
+  if (relay_) {
+    relay_->Socket().close(ignored);
+  }
+  if (auto race = std::move(race_)) {
+    race->Abandon();
+  }
+}
+
+void Session::Evict() {
+  shared_.sessions.Greeted(entry_);
+  Close();
+}
+
+void Session::ReadHandshake() {
+  auto self = shared_from_this();
+  if (!greeting_) {
+    greeting_ = std::make_unique<std::array<char, 4096>>();
+  }
+  client_.async_read_some(asio::buffer(*greeting_), [self](asio::error_code ec, std::size_t n) {
+    if (ec) {
+      return;
+    }
+    self->received_.append(self->greeting_->data(), n);
+    switch (self->handshake_.Feed(self->received_)) {
+      case Handshake::Step::NeedMore:
+        self->ReadHandshake();
+        break;
+      case Handshake::Step::Reply:
+        self->SendClient(self->handshake_.Reply(), [self] { self->ReadHandshake(); });
+        break;
+      case Handshake::Step::Refuse:
+        self->SendClient(self->handshake_.Reply(), [self] { self->Close(); });
+        break;
+      case Handshake::Step::Ready:
+        self->shared_.sessions.Greeted(self->entry_);
+        self->timer_.cancel();
+        self->ConnectRelay(false);
+        break;
+    }
+  });
+}
+
+// The first words to the relay: a CONNECT of ours, or the client's first
+// request with our credentials. A client that has spoken goes before one
+// that has not: out of descriptors, the oldest silent client makes room
+// for the relay's connection.
+void Session::ConnectRelay(bool madeRoom) {
+  std::string words;
+  bool answerFirst = true;
+  const Options& options = shared_.options;
+  if (handshake_.Kind() == Protocol::HttpForward) {
+    if (!requests_) {
+      requests_ = std::make_unique<RequestStream>(options.user, options.token);
+      if (requests_->Feed(received_, words) == RequestStream::Result::Bad) {
+        Close();  // not a request stream: nothing of it may reach the relay
+        return;
+      }
+      std::string().swap(received_);
+      relayIn_ = words;  // kept for a second try after making room
+    }
+    words = relayIn_;
+    // Words that may not go out twice do not wait for the answer: the
+    // request's body follows them at once.
+    answerFirst = SafeToRepeat(words);
+  } else {
+    words = ConnectRequest(handshake_.TargetHost().Authority(), options.user, options.token);
+    auto self = shared_from_this();
+    timer_.expires_after(kConnectTimeout);
+    timer_.async_wait([self](asio::error_code ec) {
+      if (!ec) {
+        self->Close();
+      }
+    });
+  }
+  auto self = shared_from_this();
+  race_ =
+      RelayRace::Start(shared_.relays, shared_.suspect, std::move(words), answerFirst, answerFirst,
+                       [self, madeRoom](asio::error_code ec, std::unique_ptr<RelayChannel> channel,
+                                        std::string first) {
+                         self->race_.reset();
+                         if (self->closed_) {
+                           return;
+                         }
+                         if (ec == asio::error::no_descriptors && !madeRoom &&
+                             self->shared_.sessions.CloseOldestSilent()) {
+                           self->ConnectRelay(true);
+                           return;
+                         }
+                         if (ec) {
+                           self->Fail();
+                           return;
+                         }
+                         self->relay_ = std::move(channel);
+                         self->Answered(std::move(first));
+                       });
+}
+
+void Session::Answered(std::string first) {
+  auto self = shared_from_this();
+  if (handshake_.Kind() == Protocol::HttpForward) {
+    // The relay's answers come back as they are; the client's next
+    // requests follow on the same connection.
+    SendClient(std::move(first), [self] {
+      self->Splice(false);
+      self->ReadRequests();
+    });
+    return;
+  }
+  relayIn_ = std::move(first);
+  AnswerHead();
+}
+
+// The relay's answer to our CONNECT: 200 opens the way for the client.
+void Session::AnswerHead() {
+  auto self = shared_from_this();
+  const auto answered = [self](asio::error_code ec, std::size_t headSize) {
+    self->timer_.cancel();
+    if (self->closed_) {
+      return;
+    }
+    if (ec || headSize == std::string::npos || StatusCode(self->relayIn_).value_or(0) != 200) {
+      self->Fail();
+      return;
+    }
+    const std::string early = self->relayIn_.substr(headSize);
+    const std::string payload = self->received_.substr(self->handshake_.Consumed());
+    self->SendClient(self->handshake_.Success() + early,
+                     [self, payload] { self->SendRelay(payload, [self] { self->Splice(true); }); });
+  };
+  if (relayIn_.find("\r\n\r\n") != std::string::npos || relayIn_.size() > kMaxHead) {
+    answered({}, AnswerHeadEnd(relayIn_));
+    return;
+  }
+  ReadAnswerHead(*relay_, relayIn_, answered);
+}
+
+void Session::Fail() {
+  auto self = shared_from_this();
+  SendClient(handshake_.Failure(), [self] { self->Close(); });
+}
+
+template <typename Then>
+void Session::SendClient(std::string data, Then then) {
+  Send(std::move(data), then, [this](asio::const_buffer bytes, RelayChannel::Done done) {
+    asio::async_write(client_, bytes, [done](asio::error_code ec, std::size_t) { done(ec); });
+  });
+}
+
+template <typename Then>
+void Session::SendRelay(std::string data, Then then) {
+  Send(std::move(data), then, [this](asio::const_buffer bytes, RelayChannel::Done done) {
+    relay_->AsyncWrite(bytes, std::move(done));
+  });
+}
+
+// `data` through `write`, kept alive until written, then `then`; a write
+// that fails ends the session.
+template <typename Then, typename Write>
+void Session::Send(std::string data, Then then, Write write) {
+  if (data.empty()) {
+    then();
+    return;
+  }
+  auto self = shared_from_this();
+  auto owned = std::make_shared<std::string>(std::move(data));
+  write(asio::buffer(*owned), [self, owned, then](asio::error_code ec) {
+    if (ec) {
+      self->Close();
+      return;
+    }
+    then();
+  });
+}
+
+// Bytes both ways until both sides have finished; a side that ends its
+// sending gets its half-close passed on. The client's side is read as
+// proxy requests instead of opaque bytes when `clientOpaque` is false.
+void Session::Splice(bool clientOpaque) {
+  // What the handshake needed is not kept for the connection's life.
+  greeting_.reset();
+  std::string().swap(received_);
+  std::string().swap(relayIn_);
+  lastActivity_ = std::chrono::steady_clock::now();
+  WatchIdle();
+  asio::error_code ignored;
+  client_.non_blocking(true, ignored);
+  if (clientOpaque) {
+    PumpToRelay();
+  }
+  PumpFromRelay();
+}
+
+// The client's requests: each is passed on with the credentials as soon
+// as it is known where it ends.
+void Session::ForwardRequests(std::string_view received) {
+  std::string out;
+  if (requests_->Feed(received, out) == RequestStream::Result::Bad) {
+    Close();  // not a request stream: nothing more may reach the relay
+    return;
+  }
+  auto self = shared_from_this();
+  SendRelay(std::move(out), [self] { self->ReadRequests(); });
+}
+
+// Waits until the client has bytes, then reads them into a buffer lent by
+// the pool only until they are written on: a held connection with nothing
+// to carry holds no buffer of ours. `got` is called with the bytes.
+template <typename Got>
+void Session::ReadClient(Got got) {
+  auto self = shared_from_this();
+  client_.async_wait(tcp::socket::wait_read, [self, got](asio::error_code ec) {
+    if (ec) {
+      self->Close();
+      return;
+    }
+    std::shared_ptr<PumpBuffer> buffer = LendBuffer();
+    asio::error_code readError;
+    const std::size_t n = self->client_.read_some(asio::buffer(*buffer), readError);
+    if (readError == asio::error::would_block || readError == asio::error::try_again) {
+      self->ReadClient(got);
+      return;
+    }
+    if (readError) {
+      if (readError == asio::error::eof) {
+        self->relay_->ShutdownSend();
+        self->DirectionEnded();
+      } else {
+        self->Close();
+      }
+      return;
+    }
+    self->lastActivity_ = std::chrono::steady_clock::now();
+    got(std::move(buffer), n);
+  });
+}
+
+void Session::ReadRequests() {
+  auto self = shared_from_this();
+  ReadClient([self](std::shared_ptr<PumpBuffer> buffer, std::size_t n) {
+    self->ForwardRequests(std::string_view(buffer->data(), n));
+  });
+}
+
+void Session::PumpToRelay() {
+  auto self = shared_from_this();
+  ReadClient([self](std::shared_ptr<PumpBuffer> buffer, std::size_t n) {
+    self->relay_->AsyncWrite(asio::buffer(buffer->data(), n), [self, buffer](asio::error_code ec) {
+      if (ec) {
+        self->Close();
+        return;
+      }
+      self->PumpToRelay();
+    });
+  });
+}
+
+void Session::PumpFromRelay() {
+  auto self = shared_from_this();
+  relay_->AsyncWaitRead([self](asio::error_code ec) {
+    if (ec || self->closed_) {
+      self->Close();
+      return;
+    }
+    std::shared_ptr<PumpBuffer> buffer = LendBuffer();
+    asio::error_code readError;
+    const std::size_t n = self->relay_->Read(asio::buffer(*buffer), readError);
+    if (readError == asio::error::would_block) {
+      self->PumpFromRelay();
+      return;
+    }
+    if (readError) {
+      if (readError == asio::error::eof) {
+        asio::error_code ignored;
+        self->client_.shutdown(tcp::socket::shutdown_send, ignored);
+        self->DirectionEnded();
+      } else {
+        self->Close();
+      }
+      return;
+    }
+    self->lastActivity_ = std::chrono::steady_clock::now();
+    asio::async_write(self->client_, asio::buffer(buffer->data(), n),
+                      [self, buffer](asio::error_code writeError, std::size_t) {
+                        if (writeError) {
+                          self->Close();
+                          return;
+                        }
+                        self->PumpFromRelay();
+                      });
+  });
+}
+
+void Session::WatchIdle() {
+  auto self = shared_from_this();
+  timer_.expires_after(kIdleCheck);
+  timer_.async_wait([self](asio::error_code ec) {
+    if (ec || !self->client_.is_open()) {
+      return;
+    }
+    if (std::chrono::steady_clock::now() - self->lastActivity_ > kIdleTimeout) {
+      self->Close();
+      return;
+    }
+    self->WatchIdle();
+  });
+}
+
+// One side has ended its sending and the other side has been told; once
+// both have, the session is over and both sockets go at once.
+void Session::DirectionEnded() {
+  if (++directionsEnded_ == 2) {
+    Close();
+  }
+}
+
+}  // namespace warden
