@@ -7,7 +7,11 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <atomic>
+#include <thread>
+
 #include "Folders.h"
+#include "HostCommand.h"
 #include "ProgramDriver.h"
 #include "UpdateService.h"
 #include "app/Commands.h"
@@ -26,9 +30,9 @@ using testing::ScratchFolder;
 using testing::SetUpdateService;
 using testing::WaitFor;
 
-// A request for `path` on 127.0.0.1:8809, sent the way a WinINet client
-// with the system proxy "127.0.0.1:7070" sends it: an HTTP proxy request.
-std::string FetchThroughLocalProxy(const std::string& path) {
+// `request` to the local proxy on 127.0.0.1:7070, and its answer up to the
+// proxy's close (or only its head), 10 s at most.
+std::string AskLocalProxy(const std::string& request, bool headOnly = false) {
   WSADATA data;
   (void)WSAStartup(MAKEWORD(2, 2), &data);
   SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -40,17 +44,43 @@ std::string FetchThroughLocalProxy(const std::string& path) {
   proxy.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   std::string answer;
   if (connect(s, reinterpret_cast<sockaddr*>(&proxy), sizeof proxy) == 0) {
-    const std::string get = "GET http://127.0.0.1:8809" + path +
-                            " HTTP/1.1\r\nHost: 127.0.0.1:8809\r\nConnection: close\r\n\r\n";
-    send(s, get.data(), static_cast<int>(get.size()), 0);
+    send(s, request.data(), static_cast<int>(request.size()), 0);
     char buffer[4096];
     int n;
-    while ((n = recv(s, buffer, sizeof buffer, 0)) > 0) {
+    while ((!headOnly || answer.find("\r\n\r\n") == std::string::npos) &&
+           (n = recv(s, buffer, sizeof buffer, 0)) > 0) {
       answer.append(buffer, static_cast<std::size_t>(n));
     }
   }
   closesocket(s);
   return answer;
+}
+
+// A request for `path` on 127.0.0.1:8809, sent the way a WinINet client
+// with the system proxy "127.0.0.1:7070" sends it: an HTTP proxy request.
+std::string FetchThroughLocalProxy(const std::string& path) {
+  return AskLocalProxy("GET http://127.0.0.1:8809" + path +
+                       " HTTP/1.1\r\nHost: 127.0.0.1:8809\r\nConnection: close\r\n\r\n");
+}
+
+// A page of 6 requests at once, as a browser loads one: 3 plain-HTTP pages
+// and 3 CONNECTs (to the HTTPS port of the same service). How many were
+// answered.
+int LoadPage() {
+  std::atomic<int> answered{0};
+  std::vector<std::thread> requests;
+  for (int i = 0; i < 6; ++i) {
+    requests.emplace_back([&answered, i] {
+      const std::string answer =
+          i % 2 == 0 ? FetchThroughLocalProxy("/page-" + std::to_string(i))
+                     : AskLocalProxy("CONNECT 127.0.0.1:8808 HTTP/1.1\r\n\r\n", true);
+      answered += answer.rfind("HTTP/1.1 200", 0) == 0;
+    });
+  }
+  for (auto& request : requests) {
+    request.join();
+  }
+  return answered;
 }
 
 TEST(RealAgent, AWinInetStyleRequestTravelsAgentAndRelayToTheLocalServer) {
@@ -91,6 +121,28 @@ TEST(RealAgent, AWinInetStyleRequestTravelsAgentAndRelayToTheLocalServer) {
     const auto names = win32::Win32ProcessList().Names();
     return std::find(names.begin(), names.end(), "warden.exe") == names.end();
   }));
+}
+
+// A change of network under warden.exe: every connection between the agent
+// and its relay goes silent (nothing closes, nothing answers), or is reset,
+// by the forwarder in front of the relay. The next page loads whole, and
+// the tray stays on: only the old path was lost, not the relay.
+TEST(RealAgent, APageLoadsWholeAfterEveryRelayConnectionGoesSilentOrIsReset) {
+  testing::UpdateServiceReset reset;
+  SetUpdateService("reply", "");
+  ScratchFolder folder("umbrane-network-change");
+  Running umbrane;
+  HWND main = StartAndConnectRealAgent(folder.Path(), umbrane);
+  ASSERT_NE(main, nullptr) << "not on";
+  for (const char* change : {"silence", "reset"}) {
+    ASSERT_EQ(LoadPage(), 6) << "before the change";
+    ASSERT_TRUE(testing::RunOnHost(UMBRANE_RELAY_SCRIPT, UMBRANE_RELAY_STATE, 10000, change));
+    EXPECT_EQ(LoadPage(), 6) << "after " << change;
+  }
+  EXPECT_EQ(MessagesAfterUpdate().back(), "Umbrane ON");
+
+  ASSERT_TRUE(PostMessageA(main, WM_CLOSE, 0, 0));
+  EXPECT_EQ(WaitForExit(umbrane), 0u);
 }
 
 // The codes an agent prints until its "160033" (or 20 s).

@@ -12,15 +12,18 @@
 
 namespace umbrane::testing {
 
-// `script` and `folder` are host paths; the script gets the folder as its
-// one argument. True when "done" appeared within `timeoutMs`.
-inline bool RunOnHost(const std::string& script, const std::string& folder, DWORD timeoutMs) {
+// `script` and `folder` are host paths; the script gets `command` (when
+// there is one) and the folder as its arguments. True when "done" appeared
+// within `timeoutMs`.
+inline bool RunOnHost(const std::string& script, const std::string& folder, DWORD timeoutMs,
+                      const std::string& command = "") {
   const std::string done = HostPath(folder + "/done");
   (void)DeleteFileA(done.c_str());
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info = {};
-  std::string commandLine = "/bin/bash " + script + " " + folder;
+  std::string commandLine =
+      "/bin/bash " + script + " " + (command.empty() ? "" : command + " ") + folder;
   if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                       &startup, &info)) {
     return false;

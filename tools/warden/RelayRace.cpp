@@ -90,8 +90,8 @@ void RelayRace::Await(std::size_t i) {
     if (self->over_ || self->runners_[i].out) {
       return;
     }
-    std::string first(4096, '\0');
-    const std::size_t n = ec ? 0 : self->runners_[i].channel->Read(asio::buffer(first), ec);
+    std::array<char, 4096> chunk;  // on the stack: a held connection keeps only what came
+    const std::size_t n = ec ? 0 : self->runners_[i].channel->Read(asio::buffer(chunk), ec);
     if (ec == asio::error::would_block) {
       self->Await(i);  // TLS's own records only
       return;
@@ -100,7 +100,7 @@ void RelayRace::Await(std::size_t i) {
       self->Failed(i, ec);
       return;
     }
-    first.resize(n);
+    std::string first(chunk.data(), n);
     if (i == 1 && self->runners_[0].kept) {
       self->suspect_();  // a kept connection was outrun by a fresh one: it was silent
     }

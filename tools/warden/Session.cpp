@@ -116,6 +116,15 @@ void Session::ConnectRelay(bool madeRoom) {
   std::string words;
   bool answerFirst = true;
   const Options& options = shared_.options;
+  auto self = shared_from_this();
+  // A CONNECT must be answered soon; a page may take as long as a quiet
+  // connection is allowed to.
+  timer_.expires_after(handshake_.Kind() == Protocol::HttpForward ? kIdleTimeout : kConnectTimeout);
+  timer_.async_wait([self](asio::error_code ec) {
+    if (!ec) {
+      self->Close();
+    }
+  });
   if (handshake_.Kind() == Protocol::HttpForward) {
     if (!requests_) {
       requests_ = std::make_unique<RequestStream>(options.user, options.token);
@@ -132,15 +141,7 @@ void Session::ConnectRelay(bool madeRoom) {
     answerFirst = SafeToRepeat(words);
   } else {
     words = ConnectRequest(handshake_.TargetHost().Authority(), options.user, options.token);
-    auto self = shared_from_this();
-    timer_.expires_after(kConnectTimeout);
-    timer_.async_wait([self](asio::error_code ec) {
-      if (!ec) {
-        self->Close();
-      }
-    });
   }
-  auto self = shared_from_this();
   race_ =
       RelayRace::Start(shared_.relays, shared_.suspect, std::move(words), answerFirst, answerFirst,
                        [self, madeRoom](asio::error_code ec, std::unique_ptr<RelayChannel> channel,
