@@ -51,8 +51,10 @@ void RelayKeeper::ProbeEnded(Time now, bool ok) {
 }
 
 std::size_t RelayKeeper::Ready(Time now) const {
-  if (lost_) {
-    return 0;  // nothing to keep; probes and clients find out when it is back
+  if (lost_ || probing_ || suspect_) {
+    // Nothing to open beside a probe: its connection is the first kept,
+    // and the others follow once it has shown the way is good.
+    return 0;
   }
   return Active(now) ? kActiveReady : 1;
 }
