@@ -50,14 +50,18 @@ void RelayHealth::Update() {
     case RelayKeeper::Report::None:
       break;
   }
+  // A look already due sooner stays: clients arriving every few seconds
+  // must not push the renewal of the connections kept ready away for ever.
+  // (A look that finds nothing to do costs nothing.)
   const auto next = keeper_.NextLook(now);
-  if (next == RelayKeeper::Time::max()) {
-    look_.cancel();
+  if (next >= armed_) {
     return;
   }
+  armed_ = next;
   look_.expires_at(next);
   look_.async_wait([this](asio::error_code ec) {
     if (!ec) {
+      armed_ = RelayKeeper::Time::max();
       Look();
     }
   });

@@ -35,6 +35,7 @@ class RelayHealth {
   std::minstd_rand random_;
   RelayKeeper keeper_;
   asio::steady_timer look_;
+  RelayKeeper::Time armed_ = RelayKeeper::Time::max();  // when look_ fires
   NetworkWatch network_;
 };
 
