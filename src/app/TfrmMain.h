@@ -132,6 +132,8 @@ class TfrmMain {
   void TunnelReady();
   // While on: a setting changed outside the program means off.
   void WatchBrowsers();
+  // While connecting: an agent that ended or fell silent has failed.
+  void StillConnecting();
   bool RunPendingCommand(bool afterApply);
   void StopSession(bool restoreBrowsers);
   void RecoverFromEarlierRun();
@@ -147,6 +149,8 @@ class TfrmMain {
   std::unique_ptr<IAgentProcess> agent_;
   AgentOutput agentOutput_;
   bool browsersOnProxy_ = false;
+  bool agentReady_ = false;         // the running agent has said "160138"
+  unsigned quietPolls_ = 0;         // polls while connecting since the session last moved on
   std::size_t agentLinesRead_ = 0;  // lines of AgentLines read, dropped when ProcessMsg ends
   bool onShown_ = false;            // the on display is up
   SwitchOutcome lastApply_;         // what the last apply read back

@@ -3,13 +3,10 @@
 // status code the agent prints makes the program do.
 #include <algorithm>
 #include <stdexcept>
-#include <utility>
 
 #include "BuildConfig.h"
 #include "app/Commands.h"
 #include "app/TfrmMain.h"
-#include "proxy/BypassList.h"
-#include "proxy/SystemProxy.h"
 #include "tunnel/AgentCommand.h"
 
 namespace umbrane {
@@ -20,9 +17,10 @@ constexpr unsigned kReadInterval = 1000;
 constexpr unsigned kRetryDelay = 10000;
 constexpr unsigned kRetryAfterYesDelay = 30000;
 constexpr unsigned kDeathDelay = 5000;
-// While on, the browsers' settings are looked at every this many polls, so a
-// change made outside the program is noticed within a few seconds.
-constexpr unsigned kWatchTicks = 2;
+// An agent that has said nothing that moves its session on (connected,
+// ready, failed) for this many polls while connecting is a failed
+// connection: no session waits for ever.
+constexpr unsigned kConnectingPolls = 60;
 // Each tick reads what the pipe holds, in chunks, up to this much: a chatty
 // agent can never fill the pipe and block, and one tick stays short.
 constexpr std::size_t kReadChunk = 4096;
@@ -76,6 +74,8 @@ void TfrmMain::Umbrane() {
   SetUmbraneStatus(kStatusBusy, "Connecting to Internet. Please wait...", kBalloonInfo);
   g_.AgentCommand = BuildAgentCommand(g_.AccessToken, build::kRelayAddress);
   agentOutput_ = AgentOutput();
+  agentReady_ = false;
+  quietPolls_ = 0;
   agent_ = ports_.agents.Start(g_.AgentCommand);
   if (!agent_) {
     throw std::runtime_error("Error to start Umbrane Warden!");
@@ -135,7 +135,9 @@ void TfrmMain::timReadTimer() {
     return;
   }
   const std::uint32_t exitCode = agent_->ExitCode().value_or(0);
-  if (exitCode != kStillActive && g_.AgentState == 3) {
+  // Only this agent's own "ready" makes its end a death to recover from;
+  // what an earlier session reached does not decide.
+  if (exitCode != kStillActive && agentReady_) {
     Report("Wardden stopped on exception");
     SetUmbraneStatus(kStatusOff, "Warden stopped on excepton", kBalloonInfo);
     Sweep();
@@ -172,7 +174,26 @@ void TfrmMain::timReadTimer() {
   if (g_.AgentLines->Count() > before) {
     ProcessMsg();
   }
+  StillConnecting();
   WatchBrowsers();
+}
+
+// While connecting, an agent that ended by itself (a crash, a missing
+// library, an antivirus) or that says nothing that moves the session on
+// for a minute has failed to connect, as if it had said "160033": counted,
+// reconnected or asked. Its last words were read first: a "160033" among
+// them has done so already, a "160138" made it a session that is on.
+void TfrmMain::StillConnecting() {
+  if (!agent_ || agentReady_ || Ending()) {
+    return;
+  }
+  if (agent_->ExitCode().value_or(0) != kStillActive) {
+    Report("Wardden stopped on exception");
+    ConnectionFailed();
+  } else if (++quietPolls_ >= kConnectingPolls) {
+    Report("Connection time out");
+    ConnectionFailed();
+  }
 }
 
 void TfrmMain::ProcessMsg() {
@@ -194,6 +215,7 @@ void TfrmMain::ProcessMsg() {
       Report("Identifying");
     } else if (code == "160239") {
       g_.AgentState = 0;
+      quietPolls_ = 0;
       Report("Connected to Internet");
     } else if (code == "110033") {
       Report("Connection time out");
@@ -210,6 +232,7 @@ void TfrmMain::ProcessMsg() {
       }
     } else if (code == "160138") {
       g_.AgentState = 3;
+      agentReady_ = true;
       TunnelReady();
     } else if (code == "160033") {
       ConnectionFailed();
@@ -255,124 +278,6 @@ void TfrmMain::ConnectionFailed() {
   // No reconnect follows: off means off, also for the browsers.
   if (browsersOnProxy_) {
     RestoreBrowsers();
-  }
-}
-
-namespace {
-
-// Counts a switch under way, also when it is left by an error.
-class SwitchScope {
- public:
-  explicit SwitchScope(int& depth) : depth_(depth) { ++depth_; }
-  SwitchScope(const SwitchScope&) = delete;
-  SwitchScope& operator=(const SwitchScope&) = delete;
-  ~SwitchScope() { --depth_; }
-
- private:
-  int& depth_;
-};
-
-}  // namespace
-
-void TfrmMain::TunnelReady() {
-  // Back after a lost relay, or a new agent: settings that are all still
-  // the program's own need no switch (no file rewritten, no key typed into
-  // Firefox, no restart notice).
-  const bool stillOurs = browsersOnProxy_ && !changedOutside_ && lastApply_.AllTook() &&
-                         browsers_.ChangedOutside().empty();
-  if (!stillOurs && ApplyBrowsers()) {
-    return;  // stopped, reconnected or closing: the tunnel is not on
-  }
-  if (!lastApply_.kept.empty()) {
-    // On is only what the system took: the agent runs on, so that connect
-    // or its next "160138" tries again.
-    for (const std::string& connection : lastApply_.kept) {
-      Report(connection + ": the system kept its own proxy settings");
-    }
-    SetUmbraneStatus(kStatusOff,
-                     lastApply_.kept.front() + ": the system kept its own proxy settings",
-                     kBalloonError);
-    return;
-  }
-  for (const std::string& browser : lastApply_.notWritten) {
-    Report(browser + ": its proxy settings could not be written");
-  }
-  Report("Umbrane ON");
-  SetUmbraneStatus(kStatusOn, "Umbrane ON",
-                   lastApply_.notWritten.empty() ? kBalloonInfo : kBalloonWarning);
-}
-
-void TfrmMain::WatchBrowsers() {
-  if (!onShown_ || switching_ > 0 || ++watchTicks_ % kWatchTicks != 0) {
-    return;
-  }
-  const std::vector<std::string> changed = browsers_.ChangedOutside();
-  if (changed.empty()) {
-    return;
-  }
-  // Only told, never written over: the other setting stays.
-  changedOutside_ = true;
-  for (const std::string& name : changed) {
-    Report("Browsers no longer use Umbrane: " + name + " changed outside Umbrane");
-  }
-  SetUmbraneStatus(kStatusOff, "Browsers no longer use Umbrane", kBalloonError);
-  // Connect switches again; stop gives back what is still the program's.
-  ports_.menu.SetEnabled(kCmdStopUmbrane1, true);
-}
-
-bool TfrmMain::ApplyBrowsers() {
-  {
-    SwitchScope scope(switching_);
-    // Plain names and the local and private addresses stay direct.
-    lastApply_ = browsers_.SetBrowsersProxy(true, kLocalProxy, "usa", kLocalBypass);
-  }
-  changedOutside_ = false;
-  browsersOnProxy_ = true;
-  return RunPendingCommand(true);
-}
-
-bool TfrmMain::RestoreBrowsers() {
-  {
-    SwitchScope scope(switching_);
-    browsers_.SetBrowsersProxy(false, "", "", "");
-  }
-  browsersOnProxy_ = false;
-  changedOutside_ = false;
-  lastApply_ = {};
-  return RunPendingCommand(false);
-}
-
-bool TfrmMain::RunPendingCommand(bool afterApply) {
-  if (switching_ > 0) {
-    return false;  // still inside an outer switch, which runs it
-  }
-  if (closed_) {
-    return true;  // the session ended under the notice: nothing goes on
-  }
-  const Pending pending = std::exchange(pending_, Pending::None);
-  switch (pending) {
-    case Pending::Exit:
-      exitAsked_ = true;
-      ports_.form.Close();
-      return true;
-    case Pending::Stop:
-      // After a restore the browsers are back already: the rest of the
-      // stop still ends the session.
-      StopSession(afterApply);
-      return true;
-    case Pending::Connect:
-      Umbrane1Click();
-      return true;
-    case Pending::None:
-      break;
-  }
-  return false;
-}
-
-void TfrmMain::RecoverFromEarlierRun() {
-  if (browsers_.HasSavedState()) {
-    RestoreBrowsers();
-    Report("Browsers restored: the previous run ended while they used Umbrane");
   }
 }
 

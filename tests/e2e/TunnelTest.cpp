@@ -427,5 +427,25 @@ TEST_F(TunnelProgram, LostRelayShowsBusyItsReturnRewritesNothingAndAChangeOutsid
   EXPECT_TRUE(LanIsTheUsers()) << "the give-back leaves the other program's setting";
 }
 
+// An agent that ends by itself before it is ready (a crash, a missing
+// library, an antivirus) is a failed connection: told, and started again
+// after the retry delay, as after "160033".
+TEST_F(TunnelProgram, AnAgentThatDiesWhileConnectingIsStartedAgainAfterTheRetryDelay) {
+  ASSERT_TRUE(InstallProgram(folder.Path(), "print 160036 a\r\nexit 3\r\n"));
+  umbrane = Start(folder.Path() + "umbrane.exe");
+  main = WaitForMainWindow(umbrane);
+  ASSERT_NE(main, nullptr);
+  ASSERT_TRUE(WaitForUpdateDone());
+  ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdUmbrane1, 0));
+  ASSERT_TRUE(WaitFor([] { return Count("Searching Internet") == 2; }, 16000)) << "no second start";
+  std::vector<std::string> messages = MessagesAfterUpdate();
+  messages.resize(5);  // the second agent may have ended meanwhile too
+  EXPECT_EQ(messages, (std::vector<std::string>{
+                          "Searching Internet", "Wardden stopped on exception",
+                          "Can not connect to internet", "Try again", "Searching Internet"}));
+  ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdExit1, 0));
+  EXPECT_EQ(WaitForExit(umbrane), 0u);
+}
+
 }  // namespace
 }  // namespace umbrane::e2e

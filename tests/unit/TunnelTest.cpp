@@ -120,15 +120,77 @@ TEST_F(Tunnel, ReadyCodeSplitAcrossReadsIsStillActedOn) {
   EXPECT_EQ(Log(), (Texts{"Umbrane ON", "Searching Internet"}));
 }
 
-TEST_F(Tunnel, LastLineOfAnAgentThatEndedIsProcessed) {
+TEST_F(Tunnel, LastLineOfAnAgentThatEndedIsProcessedBeforeItsEndCounts) {
   main.OnCommand(kCmdUmbrane1);
   Agent().Print("171001 port taken");
   Tick();
   EXPECT_TRUE(Log().empty());
   Agent().Exit(3);
   Tick();
-  EXPECT_EQ(Log(), Texts{"Mission failed"});
-  EXPECT_TRUE(timers.Running(TimerId::Read)) << "nothing else notices, as before";
+  EXPECT_EQ(Log(), (Texts{"Mission failed", "Wardden stopped on exception",
+                          "Can not connect to internet", "Try again"}));
+  EXPECT_FALSE(timers.Running(TimerId::Read));
+}
+
+// No session waits for ever: an agent that ends by itself while connecting
+// (whatever an earlier session reached), or says nothing that moves its
+// session on for a minute, has failed to connect, as after "160033".
+TEST_F(Tunnel, AnAgentThatEndsOrFallsSilentWhileConnectingIsAFailedConnection) {
+  const Texts ended = {"Wardden stopped on exception", "Can not connect to internet", "Try again"};
+  const Texts silent = {"Connection time out", "Can not connect to internet", "Try again"};
+  const struct {
+    const char* name;
+    std::function<void()> act;  // from the connect on, up to the failure
+    Texts told;
+  } cases[] = {
+      {"ends at once", [&] { Agent().Exit(1); }, ended},
+      {"ends after an earlier session was on",
+       [&] {
+         ConnectAndGoOn();
+         main.OnCommand(kCmdStopUmbrane1);
+         main.OnCommand(kCmdUmbrane1);
+         logSkip += Log().size();
+         Agent().Exit(1);
+       },
+       ended},
+      {"says nothing for a minute", [&] { Tick(59000); }, silent},
+      {"connected, then nothing for a minute",
+       [&] {
+         Tick(30000);
+         Agent().Print("160239 accepted\r\n");
+         Tick(59000);
+         ASSERT_EQ(Log().back(), "Connected to Internet") << "the count starts again";
+         logSkip += Log().size();
+       },
+       silent},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    g.RetryCount = 3;
+    main.OnCommand(kCmdUmbrane1);
+    logSkip += Log().size();
+    c.act();
+    Tick();
+    const std::size_t started = agents.started.size();
+    EXPECT_EQ(Log(), c.told);
+    EXPECT_EQ(g.RetryCount, 2);
+    EXPECT_TRUE(Agent().released);
+    EXPECT_EQ(timers.Interval(TimerId::Reset), 10000u);
+    Tick(10000);
+    EXPECT_EQ(agents.started.size(), started + 1) << "reconnected 10 s later";
+    main.OnCommand(kCmdStopUmbrane1);
+    logSkip += Log().size();
+  }
+  // Three early ends in a row spend the budget: the question.
+  g.RetryCount = 3;
+  dialogs.answers.push_back(MessageAnswer::No);
+  main.OnCommand(kCmdUmbrane1);
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    Agent().Exit(1);
+    Tick(11000);  // the failure at the next poll, the reconnect 10 s after it
+  }
+  EXPECT_EQ(dialogs.boxes.size(), 1u);
+  EXPECT_EQ(Tip(), "Umbrane OFF");
 }
 
 TEST_F(Tunnel, ChattyAgentIsReadEmptyEachTickInBoundedChunks) {
