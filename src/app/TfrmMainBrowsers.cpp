@@ -58,9 +58,16 @@ void TfrmMain::TunnelReady() {
   for (const std::string& browser : lastApply_.notWritten) {
     Report(browser + ": its proxy settings could not be written");
   }
+  // Not switched, and said so: a browser that follows a policy instead.
+  for (const std::string& line : lastApply_.byPolicy) {
+    Report(line);
+  }
   Report("Umbrane ON");
-  SetUmbraneStatus(kStatusOn, "Umbrane ON",
-                   lastApply_.notWritten.empty() ? kBalloonInfo : kBalloonWarning);
+  const bool whole = lastApply_.notWritten.empty() && lastApply_.byPolicy.empty();
+  SetUmbraneStatus(
+      kStatusOn,
+      lastApply_.byPolicy.empty() ? "Umbrane ON" : "Umbrane ON. " + lastApply_.byPolicy.front(),
+      whole ? kBalloonInfo : kBalloonWarning);
 }
 
 void TfrmMain::WatchBrowsers() {

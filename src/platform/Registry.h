@@ -1,4 +1,5 @@
-// Port: reading the current user's registry. The program never writes it.
+// Port: reading string values of the registry, the current user's and the
+// machine's (administrators' policies). The program never writes it.
 #pragma once
 
 #include <optional>
@@ -14,6 +15,9 @@ class IRegistry {
   // without creating it; nothing when the key or the value is missing.
   virtual std::optional<std::string> ReadUserString(const std::string& key,
                                                     const std::string& name) = 0;
+  // The same under HKEY_LOCAL_MACHINE (its 64-bit view where there is one).
+  virtual std::optional<std::string> ReadMachineString(const std::string& key,
+                                                       const std::string& name) = 0;
 };
 
 }  // namespace umbrane

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "proxy/BrowserPolicies.h"
 #include "proxy/FirefoxProxy.h"
 #include "proxy/NetscapeProxy.h"
 #include "proxy/OperaProxy.h"
@@ -164,6 +165,7 @@ SwitchOutcome BrowserSwitch::Apply(const ProxySetting& setting) {
   if (applyEnded_) {
     ownedAfterApply_.clear();  // given back under the apply: nothing to watch
   }
+  outcome.byPolicy = BrowsersProxiedByPolicy(ports.registry);
   return outcome;
 }
 

@@ -31,6 +31,10 @@ struct SwitchOutcome {
   std::vector<std::string> kept;
   // Browsers whose files could not be written.
   std::vector<std::string> notWritten;
+  // Browsers whose proxy an administrator's policy sets, each with why
+  // (BrowserPolicies.h): they do not use the tunnel, and nothing the
+  // program writes changes that.
+  std::vector<std::string> byPolicy;
   bool AllTook() const { return kept.empty() && notWritten.empty(); }
 };
 

@@ -16,12 +16,10 @@ struct KeyTraits {
 };
 using UniqueKey = UniqueResource<HKEY, KeyTraits>;
 
-}  // namespace
-
-std::optional<std::string> Win32Registry::ReadUserString(const std::string& key,
-                                                         const std::string& name) {
+std::optional<std::string> ReadString(HKEY root, REGSAM view, const std::string& key,
+                                      const std::string& name) {
   HKEY handle = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) {
+  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ | view, &handle) != ERROR_SUCCESS) {
     return std::nullopt;
   }
   const UniqueKey opened(handle);
@@ -38,6 +36,20 @@ std::optional<std::string> Win32Registry::ReadUserString(const std::string& key,
     return std::nullopt;
   }
   return std::string(data.data());  // up to the first NUL
+}
+
+}  // namespace
+
+std::optional<std::string> Win32Registry::ReadUserString(const std::string& key,
+                                                         const std::string& name) {
+  return ReadString(HKEY_CURRENT_USER, 0, key, name);
+}
+
+std::optional<std::string> Win32Registry::ReadMachineString(const std::string& key,
+                                                            const std::string& name) {
+  // A 32-bit program would otherwise read the 32-bit view of the machine's
+  // software, where a 64-bit browser's policies are not.
+  return ReadString(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, key, name);
 }
 
 }  // namespace umbrane::win32

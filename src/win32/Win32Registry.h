@@ -1,4 +1,5 @@
-// The registry port: string values of the current user, read only.
+// The registry port: string values of the current user and of the
+// machine, read only.
 #pragma once
 
 #include "platform/Registry.h"
@@ -9,6 +10,8 @@ class Win32Registry final : public IRegistry {
  public:
   std::optional<std::string> ReadUserString(const std::string& key,
                                             const std::string& name) override;
+  std::optional<std::string> ReadMachineString(const std::string& key,
+                                               const std::string& name) override;
 };
 
 }  // namespace umbrane::win32

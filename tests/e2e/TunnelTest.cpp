@@ -10,6 +10,7 @@
 #include <string>
 
 #include "Folders.h"
+#include "RegistryValue.h"
 #include "ProgramDriver.h"
 #include "WaitFor.h"
 #include "app/Commands.h"
@@ -18,6 +19,7 @@
 #include "proxy/BypassList.h"
 #include "proxy/SystemProxy.h"
 #include "win32/Win32InternetSettings.h"
+#include "win32/Win32Registry.h"
 #include "win32/Win32ProcessList.h"
 
 namespace umbrane::e2e {
@@ -443,6 +445,24 @@ TEST_F(TunnelProgram, AnAgentThatDiesWhileConnectingIsStartedAgainAfterTheRetryD
   EXPECT_EQ(messages, (std::vector<std::string>{
                           "Searching Internet", "Wardden stopped on exception",
                           "Can not connect to internet", "Try again", "Searching Internet"}));
+  ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdExit1, 0));
+  EXPECT_EQ(WaitForExit(umbrane), 0u);
+}
+
+// Chrome's proxy set by an administrator's policy: on, with the browser
+// that does not use Umbrane named in the log and the balloon; the policy
+// stays as it was.
+TEST_F(TunnelProgram, ABrowserWhoseProxyAPolicySetsIsNamedWhileOn) {
+  const char* key = "Software\\Policies\\Google\\Chrome";
+  testing::RegistryValue policy(key, "ProxyMode", "fixed_servers", HKEY_LOCAL_MACHINE);
+  StartAndConnect();
+  const std::string chrome =
+      "Chrome does not use Umbrane: its proxy is set by policy (ProxyMode fixed_servers)";
+  EXPECT_EQ(MessagesAfterUpdate(),
+            (std::vector<std::string>{"Searching Internet", "Connected to Internet", chrome,
+                                      "Umbrane ON"}));
+  EXPECT_TRUE(LanOnLocalProxy()) << "the others are switched";
+  EXPECT_EQ(win32::Win32Registry().ReadMachineString(key, "ProxyMode"), "fixed_servers");
   ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdExit1, 0));
   EXPECT_EQ(WaitForExit(umbrane), 0u);
 }

@@ -237,12 +237,23 @@ class FakeTopLevelWindows : public ITopLevelWindows {
 
 class FakeRegistry : public IRegistry {
  public:
-  std::map<std::string, std::string> values;  // "key|name" -> data
+  std::map<std::string, std::string> values;         // "key|name" -> data
+  std::map<std::string, std::string> machineValues;  // the same, HKEY_LOCAL_MACHINE
 
   std::optional<std::string> ReadUserString(const std::string& key,
                                             const std::string& name) override {
-    const auto it = values.find(key + "|" + name);
-    if (it == values.end()) {
+    return Find(values, key, name);
+  }
+  std::optional<std::string> ReadMachineString(const std::string& key,
+                                               const std::string& name) override {
+    return Find(machineValues, key, name);
+  }
+
+ private:
+  static std::optional<std::string> Find(const std::map<std::string, std::string>& in,
+                                         const std::string& key, const std::string& name) {
+    const auto it = in.find(key + "|" + name);
+    if (it == in.end()) {
       return std::nullopt;
     }
     return it->second;

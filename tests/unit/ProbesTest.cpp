@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "FakeFileSystem.h"
 #include "FakePorts.h"
+#include "proxy/BrowserPolicies.h"
 #include "proxy/Probes.h"
 
 namespace umbrane {
@@ -9,6 +12,7 @@ namespace {
 
 using fakes::FakeFileSystem;
 using fakes::FakeProcessList;
+using fakes::FakeRegistry;
 using fakes::FakeSystem;
 using fakes::FakeTopLevelWindows;
 
@@ -114,6 +118,52 @@ TEST(Probes, FindWindowByTitleLooksAtMostAt1001Windows) {
   EXPECT_EQ(windows.asked.size(), 1001u);
   FakeTopLevelWindows none;
   EXPECT_EQ(FindWindowByTitle(none, "x"), 0u);
+}
+
+// Which browsers an administrator's policy keeps off the system's proxy.
+TEST(Probes, BrowsersWhoseProxyAPolicySets) {
+  const std::string chrome = "Software\\Policies\\Google\\Chrome|";
+  const std::string edge = "Software\\Policies\\Microsoft\\Edge|";
+  const std::string says = " does not use Umbrane: its proxy is set by policy (";
+  const struct {
+    const char* name;
+    std::map<std::string, std::string> machine, user;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {"no policy", {}, {}, {}},
+      {"the machine's mode",
+       {{chrome + "ProxyMode", "fixed_servers"}},
+       {},
+       {"Chrome" + says + "ProxyMode fixed_servers)"}},
+      {"the user's PAC address",
+       {},
+       {{edge + "ProxyPacUrl", "http://pac/"}},
+       {"Edge" + says + "ProxyPacUrl)"}},
+      {"the machine's comes first",
+       {{chrome + "ProxyMode", "direct"}},
+       {{chrome + "ProxyMode", "system"}},
+       {"Chrome" + says + "ProxyMode direct)"}},
+      {"follow the system", {{chrome + "ProxyMode", "system"}}, {}, {}},
+      {"the dictionary counts over the mode",
+       {{chrome + "ProxySettings", R"({"ProxyMode": "system"})"}, {chrome + "ProxyMode", "direct"}},
+       {},
+       {}},
+      {"the dictionary's own mode",
+       {{edge + "ProxySettings", R"({"ProxyMode": "pac_script", "ProxyPacUrl": "x"})"}},
+       {},
+       {"Edge" + says + "ProxySettings pac_script)"}},
+      {"a server alone, and both browsers",
+       {{chrome + "ProxyServer", "10.0.0.1:8080"}},
+       {{edge + "ProxyMode", "fixed_servers"}},
+       {"Chrome" + says + "ProxyServer)", "Edge" + says + "ProxyMode fixed_servers)"}},
+      {"an empty value sets nothing", {{chrome + "ProxyMode", ""}}, {}, {}},
+  };
+  for (const auto& c : cases) {
+    FakeRegistry registry;
+    registry.machineValues = c.machine;
+    registry.values = c.user;
+    EXPECT_EQ(BrowsersProxiedByPolicy(registry), c.lines) << c.name;
+  }
 }
 
 }  // namespace

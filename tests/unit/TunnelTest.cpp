@@ -452,13 +452,24 @@ TEST_F(Tunnel, OnOnlyForWhatTheSystemTookAndAChangeOutsideTurnsItOff) {
   EXPECT_EQ(balloonIcon(), 3u);
   EXPECT_TRUE(agents.started.size() == 1 && !Agent().terminated) << "the agent runs on";
 
-  browsers.outcome = {{}, {"Netscape"}};  // the next ready tries again; user.js is locked
+  browsers.outcome = {{}, {"Netscape"}, {}};  // the next ready tries again; user.js is locked
   calls.calls.clear();
   Agent().Print("160138 again\r\n");
   Tick();
   EXPECT_EQ(calls.calls,
             (Texts{kApplied, "Report Netscape: its proxy settings could not be written",
                    "Report Umbrane ON", "Status Umbrane ON"}));
+  EXPECT_EQ(balloonIcon(), 2u);
+
+  // Chrome follows an administrator's policy: told, not counted as switched.
+  const std::string chrome = "Chrome does not use Umbrane: its proxy is set by policy (ProxyMode)";
+  browsers.outcome = {{}, {}, {chrome}};
+  calls.calls.clear();
+  Agent().Print("160138 again\r\n");
+  Tick();
+  EXPECT_EQ(calls.calls, (Texts{kApplied, "Report " + chrome, "Report Umbrane ON",
+                                "Status Umbrane ON. " + chrome}));
+  EXPECT_EQ(Balloon(), "Umbrane ON. " + chrome);
   EXPECT_EQ(balloonIcon(), 2u);
 
   browsers.outcome = {};

@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "Folders.h"
+#include "RegistryValue.h"
 #include "WaitFor.h"
+#include "proxy/BrowserPolicies.h"
 #include "proxy/FirefoxProxy.h"
 #include "proxy/NetscapeProxy.h"
 #include "proxy/OperaProxy.h"
@@ -24,29 +26,9 @@
 namespace umbrane::win32 {
 namespace {
 
+using testing::RegistryValue;
 using testing::ScratchFolder;
 using testing::WaitFor;
-
-// A value under HKCU that the test sets and removes again.
-class RegistryValue {
- public:
-  RegistryValue(const std::string& key, const std::string& name, const std::string& data)
-      : key_(key) {
-    HKEY handle = nullptr;
-    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
-                              &handle, nullptr),
-              ERROR_SUCCESS);
-    EXPECT_EQ(
-        RegSetValueExA(handle, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                       static_cast<DWORD>(data.size() + 1)),
-        ERROR_SUCCESS);
-    RegCloseKey(handle);
-  }
-  ~RegistryValue() { (void)RegDeleteKeyA(HKEY_CURRENT_USER, key_.c_str()); }
-
- private:
-  std::string key_;
-};
 
 struct RealPorts {
   Win32InternetSettings internet;
@@ -67,6 +49,21 @@ TEST(Win32Registry, ReadsAStringOfTheCurrentUser) {
             "C:\\ext\\");
   EXPECT_FALSE(registry.ReadUserString("Software\\UmbraneTest\\Extensions", "other@x"));
   EXPECT_FALSE(registry.ReadUserString("Software\\UmbraneTest\\Missing", "umbrane@umbrane.app"));
+}
+
+// An administrator's policy for Chrome in the machine's registry, read the
+// way the program reads it.
+TEST(Win32Registry, AMachinePolicyForChromesProxyIsFound) {
+  Win32Registry registry;
+  EXPECT_TRUE(BrowsersProxiedByPolicy(registry).empty());
+  RegistryValue policy("Software\\Policies\\Google\\Chrome", "ProxyMode", "fixed_servers",
+                       HKEY_LOCAL_MACHINE);
+  EXPECT_EQ(registry.ReadMachineString("Software\\Policies\\Google\\Chrome", "ProxyMode"),
+            "fixed_servers");
+  EXPECT_FALSE(registry.ReadUserString("Software\\Policies\\Google\\Chrome", "ProxyMode"));
+  EXPECT_EQ(BrowsersProxiedByPolicy(registry),
+            std::vector<std::string>{"Chrome does not use Umbrane: its proxy is set by policy "
+                                     "(ProxyMode fixed_servers)"});
 }
 
 TEST(Win32Profile, OperaKeyIsWrittenWithEveryOtherKeyKept) {
