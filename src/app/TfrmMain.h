@@ -25,6 +25,9 @@ class TfrmMain {
  public:
   TfrmMain(AppPorts& ports, IBrowserSwitch& browsers, Globals& globals);
 
+  // The agent's output is polled this often (timRead).
+  static constexpr unsigned kReadInterval = 1000;
+
   // Status kinds and the balloon icons the program uses.
   static constexpr std::uint8_t kStatusBusy = 0;
   static constexpr std::uint8_t kStatusOn = 1;

@@ -8,12 +8,12 @@
 #include "app/Commands.h"
 #include "app/TfrmMain.h"
 #include "tunnel/AgentCommand.h"
+#include "tunnel/StatusCodes.h"
 
 namespace umbrane {
 
 namespace {
 
-constexpr unsigned kReadInterval = 1000;
 constexpr unsigned kRetryDelay = 10000;
 constexpr unsigned kRetryAfterYesDelay = 30000;
 constexpr unsigned kDeathDelay = 5000;
@@ -36,6 +36,21 @@ constexpr const char* kRetryQuestion =
 
 }  // namespace
 
+namespace {
+
+// The form's timers and what each tick runs. An id not listed here changes
+// nothing: a new timer must name its handler, never fall into another's.
+struct FormTimerHandler {
+  TimerId id;
+  void (TfrmMain::*tick)();
+};
+constexpr FormTimerHandler kFormTimers[] = {
+    {TimerId::Read, &TfrmMain::timReadTimer},
+    {TimerId::Reset, &TfrmMain::timResetTimer},
+};
+
+}  // namespace
+
 void TfrmMain::OnTimer(TimerId id) {
   // Under a restart notice the poll waits: it could switch again inside the
   // switch. The poll ticks again a second later and the reconnect timer
@@ -43,13 +58,12 @@ void TfrmMain::OnTimer(TimerId id) {
   if (switching_ > 0 || Ending()) {
     return;
   }
-  Dispatch([this, id] {
-    if (id == TimerId::Read) {
-      timReadTimer();
-    } else {
-      timResetTimer();
+  for (const FormTimerHandler& timer : kFormTimers) {
+    if (timer.id == id) {
+      Dispatch([this, &timer] { (this->*timer.tick)(); });
+      return;
     }
-  });
+  }
 }
 
 void TfrmMain::Umbrane() {
@@ -207,40 +221,40 @@ void TfrmMain::ProcessMsg() {
     const std::string code = (*g_.AgentLines)[agentLinesRead_].substr(0, 6);
     ++agentLinesRead_;
     ++g_.LineIndex;
-    if (code == "160036") {
+    if (code == status::kSearching) {
       Report("Searching Internet");
-    } else if (code == "160032") {
+    } else if (code == status::kConnecting) {
       Report("Connecting to Internet");
-    } else if (code == "160238" || code == "160270") {
+    } else if (code == status::kIdentifying || code == status::kIdentifyingToo) {
       Report("Identifying");
-    } else if (code == "160239") {
+    } else if (code == status::kConnected) {
       g_.AgentState = 0;
       quietPolls_ = 0;
       Report("Connected to Internet");
-    } else if (code == "110033") {
+    } else if (code == status::kTimedOut) {
       Report("Connection time out");
-    } else if (code == "171001") {
+    } else if (code == status::kMissionFailed) {
       Report("Mission failed");
-    } else if (code == "160244") {
+    } else if (code == status::kIdentifyFailed) {
       Report("Identify failed");
-    } else if (code == "160037") {
+    } else if (code == status::kDisconnected) {
       Report("Disconnected from Internet");
       if (onShown_) {
         // The relay is gone: nothing loads until it is back. The browsers
         // stay switched, as through every failure.
         SetUmbraneStatus(kStatusBusy, "Disconnected from Internet", kBalloonWarning);
       }
-    } else if (code == "160138") {
+    } else if (code == status::kReady) {
       g_.AgentState = 3;
       agentReady_ = true;
       TunnelReady();
-    } else if (code == "160033") {
+    } else if (code == status::kCannotConnect) {
       ConnectionFailed();
-    } else if (code == "160243") {
+    } else if (code == status::kSilentUpdateError) {
       Report("Silent Update Error");
       ports_.dialogs.ShowMessageBox("SilentUpdate Error", MessageKind::Error, MessageButtons::Ok);
       SetUmbraneStatus(kStatusOff, "SilentUpdate Error", kBalloonError);
-    } else if (code == "160325" || code == "160129") {
+    } else if (code == status::kQuiet || code == status::kQuietToo) {
       // silent codes
     } else {
       Report(code);

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "skin/Skin.h"
+#include "platform/Look.h"
 
 namespace umbrane {
 

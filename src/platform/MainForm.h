@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/TopLevelWindows.h"
-#include "skin/Skin.h"
+#include "platform/Look.h"
 
 namespace umbrane {
 

@@ -31,7 +31,7 @@ class Switch : public ::testing::Test, public AppHarness {
   FakeAgentState& Agent() { return agents.Last(); }
   void Ready() {
     Agent().Print("160138 ready\r\n");
-    timers.Advance(1000);
+    timers.Advance(TfrmMain::kReadInterval);
   }
   Texts Switches() {
     Texts found;
@@ -118,7 +118,7 @@ TEST_F(Switch, AnExitUnderTheRetryQuestionIsTheEndWhateverTheAnswer) {
   dialogs.answers.push_back(MessageAnswer::Yes);
   calls.calls.clear();
   Agent().Print("160033 relay unreachable\r\n");
-  timers.Advance(1000);
+  timers.Advance(TfrmMain::kReadInterval);
   EXPECT_EQ(Switches(), Texts{kOff});
   EXPECT_EQ(Log().back(), "Closing...");
   EXPECT_FALSE(timers.Running(TimerId::Reset)) << "no reconnect after the close";

@@ -33,7 +33,7 @@ class Tunnel : public ::testing::Test, public AppHarness {
   }
 
   FakeAgentState& Agent() { return agents.Last(); }
-  void Tick(unsigned long long ms = 1000) { timers.Advance(ms); }
+  void Tick(unsigned long long ms = TfrmMain::kReadInterval) { timers.Advance(ms); }
   // The browsers' saved state, which tells the next start that a restore is due.
   bool Marker() { return browsers.HasSavedState(); }
   void Fail() {
@@ -59,7 +59,7 @@ TEST_F(Tunnel, ConnectStartsTheAgentWithItsCommandLineAndPollsEverySecond) {
   EXPECT_FALSE(menu.Enabled(kCmdUmbrane1));
   EXPECT_TRUE(menu.Enabled(kCmdStopUmbrane1));
   EXPECT_TRUE(timers.Running(TimerId::Read));
-  EXPECT_EQ(timers.Interval(TimerId::Read), 1000u);
+  EXPECT_EQ(timers.Interval(TimerId::Read), TfrmMain::kReadInterval);
 }
 
 TEST_F(Tunnel, MissingAgentFileIsReportedAndNothingStarts) {
@@ -235,7 +235,7 @@ TEST_F(Tunnel, TwoAutomaticReconnectsThenTheQuestion) {
 
   Tick(9000);
   EXPECT_EQ(agents.started.size(), 1u);
-  Tick(1000);
+  Tick();
   ASSERT_EQ(agents.started.size(), 2u) << "reconnect after 10 seconds";
   Fail();
   EXPECT_EQ(g.RetryCount, 1);
@@ -264,7 +264,7 @@ TEST_F(Tunnel, AfterYesEveryFailureAsksAndTheReconnectWaitsThirtySeconds) {
   EXPECT_EQ(timers.Interval(TimerId::Reset), 30000u);
   Tick(29000);
   EXPECT_EQ(agents.started.size(), 1u);
-  Tick(1000);
+  Tick();
   ASSERT_EQ(agents.started.size(), 2u);
   dialogs.answers.push_back(MessageAnswer::Yes);
   Fail();
@@ -397,7 +397,7 @@ TEST_F(Tunnel, ReconnectRunsUnderAQuestionLeftOpenAndTheAnswerEndsIt) {
     Tick(10000);  // the 10-second reconnect fires under the open question
     ASSERT_EQ(agents.started.size(), 2u);
     Agent().Print("160036 again\r\n");
-    Tick(1000);  // and its poll runs
+    Tick();  // and its poll runs
   };
   dialogs.answers.push_back(MessageAnswer::No);
   Fail();

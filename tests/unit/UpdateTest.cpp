@@ -180,9 +180,9 @@ TEST_F(Update, AnUnwritableLogNeverStopsTheProgramAndIsToldOnce) {
 
   // The death of the agent while on still reconnects, with no box for it.
   agents.Last().Print("160138 ready\r\n");
-  main.Dispatch([this] { timers.Advance(1000); });
+  main.Dispatch([this] { timers.Advance(TfrmMain::kReadInterval); });
   agents.Last().Exit(1);
-  main.Dispatch([this] { timers.Advance(1000); });
+  main.Dispatch([this] { timers.Advance(TfrmMain::kReadInterval); });
   EXPECT_EQ(Tip(), "Umbrane OFF");
   main.Dispatch([this] { timers.Advance(5000); });
   EXPECT_EQ(agents.started.size(), 2u);
@@ -224,7 +224,7 @@ TEST_F(Update, KeyInstallsTheTokenAndStartsASessionWithoutTheUser) {
   EXPECT_EQ(Tip(), "Connecting to Internet. Please wait...");
   EXPECT_FALSE(files.FileExists(reply));
   agents.Last().Print("160138\r\n");
-  timers.Advance(1000);
+  timers.Advance(TfrmMain::kReadInterval);
   EXPECT_EQ(Log().back(), "Umbrane ON") << "the agent's lines follow the update's";
 }
 

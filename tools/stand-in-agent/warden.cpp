@@ -25,7 +25,11 @@
 #include <string>
 #include <thread>
 
+#include "tunnel/StatusCodes.h"
+
 namespace {
+
+namespace status = umbrane::status;
 
 void Out(const std::string& text) {
   DWORD written = 0;
@@ -110,7 +114,7 @@ std::wstring OwnFolder() {
 int main(int argc, char** argv) {
   std::map<std::string, std::string> options;
   if (!ParseCommandLine(argc, argv, options)) {
-    Out("171001 bad command line\r\n");
+    Out(std::string(status::kMissionFailed) + " bad command line\r\n");
     return 2;
   }
   std::ifstream script(std::filesystem::path(OwnFolder() + L"warden.script"));
@@ -138,7 +142,8 @@ int main(int argc, char** argv) {
       Sleep(static_cast<DWORD>(std::atoi(argument.c_str())));
     } else if (command == "listen") {
       if (!Listen(std::atoi(options["-H"].c_str()))) {
-        Out("171001 cannot listen on 127.0.0.1:" + options["-H"] + "\r\n");
+        Out(std::string(status::kMissionFailed) + " cannot listen on 127.0.0.1:" + options["-H"] +
+            "\r\n");
       }
     } else if (command == "record") {
       std::ofstream(std::filesystem::path(OwnFolder()) / argument) << GetCommandLineA();
