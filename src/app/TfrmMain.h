@@ -14,6 +14,7 @@
 #include "app/CoolTrayIcon.h"
 #include "app/FormTimer.h"
 #include "app/Globals.h"
+#include "app/Session.h"
 #include "proxy/BrowserSwitch.h"
 #include "tunnel/AgentOutput.h"
 
@@ -97,6 +98,9 @@ class TfrmMain {
   // A tick of one of the form's timers, dispatched like every event.
   void OnTimer(TimerId id);
 
+  // Where the tunnel session is (Session.h).
+  Session State() const { return session_; }
+
   TTimer& timRead() { return timRead_; }
   TTimer& timReset() { return timReset_; }
   bool AgentRunning() const { return agent_ != nullptr; }
@@ -152,7 +156,8 @@ class TfrmMain {
   std::unique_ptr<IAgentProcess> agent_;
   AgentOutput agentOutput_;
   bool browsersOnProxy_ = false;
-  bool agentReady_ = false;         // the running agent has said "160138"
+  Session session_ = Session::Off;
+  void Move(SessionEvent event) { session_ = NextSession(session_, event); }
   unsigned quietPolls_ = 0;         // polls while connecting since the session last moved on
   std::size_t agentLinesRead_ = 0;  // lines of AgentLines read, dropped when ProcessMsg ends
   bool onShown_ = false;            // the on display is up

@@ -50,11 +50,13 @@ void TfrmMain::TunnelReady() {
     for (const std::string& connection : lastApply_.kept) {
       Report(connection + ": the system kept its own proxy settings");
     }
+    Move(SessionEvent::BrowsersElsewhere);
     SetUmbraneStatus(kStatusOff,
                      lastApply_.kept.front() + ": the system kept its own proxy settings",
                      kBalloonError);
     return;
   }
+  Move(SessionEvent::AgentReady);
   for (const std::string& browser : lastApply_.notWritten) {
     Report(browser + ": its proxy settings could not be written");
   }
@@ -80,6 +82,7 @@ void TfrmMain::WatchBrowsers() {
   }
   // Only told, never written over: the other setting stays.
   changedOutside_ = true;
+  Move(SessionEvent::BrowsersElsewhere);
   for (const std::string& name : changed) {
     Report("Browsers no longer use Umbrane: " + name + " changed outside Umbrane");
   }

@@ -74,8 +74,11 @@ void TfrmMain::Umbrane() {
     ports_.dialogs.ShowMessageBox("Can not find Wardan", MessageKind::Error, MessageButtons::Ok);
     // A session that cannot start, with no reconnect pending, is over: the
     // browsers must not stay on a proxy that nothing serves.
-    if (!timReset_.Enabled() && browsersOnProxy_) {
-      RestoreBrowsers();
+    if (!timReset_.Enabled()) {
+      Move(SessionEvent::Stopped);
+      if (browsersOnProxy_) {
+        RestoreBrowsers();
+      }
     }
     return;
   }
@@ -88,12 +91,12 @@ void TfrmMain::Umbrane() {
   SetUmbraneStatus(kStatusBusy, "Connecting to Internet. Please wait...", kBalloonInfo);
   g_.AgentCommand = BuildAgentCommand(g_.AccessToken, build::kRelayAddress);
   agentOutput_ = AgentOutput();
-  agentReady_ = false;
   quietPolls_ = 0;
   agent_ = ports_.agents.Start(g_.AgentCommand);
   if (!agent_) {
     throw std::runtime_error("Error to start Umbrane Warden!");
   }
+  Move(SessionEvent::AgentStarted);
   timRead_.Arm(kReadInterval);
 }
 
@@ -134,6 +137,7 @@ void TfrmMain::StopSession(bool restoreBrowsers) {
   if (restoreBrowsers && RestoreBrowsers()) {
     return;  // an exit or a connect asked under the restore's notice took over
   }
+  Move(SessionEvent::Stopped);
   SetUmbraneStatus(kStatusOff, "User stopped Umbrane", kBalloonInfo);
   Report("User stopped Umbrane");
 }
@@ -151,7 +155,8 @@ void TfrmMain::timReadTimer() {
   const std::uint32_t exitCode = agent_->ExitCode().value_or(0);
   // Only this agent's own "ready" makes its end a death to recover from;
   // what an earlier session reached does not decide.
-  if (exitCode != kStillActive && agentReady_) {
+  if (exitCode != kStillActive && AgentUp(session_)) {
+    Move(SessionEvent::AgentDied);
     Report("Wardden stopped on exception");
     SetUmbraneStatus(kStatusOff, "Warden stopped on excepton", kBalloonInfo);
     Sweep();
@@ -198,7 +203,7 @@ void TfrmMain::timReadTimer() {
 // reconnected or asked. Its last words were read first: a "160033" among
 // them has done so already, a "160138" made it a session that is on.
 void TfrmMain::StillConnecting() {
-  if (!agent_ || agentReady_ || Ending()) {
+  if (!agent_ || !Connecting(session_) || Ending()) {
     return;
   }
   if (agent_->ExitCode().value_or(0) != kStillActive) {
@@ -230,6 +235,7 @@ void TfrmMain::ProcessMsg() {
     } else if (code == status::kConnected) {
       g_.AgentState = 0;
       quietPolls_ = 0;
+      Move(SessionEvent::AgentConnected);
       Report("Connected to Internet");
     } else if (code == status::kTimedOut) {
       Report("Connection time out");
@@ -244,9 +250,9 @@ void TfrmMain::ProcessMsg() {
         // stay switched, as through every failure.
         SetUmbraneStatus(kStatusBusy, "Disconnected from Internet", kBalloonWarning);
       }
+      Move(SessionEvent::RelayLost);
     } else if (code == status::kReady) {
       g_.AgentState = 3;
-      agentReady_ = true;
       TunnelReady();
     } else if (code == status::kCannotConnect) {
       ConnectionFailed();
@@ -272,9 +278,11 @@ void TfrmMain::ConnectionFailed() {
   Sweep();
   Report("Try again");
   timReset_.Arm(kRetryDelay);
+  Move(SessionEvent::ConnectFailed);
   if (g_.RetryCount > 0) {
     return;
   }
+  Move(SessionEvent::BudgetSpent);
   const MessageAnswer answer =
       ports_.dialogs.ShowMessageBox(kRetryQuestion, MessageKind::Warning, MessageButtons::YesNo);
   if (Ending()) {
@@ -282,10 +290,12 @@ void TfrmMain::ConnectionFailed() {
   }
   Sweep();
   if (answer == MessageAnswer::Yes) {
+    Move(SessionEvent::AnsweredYes);
     Report("Try to connect to Internet");
     timReset_.Arm(kRetryAfterYesDelay);
     return;
   }
+  Move(SessionEvent::AnsweredNo);
   timReset_.Disarm();
   g_.RetryCount = 3;
   SetUmbraneStatus(kStatusOff, "Umbrane OFF", kBalloonInfo);

@@ -15,12 +15,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -296,16 +299,23 @@ class Child {
   std::string pending_;
 };
 
-// Serves every connection with `serve` on its own thread.
+// Serves every connection with `serve` on its own thread. Its end ends
+// the connections still served and waits for their handlers, which may use
+// what the server's owner is about to free.
 class LoopbackServer {
  public:
   explicit LoopbackServer(std::function<void(int)> serve)
       : port_(FreePort()), listener_(Listener(port_)), serve_(std::move(serve)) {
     thread_ = std::thread([this] {
       for (int c; (c = accept(listener_, nullptr, nullptr)) >= 0;) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        open_.push_back(c);
         std::thread([this, c] {
           serve_(c);
+          std::lock_guard<std::mutex> done(mutex_);
           close(c);
+          open_.erase(std::find(open_.begin(), open_.end(), c));
+          ended_.notify_all();
         }).detach();
       }
     });
@@ -314,6 +324,11 @@ class LoopbackServer {
     shutdown(listener_, SHUT_RDWR);
     close(listener_);
     thread_.join();
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (const int c : open_) {
+      shutdown(c, SHUT_RDWR);
+    }
+    ended_.wait(lock, [this] { return open_.empty(); });
   }
   std::uint16_t Port() const { return port_; }
 
@@ -321,6 +336,9 @@ class LoopbackServer {
   std::uint16_t port_;
   int listener_;
   std::function<void(int)> serve_;
+  std::mutex mutex_;
+  std::condition_variable ended_;
+  std::vector<int> open_;  // connections being served
   std::thread thread_;
 };
 

@@ -490,5 +490,109 @@ TEST_F(Tunnel, OnOnlyForWhatTheSystemTookAndAChangeOutsideTurnsItOff) {
   EXPECT_EQ(calls.calls.front(), kApplied) << "a changed setting is switched again";
 }
 
+// The session as one state: from each state, each event does what it asks
+// (the calls, in order) and leaves the session where the row says. Rows
+// under "asking" run while the try-again question is open, as timers do.
+TEST_F(Tunnel, EachStateAndEventGivesItsActionsAndNextState) {
+  using S = Session;
+  const auto connect = [&] { main.OnCommand(kCmdUmbrane1); };
+  const auto say = [&](const char* line) {
+    return [this, line] {
+      Agent().Print(std::string(line) + "\r\n");
+      Tick();
+    };
+  };
+  const auto on = [&] { ConnectAndGoOn(); };
+  const auto ended = [&] {
+    Agent().Exit(1);
+    Tick();
+  };
+  const auto nothing = [] {};
+  const Texts failed = {"Report Can not connect to internet", "TerminateAgent", "Report Try again"};
+  const struct {
+    const char* name;
+    std::function<void()> reach, event;
+    Texts calls;
+    Session next;
+  } rows[] = {
+      {"off, connect", nothing, connect,
+       Texts{"Status Connecting to Internet. Please wait...", "StartAgent"}, S::Connecting},
+      {"connecting, 160239", connect, say("160239"), Texts{"Report Connected to Internet"},
+       S::Connected},
+      {"connected, 160138", [&] { connect(), say("160239")(); }, say("160138"),
+       Texts{kApplied, "Report Umbrane ON", "Status Umbrane ON"}, S::On},
+      {"connecting, 160033", connect, say("160033"), failed, S::RetryWait},
+      {"connecting, the agent ends", connect, ended,
+       Texts{"Report Wardden stopped on exception", failed[0], failed[2]},  // nothing to end
+       S::RetryWait},
+      {"connecting, a minute of nothing", connect, [&] { Tick(60000); },
+       Texts{"Report Connection time out", failed[0], failed[1], failed[2]}, S::RetryWait},
+      {"on, 160037", on, say("160037"),
+       Texts{"Report Disconnected from Internet", "Status Disconnected from Internet"},
+       S::RelayLost},
+      {"relay lost, 160138: nothing switched again", [&] { on(), say("160037")(); }, say("160138"),
+       Texts{"Report Umbrane ON", "Status Umbrane ON"}, S::On},
+      {"on, a setting changed outside", on,
+       [&] {
+         browsers.changedOutside = {"LAN"};
+         Tick(2000);
+       },
+       Texts{"Report Browsers no longer use Umbrane: LAN changed outside Umbrane",
+             "Status Browsers no longer use Umbrane"},
+       S::ChangedOutside},
+      {"on, the agent ends", on, ended,
+       Texts{"Report Wardden stopped on exception", "Status Warden stopped on excepton"},
+       S::DeathWait},
+      {"on, 160243: only the display", on, say("160243"),
+       Texts{"Report Silent Update Error", "MessageBox SilentUpdate Error",
+             "Status SilentUpdate Error"},
+       S::On},
+      {"death wait, 5 s", [&] { on(), ended(); }, [&] { Tick(5000); },
+       Texts{"Status Connecting to Internet. Please wait...", "StartAgent"}, S::Connecting},
+      {"retry wait, 10 s", [&] { connect(), say("160033")(); }, [&] { Tick(10000); },
+       Texts{"Status Connecting to Internet. Please wait...", "StartAgent"}, S::Connecting},
+      {"retry wait, stop", [&] { connect(), say("160033")(); },
+       [&] { main.OnCommand(kCmdStopUmbrane1); },
+       Texts{"SetBrowsersProxy off [][][]", "Status User stopped Umbrane",
+             "Report User stopped Umbrane"},
+       S::Off},
+      {"on, stop", on, [&] { main.OnCommand(kCmdStopUmbrane1); },
+       Texts{"TerminateAgent", "SetBrowsersProxy off [][][]", "Status User stopped Umbrane",
+             "Report User stopped Umbrane"},
+       S::Off},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    main.OnCommand(kCmdStopUmbrane1);
+    g.RetryCount = 3;
+    row.reach();
+    calls.calls.clear();
+    row.event();
+    EXPECT_EQ(calls.calls, row.calls);
+    EXPECT_STREQ(SessionName(main.State()), SessionName(row.next));
+  }
+}
+
+// The question is modal and the reconnect fires under it: the session is
+// asking, then connecting again beneath the box, and the answer decides.
+TEST_F(Tunnel, UnderTheQuestionTheSessionMovesAndTheAnswerDecides) {
+  for (const auto answer : {MessageAnswer::No, MessageAnswer::Yes}) {
+    main.OnCommand(kCmdStopUmbrane1);
+    g.RetryCount = 1;
+    main.OnCommand(kCmdUmbrane1);
+    std::vector<Session> seen;
+    dialogs.whileOpen = [&] {
+      seen.push_back(main.State());
+      Tick(10000);  // the reconnect under the open question
+      seen.push_back(main.State());
+    };
+    dialogs.answers.push_back(answer);
+    Fail();
+    EXPECT_EQ(seen, (std::vector<Session>{Session::Asking, Session::Connecting}));
+    EXPECT_EQ(main.State(), answer == MessageAnswer::Yes ? Session::RetryWait : Session::Off);
+    EXPECT_TRUE(agents.Last().terminated) << "the answer ends the agent started under it";
+  }
+}
+
 }  // namespace
 }  // namespace umbrane
