@@ -36,34 +36,15 @@ constexpr const char* kRetryQuestion =
 
 }  // namespace
 
-namespace {
-
-// The form's timers and what each tick runs. An id not listed here changes
-// nothing: a new timer must name its handler, never fall into another's.
-struct FormTimerHandler {
-  TimerId id;
-  void (TfrmMain::*tick)();
-};
-constexpr FormTimerHandler kFormTimers[] = {
-    {TimerId::Read, &TfrmMain::timReadTimer},
-    {TimerId::Reset, &TfrmMain::timResetTimer},
-};
-
-}  // namespace
-
-void TfrmMain::OnTimer(TimerId id) {
-  // Under a restart notice the poll waits: it could switch again inside the
-  // switch. The poll ticks again a second later and the reconnect timer
-  // stays armed, so nothing is lost.
-  if (switching_ > 0 || Ending()) {
+void TfrmMain::Umbrane1Click() {
+  if (switching_ > 0) {
+    if (pending_ != Pending::Exit) {
+      pending_ = Pending::Connect;
+    }
     return;
   }
-  for (const FormTimerHandler& timer : kFormTimers) {
-    if (timer.id == id) {
-      Dispatch([this, &timer] { (this->*timer.tick)(); });
-      return;
-    }
-  }
+  timReset_.Disarm();  // the user's connect replaces a pending reconnect
+  Umbrane();
 }
 
 void TfrmMain::Umbrane() {
