@@ -136,6 +136,10 @@ TEST(RequestStream, EveryRequestGetsTheCredentialsAndABadOneEndsTheStream) {
   const std::string auth = "Proxy-Authorization: Basic dXNlcjp0b2tlbg==\r\n";
   const std::string get = "GET http://a.example/ HTTP/1.1\r\n\r\n";
   const std::string sent = "GET http://a.example/ HTTP/1.1\r\n" + auth + "\r\n";
+  std::string blankLines;  // skipped between requests, in linear time
+  for (int i = 0; i < 2000; ++i) {
+    blankLines += "\r\n";
+  }
   struct Case {
     std::string in;
     std::string out;
@@ -164,6 +168,27 @@ TEST(RequestStream, EveryRequestGetsTheCredentialsAndABadOneEndsTheStream) {
       {get + std::string("\x05\x01\x00", 3), sent, true},
       {get + "POST http://b/ HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n",
        sent + "POST http://b/ HTTP/1.1\r\n" + auth + "Transfer-Encoding: chunked\r\n\r\n", true},
+      // Streams a relay could read otherwise than the agent: the credentials
+      // reach it once, with the first, sound request.
+      {get + "POST http://b/ HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\nGET h\r\n0\r\n\r\n",
+       sent + "POST http://b/ HTTP/1.1\r\n" + auth + "Transfer-Encoding: chunked\r\n\r\n", true},
+      {get + "POST http://b/ HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n0\r\nT: 1\nX: 2\r\n\r\n",
+       sent + "POST http://b/ HTTP/1.1\r\n" + auth + "Transfer-Encoding: chunked\r\n\r\n0\r\n",
+       true},
+      {get + "POST http://b/ HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n\t0\r\n\r\n" + get,
+       sent + "POST http://b/ HTTP/1.1\r\n" + auth + "Transfer-Encoding: chunked\r\n\r\n", true},
+      {get + "POST http://b/ HTTP/1.1\r\nContent-Length\x01: 4\r\n\r\nGET ", sent, true},
+      {get + "POST http://b/ HTTP/1.1\r\nContent-Length : 4\r\n\r\nGET ", sent, true},
+      {get + "POST http://b/ HTTP/1.1\r\nX-A: 1\r\n Content-Length: 4\r\n\r\nGET ", sent, true},
+      {get + "POST http://b/ HTTP/1.1\r\nTransfer-Encoding: xchunked\r\n\r\n", sent, true},
+      {get + "POST http://b/ HTTP/1.1\r\nTransfer-Encoding: chunked, gzip\r\n\r\n", sent, true},
+      {get + "POST http://b/ HTTP/1.1\r\nTransfer-Encoding: chunked\r\nTransfer-Encoding: "
+             "chunked\r\n\r\n",
+       sent, true},
+      {get + "TRACE http://b/ HTTP/1.1\r\n\r\n", sent, true},
+      {get + "GE: http://b/ HTTP/1.1\r\n\r\n", sent, true},
+      {get + "GET http://b/ HTTP/1.1\x0c\r\n\r\n", sent, true},
+      {get + blankLines + get, sent + sent, false},
   };
   for (const Case& c : cases) {
     for (const bool bytewise : {false, true}) {
@@ -172,6 +197,13 @@ TEST(RequestStream, EveryRequestGetsTheCredentialsAndABadOneEndsTheStream) {
       EXPECT_EQ(result == RequestStream::Result::Bad, c.bad) << c.in;
     }
   }
+  // A head over the limit is refused however the bytes arrive, a whole 60 KB
+  // head in one read too.
+  RequestStream::Result result;
+  EXPECT_EQ(Forwarded(get + "GET http://b/ HTTP/1.1\r\nX: " + std::string(60000, 'a') + "\r\n\r\n",
+                      false, result),
+            sent);
+  EXPECT_EQ(result, RequestStream::Result::Bad);
 }
 
 // Only words that cannot act twice may race on two relay connections.

@@ -475,10 +475,22 @@ TEST_F(Agent, BadNamesNeverReachTheRelayAndAnEndlessReplyFailsOneConnection) {
   SendAll(s, std::string("\x04\x01\x00\x50\x00\x00\x00\x01u\0", 10) + std::string(300, 'n') + '\0');
   EXPECT_EQ(Receive(s, 8).substr(0, 2), std::string("\x00\x5B", 2));
   close(s);
-  s = Connect(localPort);  // a bare LF would start a line of the client's own
-  SendAll(s, "GET http://a.example/ HTTP/1.1\r\nHost: a\nX-Injected: 1\r\n\r\n");
-  EXPECT_EQ(ReceiveAll(s).rfind("HTTP/1.1 400", 0), 0u);
-  close(s);
+  // A bare LF would start a line of the client's own; a folded line, a
+  // control byte in a name or TRACE (a relay may echo the credentials) are
+  // not HTTP/1.1 either; a 60 KB head in one write is over the limit.
+  for (const std::string& refused :
+       {std::string("GET http://a.example/ HTTP/1.1\r\nHost: a\nX-Injected: 1\r\n\r\n"),
+        std::string("GET http://a.example/ HTTP/1.1\r\nHost: a\r\n X-Folded: 1\r\n\r\n"),
+        std::string("GET http://a.example/ HTTP/1.1\r\nHost\x01: a\r\n\r\n"),
+        std::string("TRACE http://a.example/ HTTP/1.1\r\nHost: a\r\n\r\n"),
+        "GET http://a.example/ HTTP/1.1\r\nX: " + std::string(60000, 'a') + "\r\n\r\n"}) {
+    s = Connect(localPort);
+    SendAll(s, refused);
+    const std::string answer = ReceiveAll(s);
+    EXPECT_TRUE(answer.rfind("HTTP/1.1 400", 0) == 0 || answer.rfind("HTTP/1.1 431", 0) == 0)
+        << refused.substr(0, 60) << " -> " << answer;
+    close(s);
+  }
   EXPECT_EQ(fake.Heads(), "") << "nothing of them reached the relay";
 
   s = Connect(localPort);

@@ -1,5 +1,7 @@
 #include "Handshake.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 #include "Limits.h"
@@ -87,6 +89,30 @@ bool Printable(std::string_view text) {
 }
 
 }  // namespace
+
+bool Token(std::string_view text) {
+  // No control byte, no white space, no separator.
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return b > 0x20 && b < 0x7F &&
+           std::string_view("\"(),/:;<=>?@[\\]{}").find(c) == std::string_view::npos;
+  });
+}
+
+bool SoundFieldLine(std::string_view line) {
+  const auto colon = line.find(':');
+  // No name, or a folded line (it starts with white space).
+  if (colon == std::string_view::npos || !Token(line.substr(0, colon))) {
+    return false;
+  }
+  for (const char c : line.substr(colon + 1)) {
+    const auto b = static_cast<unsigned char>(c);
+    if ((b < 0x20 && c != '\t') || b == 0x7F) {
+      return false;
+    }
+  }
+  return true;
+}
 
 bool ValidHost(std::string_view host) {
   return !host.empty() && host.size() <= kMaxName && Printable(host);
@@ -209,9 +235,12 @@ Handshake::Step Handshake::Socks5(std::string_view in) {
 
 Handshake::Step Handshake::Http(std::string_view in) {
   const auto headEnd = in.find("\r\n\r\n");
+  // The limit holds however the bytes arrive: a whole head in one read too.
+  if (headEnd == std::string_view::npos ? in.size() > kMaxHead : headEnd + 4 > kMaxHead) {
+    return Refuse("HTTP/1.1 431 Request Header Fields Too Large\r\n\r\n");
+  }
   if (headEnd == std::string_view::npos) {
-    return in.size() > kMaxHead ? Refuse("HTTP/1.1 431 Request Header Fields Too Large\r\n\r\n")
-                                : Step::NeedMore;
+    return Step::NeedMore;
   }
   const std::string_view head = in.substr(0, headEnd + 4);
   const auto lineEnd = head.find("\r\n");
@@ -224,8 +253,21 @@ Handshake::Step Handshake::Http(std::string_view in) {
   }
   const std::string_view method = line.substr(0, firstSpace);
   const std::string_view uri = line.substr(firstSpace + 1, lastSpace - firstSpace - 1);
-  if (!CleanHead(head) || !Printable(uri)) {
-    return Refuse(bad);
+  const std::string_view version = line.substr(lastSpace + 1);
+  const bool versionSound = version.size() == 8 && version.substr(0, 5) == "HTTP/" &&
+                            std::isdigit(static_cast<unsigned char>(version[5])) &&
+                            version[6] == '.' &&
+                            std::isdigit(static_cast<unsigned char>(version[7]));
+  if (!CleanHead(head) || !Printable(uri) || !versionSound || !Token(method) || method == "TRACE") {
+    return Refuse(bad);  // TRACE would echo the credentials back
+  }
+  // Every field line sound: a name, a colon, no folding.
+  for (std::size_t at = lineEnd + 2; at < headEnd + 2;) {
+    const std::size_t end = head.find("\r\n", at);
+    if (!SoundFieldLine(head.substr(at, end - at))) {
+      return Refuse(bad);
+    }
+    at = end + 2;
   }
   consumed_ = headEnd + 4;
   head_ = std::string(head);

@@ -22,6 +22,15 @@ struct Target {
 // bytes, no control byte and no space.
 bool ValidHost(std::string_view host);
 
+// A token as HTTP/1.1 has it (a method, a field name): no control byte, no
+// white space, no separator.
+bool Token(std::string_view text);
+
+// A field line of a head or a trailer as HTTP/1.1 has it: a token name (no
+// control byte, no white space), a colon, a value without control bytes
+// but tab. A line that starts with white space (a folded line) is not.
+bool SoundFieldLine(std::string_view line);
+
 class Handshake {
  public:
   enum class Step { NeedMore, Reply, Ready, Refuse };

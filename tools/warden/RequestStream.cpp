@@ -69,9 +69,17 @@ bool ReadBodyFraming(std::string_view head, BodyFraming& framing) {
     const std::string name = Lower(Trim(line.substr(0, colon)));
     const std::string value = Lower(Trim(line.substr(colon + 1)));
     if (name == "transfer-encoding") {
-      // Only chunked ends a body of unknown size: anything else cannot be
-      // told apart from the next request.
-      if (value.size() < 7 || value.compare(value.size() - 7, 7, "chunked") != 0) {
+      // Only chunked ends a body of unknown size, and only as the last
+      // coding, once: anything else cannot be told apart from the next
+      // request.
+      const std::string_view codings(value);
+      const auto comma = codings.rfind(',');
+      const std::string_view last =
+          Trim(comma == std::string_view::npos ? codings : codings.substr(comma + 1));
+      const std::string_view before =
+          comma == std::string_view::npos ? std::string_view() : codings.substr(0, comma);
+      if (last != "chunked" || framing.chunked ||
+          before.find("chunked") != std::string_view::npos) {
         return false;
       }
       framing.chunked = true;
@@ -95,6 +103,15 @@ bool RequestStream::TakeLine(std::string& line, bool& bad) {
     bad = pending_.size() > kMaxLine;
     return false;
   }
+  // CR LF ends a line, and nothing else is in one: a bare LF or CR, or any
+  // control byte but tab, is how a relay is made to read another line.
+  for (std::size_t i = 0; i < end; ++i) {
+    const auto b = static_cast<unsigned char>(pending_[i]);
+    if ((b < 0x20 && b != '\t') || b == 0x7F) {
+      bad = true;
+      return false;
+    }
+  }
   if (end > kMaxLine) {
     bad = true;
     return false;
@@ -113,10 +130,13 @@ bool RequestStream::Step(std::string& out, bool& bad) {
       pending_.clear();
       return false;
     case State::Head: {
-      // A client may send an empty line after a body.
-      while (pending_.rfind("\r\n", 0) == 0) {
-        pending_.erase(0, 2);
+      // A client may send empty lines after a body: skipped at once, not
+      // one erase each.
+      std::size_t blank = 0;
+      while (pending_.compare(blank, 2, "\r\n") == 0) {
+        blank += 2;
       }
+      pending_.erase(0, blank);
       if (pending_.empty()) {
         return false;
       }
@@ -168,7 +188,11 @@ bool RequestStream::Step(std::string& out, bool& bad) {
       if (!TakeLine(line, bad)) {
         return false;
       }
-      const std::string_view size = Trim(std::string_view(line).substr(0, line.find(';')));
+      // Hex digits first thing; white space only before an extension.
+      std::string_view size = std::string_view(line).substr(0, line.find(';'));
+      while (!size.empty() && (size.back() == ' ' || size.back() == '\t')) {
+        size.remove_suffix(1);
+      }
       if (!ParseNumber(size, 16, left_)) {
         bad = true;
         return false;
@@ -191,6 +215,10 @@ bool RequestStream::Step(std::string& out, bool& bad) {
       return true;
     case State::Trailer:
       if (!TakeLine(line, bad)) {
+        return false;
+      }
+      if (!line.empty() && !SoundFieldLine(line)) {
+        bad = true;
         return false;
       }
       out += line + "\r\n";

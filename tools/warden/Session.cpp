@@ -129,7 +129,7 @@ void Session::ConnectRelay(bool madeRoom) {
     if (!requests_) {
       requests_ = std::make_unique<RequestStream>(options.user, options.token);
       if (requests_->Feed(received_, words) == RequestStream::Result::Bad) {
-        Close();  // not a request stream: nothing of it may reach the relay
+        Refuse();  // not a sound request stream: nothing of it may reach the relay
         return;
       }
       std::string().swap(received_);
@@ -203,6 +203,12 @@ void Session::AnswerHead() {
   ReadAnswerHead(*relay_, relayIn_, answered);
 }
 
+// A request stream read otherwise than HTTP/1.1 has it: 400, then the end.
+void Session::Refuse() {
+  auto self = shared_from_this();
+  SendClient("HTTP/1.1 400 Bad Request\r\nConnection: close\r\n\r\n", [self] { self->Close(); });
+}
+
 void Session::Fail() {
   auto self = shared_from_this();
   SendClient(handshake_.Failure(), [self] { self->Close(); });
@@ -264,7 +270,7 @@ void Session::Splice(bool clientOpaque) {
 void Session::ForwardRequests(std::string_view received) {
   std::string out;
   if (requests_->Feed(received, out) == RequestStream::Result::Bad) {
-    Close();  // not a request stream: nothing more may reach the relay
+    Refuse();  // not a sound request stream: nothing more may reach the relay
     return;
   }
   auto self = shared_from_this();

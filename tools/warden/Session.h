@@ -65,6 +65,7 @@ class Session : public std::enable_shared_from_this<Session> {
   void Answered(std::string first);
   void AnswerHead();
   void Fail();
+  void Refuse();
   template <typename Then>
   void SendClient(std::string data, Then then);
   template <typename Then>

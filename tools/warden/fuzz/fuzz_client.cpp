@@ -1,18 +1,149 @@
 // What a local client sends: the greeting and request (Handshake), then,
 // for a plain-HTTP client, the stream of requests (RequestStream) and what
-// of it may race on two relay connections (SafeToRepeat). The input
+// of it may race on two relay connections (SafeToRepeat), with an oracle:
+// the credentials only ever open a head a strict reader finds. The input
 // arrives cut in two at a place its first byte chooses, as reads cut it.
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "Handshake.h"
 #include "Limits.h"
+#include "Relay.h"
 #include "RequestStream.h"
 
 using namespace warden;
+
+namespace {
+
+// The oracle: a strict reader of its own walks what went to the relay,
+// head by head and each body as its head frames it, and stops at the first
+// thing HTTP/1.1 does not allow (a bare CR or LF, a control byte, a folded
+// line, a name with white space, a framing it cannot trust). The
+// credentials may stand only as the second line of a head it found.
+bool CleanLine(std::string_view line) {
+  return std::none_of(line.begin(), line.end(), [](char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return (b < 0x20 && c != '\t') || b == 0x7F;
+  });
+}
+
+std::string Lowered(std::string_view text) {
+  std::string out(text);
+  std::transform(out.begin(), out.end(), out.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return out;
+}
+
+bool CredentialsOnlyOpeningHeads(std::string_view out) {
+  const std::string credentials = "\r\nProxy-Authorization: Basic " + Base64("user:token");
+  std::vector<std::size_t> heads;  // where each head's request line ends
+  const auto line = [&](std::size_t& at, std::string_view& text) {
+    const std::size_t end = out.find("\r\n", at);
+    if (end == std::string_view::npos || !CleanLine(out.substr(at, end - at))) {
+      return false;
+    }
+    text = out.substr(at, end - at);
+    at = end + 2;
+    return true;
+  };
+  std::size_t at = 0;
+  std::string_view text;
+  while (at < out.size()) {
+    const std::size_t requestEnd = out.find("\r\n", at);
+    if (!line(at, text) || text.empty()) {
+      break;
+    }
+    heads.push_back(requestEnd);
+    bool chunked = false;
+    bool sound = text.rfind("CONNECT ", 0) != 0;  // the rest of a CONNECT is a tunnel's
+    std::string length;
+    while (sound && line(at, text) && !text.empty()) {
+      const std::size_t colon = text.find(':');
+      const std::string_view name = text.substr(0, colon);
+      if (colon == std::string_view::npos || name.empty() ||
+          name.find_first_of(" \t") != std::string_view::npos) {
+        sound = false;
+        break;
+      }
+      std::string_view value = text.substr(colon + 1);
+      while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) {
+        value.remove_prefix(1);
+      }
+      while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) {
+        value.remove_suffix(1);
+      }
+      const std::string field = Lowered(name);
+      if (field == "transfer-encoding") {
+        // A list (empty elements allowed) whose last coding, and only
+        // that one, is chunked.
+        std::string codings = Lowered(value);
+        codings.erase(std::remove_if(codings.begin(), codings.end(),
+                                     [](char c) { return c == ' ' || c == '\t'; }),
+                      codings.end());
+        while (!codings.empty() && codings.back() == ',') {
+          codings.pop_back();
+        }
+        const std::size_t comma = codings.rfind(',');
+        const std::string last = comma == std::string::npos ? codings : codings.substr(comma + 1);
+        sound = !chunked && last == "chunked" && codings.find("chunked") == codings.size() - 7;
+        chunked = true;
+      } else if (field == "content-length") {
+        // Digits, and the same number each time ("04" is 4).
+        std::string digits(value);
+        digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size() - 1));
+        sound = !value.empty() && value.size() < 16 &&
+                value.find_first_not_of("0123456789") == std::string_view::npos &&
+                (length.empty() || length == digits);
+        length = digits;
+      }
+    }
+    if (!sound || !text.empty() || (chunked && !length.empty())) {
+      break;
+    }
+    if (!chunked) {
+      at += static_cast<std::size_t>(
+          std::min<unsigned long long>(length.empty() ? 0 : std::stoull(length), out.size()));
+      continue;
+    }
+    for (;;) {  // chunks, then trailer lines up to an empty one
+      if (!line(at, text)) {
+        at = out.size();
+        break;
+      }
+      std::string size(text.substr(0, text.find(';')));
+      while (!size.empty() && (size.back() == ' ' || size.back() == '\t')) {
+        size.pop_back();  // white space may stand before an extension
+      }
+      if (size.empty() || size.size() > 15 ||
+          size.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+        at = out.size();
+        break;
+      }
+      const unsigned long long bytes = std::stoull(size, nullptr, 16);
+      if (bytes == 0) {
+        while (line(at, text) && !text.empty()) {
+        }
+        break;
+      }
+      at += static_cast<std::size_t>(std::min<unsigned long long>(bytes + 2, out.size()));
+    }
+  }
+  for (std::size_t found = out.find(credentials); found != std::string_view::npos;
+       found = out.find(credentials, found + 1)) {
+    if (std::find(heads.begin(), heads.end(), found) == heads.end()) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) {
@@ -45,6 +176,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (needMore) {
     (void)requests.Feed(all.substr(cut), out);
+  }
+  // A client's own copy of the credentials is no leak of ours.
+  if (all.find(Base64("user:token")) == std::string_view::npos &&
+      !CredentialsOnlyOpeningHeads(out)) {
+    std::abort();
   }
   BodyFraming framing;
   (void)ReadBodyFraming(all, framing);
