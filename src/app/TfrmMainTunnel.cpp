@@ -73,7 +73,9 @@ void TfrmMain::Umbrane() {
   g_.AgentCommand = BuildAgentCommand(g_.AccessToken, build::kRelayAddress);
   agentOutput_ = AgentOutput();
   quietPolls_ = 0;
-  agent_ = ports_.agents.Start(g_.AgentCommand);
+  // The file just checked, by its full path: a warden.exe in the current
+  // folder or on PATH never runs in its place.
+  agent_ = ports_.agents.Start(g_.AppPath + kAgentFile, g_.AgentCommand);
   if (!agent_) {
     throw std::runtime_error("Error to start Umbrane Warden!");
   }

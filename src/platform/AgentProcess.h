@@ -38,10 +38,14 @@ class IAgentLauncher {
  public:
   virtual ~IAgentLauncher() = default;
 
-  // Starts `commandLine` hidden, with standard output and error in one pipe;
+  // Starts the program file `program` (a full path: the system's search
+  // order, the current folder and PATH first, never decides which program
+  // runs; empty: the first word of the command line, searched) with
+  // `commandLine`, hidden, with standard output and error in one pipe;
   // nothing when the process cannot be created. The agent ends with the
   // program at the latest.
-  virtual std::unique_ptr<IAgentProcess> Start(const std::string& commandLine) = 0;
+  virtual std::unique_ptr<IAgentProcess> Start(const std::string& program,
+                                               const std::string& commandLine) = 0;
 };
 
 }  // namespace umbrane

@@ -74,7 +74,8 @@ Win32AgentLauncher::Win32AgentLauncher() : job_(CreateJobObjectA(nullptr, nullpt
   }
 }
 
-std::unique_ptr<IAgentProcess> Win32AgentLauncher::Start(const std::string& commandLine) {
+std::unique_ptr<IAgentProcess> Win32AgentLauncher::Start(const std::string& program,
+                                                         const std::string& commandLine) {
   SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
   HANDLE readEnd = nullptr;
   HANDLE writeEnd = nullptr;
@@ -99,9 +100,10 @@ std::unique_ptr<IAgentProcess> Win32AgentLauncher::Start(const std::string& comm
   PROCESS_INFORMATION info = {};
   std::string command = commandLine;  // CreateProcessA may write to it
   // Suspended until it is in the job, so nothing it starts escapes the job.
-  const BOOL created = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE,
-                                      CREATE_NO_WINDOW | NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED,
-                                      nullptr, nullptr, &startup, &info);
+  const BOOL created =
+      CreateProcessA(program.empty() ? nullptr : program.c_str(), command.data(), nullptr, nullptr,
+                     TRUE, CREATE_NO_WINDOW | NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED, nullptr,
+                     nullptr, &startup, &info);
   childOutput.Reset();  // the parent's copy of the write end, in every case
   if (!created) {
     return nullptr;

@@ -12,7 +12,8 @@ class Win32AgentLauncher final : public IAgentLauncher {
  public:
   Win32AgentLauncher();
 
-  std::unique_ptr<IAgentProcess> Start(const std::string& commandLine) override;
+  std::unique_ptr<IAgentProcess> Start(const std::string& program,
+                                       const std::string& commandLine) override;
 
  private:
   // Closed only when the program ends: the system then ends every agent.

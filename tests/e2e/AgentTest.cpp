@@ -153,7 +153,7 @@ std::vector<std::string> CodesUntilItGivesUp(const std::string& program, int por
   command += "\" -name publicuser -key umbrane-public -do -H 7079 -umbrane -port ";
   command += std::to_string(port);
   command += " -say 127.0.0.1";
-  auto agent = launcher.Start(command);
+  auto agent = launcher.Start("", command);
   std::vector<std::string> codes;
   if (!agent) {
     return codes;

@@ -126,11 +126,14 @@ class FakeAgentLauncher : public IAgentLauncher {
   explicit FakeAgentLauncher(CallLog* log = nullptr) : log_(log) {}
 
   std::vector<std::shared_ptr<FakeAgentState>> started;
+  std::vector<std::string> programs;  // the program file of each start
   bool failNext = false;
 
   FakeAgentState& Last() { return *started.back(); }
 
-  std::unique_ptr<IAgentProcess> Start(const std::string& commandLine) override {
+  std::unique_ptr<IAgentProcess> Start(const std::string& program,
+                                       const std::string& commandLine) override {
+    programs.push_back(program);
     if (log_ != nullptr) {
       log_->Add("StartAgent");
     }

@@ -55,6 +55,8 @@ TEST_F(Tunnel, ConnectStartsTheAgentWithItsCommandLineAndPollsEverySecond) {
                         "-say ") +
                 build::kRelayAddress);
   EXPECT_EQ(g.AgentCommand, Agent().commandLine);
+  EXPECT_EQ(agents.programs.back(), std::string(kAppPath) + "warden.exe")
+      << "by its full path: never one the search order finds first";
   EXPECT_EQ(Tip(), "Connecting to Internet. Please wait...");
   EXPECT_FALSE(menu.Enabled(kCmdUmbrane1));
   EXPECT_TRUE(menu.Enabled(kCmdStopUmbrane1));

@@ -52,9 +52,9 @@ TEST(Win32AgentLauncher, OutputLinesAndExitCodeOfTheStandInAgent) {
   ScratchFolder folder("umbrane-agent");
   Win32AgentLauncher launcher;
   auto agent = launcher.Start(
-      AgentWithScript(folder,
-                      "print 160036 hello\r\nwrite 1601\r\nsleep 200\r\nwrite 38 ready\\r\r\n"
-                      "sleep 200\r\nwrite \\n160032\r\nexit 7\r\n"));
+      "", AgentWithScript(folder,
+                          "print 160036 hello\r\nwrite 1601\r\nsleep 200\r\nwrite 38 ready\\r\r\n"
+                          "sleep 200\r\nwrite \\n160032\r\nexit 7\r\n"));
   ASSERT_TRUE(agent);
   const LineList lines = ReadUntilBroken(*agent);
   EXPECT_EQ(lines.Lines(), (std::vector<std::string>{"160036 hello", "160138 ready", "160032"}));
@@ -64,7 +64,7 @@ TEST(Win32AgentLauncher, OutputLinesAndExitCodeOfTheStandInAgent) {
 TEST(Win32AgentLauncher, TerminateEndsARunningAgent) {
   ScratchFolder folder("umbrane-agent");
   Win32AgentLauncher launcher;
-  auto agent = launcher.Start(AgentWithScript(folder, "print 160036\r\nwait\r\n"));
+  auto agent = launcher.Start("", AgentWithScript(folder, "print 160036\r\nwait\r\n"));
   ASSERT_TRUE(agent);
   EXPECT_TRUE(WaitFor([&] { return agent->Peek().value_or(0) > 0; }));
   EXPECT_EQ(agent->ExitCode(), kStillActive);
@@ -75,13 +75,26 @@ TEST(Win32AgentLauncher, TerminateEndsARunningAgent) {
 TEST(Win32AgentLauncher, MalformedCommandLineIsReportedByTheAgent) {
   ScratchFolder folder("umbrane-agent");
   Win32AgentLauncher launcher;
-  auto agent = launcher.Start("\"" + folder.Path() + "warden.exe\" -name x");
+  auto agent = launcher.Start("", "\"" + folder.Path() + "warden.exe\" -name x");
   EXPECT_FALSE(agent) << "no such program yet";
   AgentWithScript(folder, "wait\r\n");
-  agent = launcher.Start("\"" + folder.Path() + "warden.exe\" -name x");
+  agent = launcher.Start("", "\"" + folder.Path() + "warden.exe\" -name x");
   ASSERT_TRUE(agent);
   EXPECT_EQ(ReadUntilBroken(*agent).Lines(), std::vector<std::string>{"171001 bad command line"});
   EXPECT_TRUE(WaitFor([&] { return agent->ExitCode() == 2u; }));
+}
+
+// The command line names the agent bare, as the program builds it; the
+// file that runs is the one given by its full path, not whatever the
+// search order finds first.
+TEST(Win32AgentLauncher, TheProgramFileGivenRunsWhateverTheCommandLineNames) {
+  ScratchFolder folder("umbrane-agent");
+  AgentWithScript(folder, "print 160036 the given file\r\n");
+  Win32AgentLauncher launcher;
+  const std::string bare = "warden -name x -key k -do -H 7071 -umbrane -port 80 -say 127.0.0.1";
+  auto agent = launcher.Start(folder.Path() + "warden.exe", bare);
+  ASSERT_TRUE(agent);
+  EXPECT_EQ(ReadUntilBroken(*agent).Lines(), std::vector<std::string>{"160036 the given file"});
 }
 
 class Win32InternetSettingsTest : public ::testing::Test {

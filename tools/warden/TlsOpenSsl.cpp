@@ -54,7 +54,11 @@ class OpenSslChannel final : public RelayChannel {
       // The chain to a trusted root and the relay's address in the
       // certificate, checked during the handshake.
       SSL_set_verify(ssl_, SSL_VERIFY_PEER, nullptr);
-      X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_), trust_.address.c_str());
+      if (X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_), trust_.address.c_str()) != 1) {
+        // Without it any certificate from a trusted authority would do.
+        Fail(done, "the relay's address " + trust_.address + " cannot be checked");
+        return;
+      }
     } else {
       SSL_set_verify(ssl_, SSL_VERIFY_NONE, nullptr);
     }
