@@ -32,28 +32,4 @@ Session NextSession(Session state, SessionEvent event) {
   return state;
 }
 
-const char* SessionName(Session state) {
-  switch (state) {
-    case Session::Off:
-      return "Off";
-    case Session::Connecting:
-      return "Connecting";
-    case Session::Connected:
-      return "Connected";
-    case Session::On:
-      return "On";
-    case Session::RelayLost:
-      return "RelayLost";
-    case Session::ChangedOutside:
-      return "ChangedOutside";
-    case Session::RetryWait:
-      return "RetryWait";
-    case Session::Asking:
-      return "Asking";
-    case Session::DeathWait:
-      return "DeathWait";
-  }
-  return "?";
-}
-
 }  // namespace umbrane

@@ -49,6 +49,4 @@ inline bool Connecting(Session state) {
   return state == Session::Connecting || state == Session::Connected;
 }
 
-const char* SessionName(Session state);
-
 }  // namespace umbrane
