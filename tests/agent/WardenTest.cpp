@@ -269,6 +269,57 @@ TEST_F(Agent, AwakeAfterASleepItChecksTheRelayAtOnce) {
   EXPECT_TRUE(warden->WaitForLine("160138", 15));
 }
 
+// An answer the relay's connection ends without TLS's close_notify (cut on
+// the way) may be cut short: the client gets a reset, never the clean end
+// that passes half a page for a whole one. One the relay ends properly
+// still ends cleanly. Over CONNECT and over a plain request alike.
+TEST_F(Agent, AnAnswerCutShortOnTheWayEndsTheClientsConnectionWithAReset) {
+  LoopbackServer site([](int c) {
+    const bool whole = ReceiveHead(c).find("/whole") != std::string::npos;
+    SendAll(c, "HTTP/1.1 200 OK\r\nContent-Length: 10\r\nConnection: close\r\n\r\nhello");
+    if (whole) {
+      SendAll(c, "world");
+      return;
+    }
+    char byte;
+    (void)recv(c, &byte, 1, 0);  // the rest never comes
+  });
+  StartRelay();
+  wardenRelayPort = FreePort();
+  Forwarder network(wardenRelayPort, relayPort);
+  StartWarden();
+  ASSERT_TRUE(warden->WaitForLine("160138"));
+  const std::string authority = "127.0.0.1:" + std::to_string(site.Port());
+  for (const bool tunnel : {true, false}) {
+    for (const bool cut : {false, true}) {
+      const std::string label = std::string(tunnel ? "CONNECT" : "GET") + (cut ? " cut" : " whole");
+      const std::string path = cut ? "/half" : "/whole";
+      const int s = Connect(localPort);
+      if (tunnel) {
+        SendAll(s, "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n\r\n");
+        ASSERT_EQ(Receive(s, 39), "HTTP/1.1 200 Connection established\r\n\r\n") << label;
+        SendAll(s, "GET " + path + " HTTP/1.1\r\nHost: " + authority + "\r\n\r\n");
+      } else {
+        SendAll(s,
+                "GET http://" + authority + path + " HTTP/1.1\r\nHost: " + authority + "\r\n\r\n");
+      }
+      ASSERT_NE(ReceiveHead(s), "") << label;
+      ASSERT_EQ(Receive(s, 5), "hello") << label;
+      if (cut) {
+        network.Cut();
+      } else {
+        EXPECT_EQ(Receive(s, 5), "world") << label;
+      }
+      char byte;
+      errno = 0;
+      const ssize_t got = recv(s, &byte, 1, 0);
+      EXPECT_EQ(got, cut ? -1 : 0) << label;
+      EXPECT_EQ(errno, cut ? ECONNRESET : 0) << label;
+      close(s);
+    }
+  }
+}
+
 TEST_F(Agent, ListensAgainOnItsPortRightAfterHeavyUse) {
   StartRelay();
   StartWarden();

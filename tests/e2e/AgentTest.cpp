@@ -30,9 +30,9 @@ using testing::ScratchFolder;
 using testing::SetUpdateService;
 using testing::WaitFor;
 
-// `request` to the local proxy on 127.0.0.1:7070, and its answer up to the
-// proxy's close (or only its head), 10 s at most.
-std::string AskLocalProxy(const std::string& request, bool headOnly = false) {
+// A connection to the local proxy on 127.0.0.1:7070 with `request` sent
+// (reads wait 10 s at most); INVALID_SOCKET when none was made.
+SOCKET OpenLocalProxy(const std::string& request) {
   WSADATA data;
   (void)WSAStartup(MAKEWORD(2, 2), &data);
   SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -42,25 +42,45 @@ std::string AskLocalProxy(const std::string& request, bool headOnly = false) {
   proxy.sin_family = AF_INET;
   proxy.sin_port = htons(7070);
   proxy.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  std::string answer;
-  if (connect(s, reinterpret_cast<sockaddr*>(&proxy), sizeof proxy) == 0) {
-    send(s, request.data(), static_cast<int>(request.size()), 0);
-    char buffer[4096];
-    int n;
-    while ((!headOnly || answer.find("\r\n\r\n") == std::string::npos) &&
-           (n = recv(s, buffer, sizeof buffer, 0)) > 0) {
-      answer.append(buffer, static_cast<std::size_t>(n));
-    }
+  if (connect(s, reinterpret_cast<sockaddr*>(&proxy), sizeof proxy) != 0) {
+    closesocket(s);
+    return INVALID_SOCKET;
   }
+  send(s, request.data(), static_cast<int>(request.size()), 0);
+  return s;
+}
+
+// The answer on `s` up to the proxy's end (or only its head). `ended`: 0
+// when the proxy closed cleanly, the socket's error otherwise.
+std::string ReadAnswer(SOCKET s, bool headOnly = false, int* ended = nullptr) {
+  std::string answer;
+  char buffer[4096];
+  int n = 0;
+  while ((!headOnly || answer.find("\r\n\r\n") == std::string::npos) &&
+         (n = recv(s, buffer, sizeof buffer, 0)) > 0) {
+    answer.append(buffer, static_cast<std::size_t>(n));
+  }
+  if (ended != nullptr) {
+    *ended = n < 0 ? WSAGetLastError() : 0;
+  }
+  return answer;
+}
+
+// `request` to the local proxy, and its answer up to the proxy's end (or
+// only its head).
+std::string AskLocalProxy(const std::string& request, bool headOnly = false, int* ended = nullptr) {
+  const SOCKET s = OpenLocalProxy(request);
+  std::string answer = s == INVALID_SOCKET ? "" : ReadAnswer(s, headOnly, ended);
   closesocket(s);
   return answer;
 }
 
 // A request for `path` on 127.0.0.1:8809, sent the way a WinINet client
 // with the system proxy "127.0.0.1:7070" sends it: an HTTP proxy request.
-std::string FetchThroughLocalProxy(const std::string& path) {
+std::string FetchThroughLocalProxy(const std::string& path, int* ended = nullptr) {
   return AskLocalProxy("GET http://127.0.0.1:8809" + path +
-                       " HTTP/1.1\r\nHost: 127.0.0.1:8809\r\nConnection: close\r\n\r\n");
+                           " HTTP/1.1\r\nHost: 127.0.0.1:8809\r\nConnection: close\r\n\r\n",
+                       false, ended);
 }
 
 // A page of 6 requests at once, as a browser loads one: 3 plain-HTTP pages
@@ -98,9 +118,11 @@ TEST(RealAgent, AWinInetStyleRequestTravelsAgentAndRelayToTheLocalServer) {
   EXPECT_TRUE(IsOurProxy(*lan));
 
   const ULONGLONG asked = GetTickCount64();
-  const std::string page = FetchThroughLocalProxy("/through-the-tunnel");
+  int ended = -1;
+  const std::string page = FetchThroughLocalProxy("/through-the-tunnel", &ended);
   EXPECT_EQ(page.rfind("HTTP/1.1 200", 0), 0u) << page;
   EXPECT_LT(GetTickCount64() - asked, 5000u) << "the relay's close reached the client";
+  EXPECT_EQ(ended, 0) << "the relay's clean end (its close_notify) is passed on as one";
   const auto requests = testing::UpdateRequests();
   EXPECT_NE(std::find(requests.begin(), requests.end(), "/through-the-tunnel"), requests.end());
 
@@ -124,9 +146,11 @@ TEST(RealAgent, AWinInetStyleRequestTravelsAgentAndRelayToTheLocalServer) {
 }
 
 // A change of network under warden.exe: every connection between the agent
-// and its relay goes silent (nothing closes, nothing answers), or is reset,
-// by the forwarder in front of the relay. The next page loads whole, and
-// the tray stays on: only the old path was lost, not the relay.
+// and its relay goes silent (nothing closes, nothing answers), is reset, or
+// is cut (ended without TLS's close_notify), by the forwarder in front of
+// the relay. A tunnel open through a cut connection ends with a reset, not
+// a clean end. The next page loads whole, and the tray stays on: only the
+// old path was lost, not the relay.
 TEST(RealAgent, APageLoadsWholeAfterEveryRelayConnectionGoesSilentOrIsReset) {
   testing::UpdateServiceReset reset;
   SetUpdateService("reply", "");
@@ -134,9 +158,23 @@ TEST(RealAgent, APageLoadsWholeAfterEveryRelayConnectionGoesSilentOrIsReset) {
   Running umbrane;
   HWND main = StartAndConnectRealAgent(folder.Path(), umbrane);
   ASSERT_NE(main, nullptr) << "not on";
-  for (const char* change : {"silence", "reset"}) {
+  for (const std::string change : {"silence", "reset", "cut"}) {
     ASSERT_EQ(LoadPage(), 6) << "before the change";
+    // A tunnel open when its relay connection is cut; its read is waiting
+    // (Wine reports a reset that came before the read as a clean end).
+    const SOCKET open = OpenLocalProxy("CONNECT 127.0.0.1:8808 HTTP/1.1\r\n\r\n");
+    ASSERT_EQ(ReadAnswer(open, true).rfind("HTTP/1.1 200", 0), 0u);
+    int ended = 0;
+    std::thread reading;
+    if (change == "cut") {
+      reading = std::thread([open, &ended] { (void)ReadAnswer(open, false, &ended); });
+    }
     ASSERT_TRUE(testing::RunOnHost(UMBRANE_RELAY_SCRIPT, UMBRANE_RELAY_STATE, 10000, change));
+    if (reading.joinable()) {
+      reading.join();
+      EXPECT_EQ(ended, WSAECONNRESET) << "a tunnel whose relay connection was cut";
+    }
+    closesocket(open);
     EXPECT_EQ(LoadPage(), 6) << "after " << change;
   }
   EXPECT_EQ(MessagesAfterUpdate().back(), "Umbrane ON");

@@ -365,6 +365,8 @@ class Forwarder {
   void Silence() { Signal(SIGUSR1); }
   // Every connection it carries is reset, both ends.
   void Reset() { Signal(SIGUSR2); }
+  // Every connection it carries ends at once with a FIN, both ends.
+  void Cut() { Signal(SIGHUP); }
   // When each connection it carried was opened (seconds of the wall clock).
   std::vector<double> Opened() const {
     std::ifstream log(log_);

@@ -7,6 +7,9 @@ at that moment what a change of network does to it:
     SIGUSR1  silence: nothing more passes either way, nothing is closed
              (the machine moved to another network; the old path is gone)
     SIGUSR2  reset: both ends get a reset at once
+    SIGHUP   cut: both ends see the connection end (a FIN, as when the
+             other side closes it), whatever was still to come; a TLS
+             stream so cut lacks its close_notify
 
 Connections made afterwards are carried as usual.
 
@@ -52,6 +55,11 @@ class Connection:
             if sock is not None:
                 sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
             writer.transport.abort()
+
+    def cut(self):
+        self.silent = True
+        for writer in self.writers:
+            writer.close()
 
 
 async def carry(connection, reader, writer):
@@ -103,7 +111,7 @@ async def serve(client_reader, client_writer):
 def each(action):
     for connection in list(Connection.live):
         action(connection)
-    if action is Connection.reset:
+    if action is not Connection.silence:
         Connection.live.clear()
 
 
@@ -111,6 +119,7 @@ async def main():
     loop = asyncio.get_running_loop()
     loop.add_signal_handler(signal.SIGUSR1, each, Connection.silence)
     loop.add_signal_handler(signal.SIGUSR2, each, Connection.reset)
+    loop.add_signal_handler(signal.SIGHUP, each, Connection.cut)
     server = await asyncio.start_server(serve, args.address, args.port)
     async with server:
         await server.serve_forever()

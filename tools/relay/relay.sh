@@ -9,15 +9,16 @@
 # `tls` puts stunnel in front of a server already listening on 127.0.0.1:BACK.
 # With RELAY_RECORD set too, the tests' forwarder (tests/support/forwarder.py)
 # stands on ADDRESS:PORT in front of stunnel and appends what travels
-# between the agent and the relay to that file; `silence` and `reset` then
-# do to every connection it carries what a change of network does.
+# between the agent and the relay to that file; `silence`, `reset` and `cut`
+# then do to every connection it carries what a change of network (or an
+# onlooker who ends them) does.
 #   relay.sh start STATE_DIR ADDRESS PORT USER TOKEN [squid [HOSTS]]
 #                                                   (waits until it answers)
 #   relay.sh tls STATE_DIR ADDRESS PORT BACK CERT KEY
 #   relay.sh client STATE_DIR PORT RELAY_ADDRESS RELAY_PORT CA
 #                        (stunnel's client mode on 127.0.0.1:PORT: clear
 #                        text in, TLS to the relay, verified against CA)
-#   relay.sh silence|reset STATE_DIR   (then writes STATE_DIR/done, for a
+#   relay.sh silence|reset|cut STATE_DIR   (then writes STATE_DIR/done, for a
 #                        caller under Wine, which cannot wait for a host process)
 #   relay.sh stop STATE_DIR...
 set -euo pipefail
@@ -168,9 +169,10 @@ CONF
     tls_start "${5:?back port}" "${6:?certificate}" "${7:?key}"
     wait_for "$address" "$port"
     ;;
-  silence | reset)
+  silence | reset | cut)
     rm -f "$state/done"
-    kill "-$([ "$cmd" = silence ] && echo USR1 || echo USR2)" "$(cat "$state/forwarder.pid")"
+    declare -A signals=([silence]=USR1 [reset]=USR2 [cut]=HUP)
+    kill "-${signals[$cmd]}" "$(cat "$state/forwarder.pid")"
     sleep 0.2  # the forwarder acts on it between two reads
     : >"$state/done"
     ;;

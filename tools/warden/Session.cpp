@@ -74,6 +74,15 @@ void Session::Close() {
   }
 }
 
+// The relay's side broke off, or ended without TLS's close_notify: what the
+// client has may be cut short, so it gets a reset, never a clean end that
+// would pass a truncated page for a whole one.
+void Session::Reset() {
+  asio::error_code ignored;
+  client_.set_option(asio::socket_base::linger(true, 0), ignored);
+  Close();
+}
+
 void Session::Evict() {
   shared_.sessions.Greeted(entry_);
   Close();
@@ -349,7 +358,7 @@ void Session::PumpFromRelay() {
         self->client_.shutdown(tcp::socket::shutdown_send, ignored);
         self->DirectionEnded();
       } else {
-        self->Close();
+        self->Reset();
       }
       return;
     }

@@ -60,6 +60,7 @@ class Session : public std::enable_shared_from_this<Session> {
   void Evict();
 
  private:
+  void Reset();
   void ReadHandshake();
   void ConnectRelay(bool madeRoom);
   void Answered(std::string first);

@@ -22,8 +22,6 @@ asio::ssl::context& SharedContext() {
     asio::ssl::context made(asio::ssl::context::tls_client);
     SSL_CTX* ctx = made.native_handle();
     SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
-    // A relay that drops the connection without close_notify has ended it.
-    SSL_CTX_set_options(ctx, SSL_OP_IGNORE_UNEXPECTED_EOF);
     // A held connection with nothing to carry keeps no record buffers.
     SSL_CTX_set_mode(ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER |
                               SSL_MODE_RELEASE_BUFFERS);
@@ -89,14 +87,9 @@ class OpenSslChannel final : public RelayChannel {
       case SSL_ERROR_ZERO_RETURN:
         ec = asio::error::eof;
         break;
-      case SSL_ERROR_SYSCALL:
-        if (ERR_peek_error() == 0) {
-          ec = asio::error::eof;
-        } else {
-          ec = asio::error::connection_reset;
-        }
-        break;
       default:
+        // Also a connection that ended without the relay's close_notify:
+        // what came before may be cut short, so it is no clean end.
         ec = asio::error::connection_reset;
     }
     return 0;

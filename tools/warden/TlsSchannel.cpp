@@ -209,8 +209,13 @@ class SchannelChannel final : public RelayChannel {
       }
       std::array<char, 16 * 1024> chunk;
       const std::size_t n = socket_.read_some(asio::buffer(chunk), ec);
+      if (ec == asio::error::eof) {
+        // The connection ended without the relay's close_notify: what came
+        // before may be cut short, so it is no clean end.
+        ec = asio::error::connection_reset;
+      }
       if (ec) {
-        return 0;  // would_block, or the connection's end or failure
+        return 0;  // would_block, or the connection's failure
       }
       cipher_.append(chunk.data(), n);
       needMore_ = false;
