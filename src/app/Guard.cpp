@@ -14,8 +14,9 @@ bool GiveBackAfterProgramEnded(IBrowserSwitch& browsers, IFileSystem& files, ICl
   std::vector<std::string> notes;
   browsers.SetSilent(true);
   browsers.SetReporter([&notes](const std::string& message) { notes.push_back(message); });
-  browsers.SetBrowsersProxy(false, "", "", "");
-  notes.push_back(kGuardRestored);
+  if (browsers.SetBrowsersProxy(false, "", "", "").unreadableState.empty()) {
+    notes.push_back(kGuardRestored);  // else the switch's note says why nothing was
+  }
   // The program's run is over: its log is only added to, never replaced.
   const std::string stamp =
       FormatLogStamp(clock.Now(), clock.TimeSeparator(), clock.DateSeparator());

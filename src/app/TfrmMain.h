@@ -133,7 +133,8 @@ class TfrmMain {
   // out once the switch has ended. Each returns true when that pending
   // command took over, so the caller must not go on as planned.
   bool ApplyBrowsers();
-  bool RestoreBrowsers();
+  // `unreadable`, when given, gets why nothing could be given back.
+  bool RestoreBrowsers(std::string* unreadable = nullptr);
   // "160138": the browsers to the tunnel (unless every setting is still the
   // program's own), then on, or off when the system kept its own settings.
   void TunnelReady();

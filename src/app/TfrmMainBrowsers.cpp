@@ -102,10 +102,13 @@ bool TfrmMain::ApplyBrowsers() {
   return RunPendingCommand(true);
 }
 
-bool TfrmMain::RestoreBrowsers() {
+bool TfrmMain::RestoreBrowsers(std::string* unreadable) {
   {
     SwitchScope scope(switching_);
-    browsers_.SetBrowsersProxy(false, "", "", "");
+    SwitchOutcome outcome = browsers_.SetBrowsersProxy(false, "", "", "");
+    if (unreadable != nullptr) {
+      *unreadable = std::move(outcome.unreadableState);
+    }
   }
   browsersOnProxy_ = false;
   changedOutside_ = false;
@@ -141,9 +144,17 @@ bool TfrmMain::RunPendingCommand(bool afterApply) {
 }
 
 void TfrmMain::RecoverFromEarlierRun() {
-  if (browsers_.HasSavedState()) {
-    RestoreBrowsers();
+  if (!browsers_.HasSavedState()) {
+    return;
+  }
+  std::string unreadable;
+  RestoreBrowsers(&unreadable);
+  if (unreadable.empty()) {
     Report("Browsers restored: the previous run ended while they used Umbrane");
+  } else {
+    // The browsers may still point at the tunnel, which is not up: only
+    // the user knows what they held (the log has it too).
+    ports_.dialogs.ShowMessageBox(unreadable, MessageKind::Warning, MessageButtons::Ok);
   }
 }
 

@@ -36,8 +36,9 @@ SwitchOutcome BrowserSwitch::SetBrowsersProxy(bool enable, const std::string& pr
   if (enable) {
     return Apply({proxy, country, bypass});
   }
-  Restore();
-  return {};
+  SwitchOutcome outcome;
+  outcome.unreadableState = Restore();
+  return outcome;
 }
 
 std::vector<std::string> BrowserSwitch::Ours(BrowserPorts& ports) {
@@ -105,8 +106,29 @@ std::optional<SavedBrowsers> BrowserSwitch::LoadState() {
   if (!StateFileUsable()) {
     return std::nullopt;
   }
+  if (!ports_.files.FileExists(StatePath())) {
+    return std::nullopt;
+  }
   const auto text = ports_.files.ReadFile(StatePath());
-  return text ? ParseSavedBrowsers(*text) : std::nullopt;
+  auto parsed = text ? ParseSavedBrowsers(*text) : std::nullopt;
+  if (!parsed) {
+    SetAsideUnreadable();
+  }
+  return parsed;
+}
+
+void BrowserSwitch::SetAsideUnreadable() {
+  // Never over an earlier one: each may hold the only copy of the user's.
+  const std::string base = StatePath() + ".unreadable";
+  std::string aside = base;
+  for (int n = 2; ports_.files.FileExists(aside) && n < 100; ++n) {
+    aside = base + "-" + std::to_string(n);
+  }
+  unreadable_ =
+      "The browsers' settings saved before the tunnel can not be read; nothing was set back";
+  keptInPlace_ = !ports_.files.RenameFile(StatePath(), aside);
+  unreadable_ += keptInPlace_ ? ". The file is kept as it is" : ". The file is kept as " + aside;
+  Note(unreadable_);
 }
 
 void BrowserSwitch::SaveBeforeApply(IFileSystem& files,
@@ -115,6 +137,8 @@ void BrowserSwitch::SaveBeforeApply(IFileSystem& files,
   // hold the program's settings, not the user's. Only what is not saved
   // yet is added (a dial-up connection that came up meanwhile).
   if (!saved_) {
+    unreadable_.clear();
+    keptInPlace_ = false;
     saved_ = LoadState();
   }
   if (!saved_) {
@@ -128,7 +152,11 @@ void BrowserSwitch::SaveBeforeApply(IFileSystem& files,
     return;
   }
   std::string error;
-  if (changed && !files.ReplaceFileSafely(StatePath(), FormatSavedBrowsers(*saved_), error)) {
+  if (changed && keptInPlace_) {
+    // It could not be moved aside: it is kept, never written over.
+    Note("Can not save the browsers' settings: " + StatePath() + " can not be read");
+  } else if (changed &&
+             !files.ReplaceFileSafely(StatePath(), FormatSavedBrowsers(*saved_), error)) {
     // This run still gives everything back; only a crash would lose it.
     Note("Can not save the browsers' settings: " + error);
   }
@@ -169,9 +197,18 @@ SwitchOutcome BrowserSwitch::Apply(const ProxySetting& setting) {
   return outcome;
 }
 
-void BrowserSwitch::Restore() {
+std::string BrowserSwitch::Restore() {
   BrowserPorts ports = Ports();
-  const std::optional<SavedBrowsers> state = LoadState();
+  // What the browsers hold is not given back on a guess (setting them
+  // direct would drop a proxy the user needs): the user is told once, and
+  // until the next apply saves afresh every restore leaves them alone.
+  const bool toldAlready = !saved_ && !unreadable_.empty();
+  const std::optional<SavedBrowsers> state = toldAlready ? std::nullopt : LoadState();
+  if (!state && !unreadable_.empty()) {
+    ownedAfterApply_.clear();
+    applyEnded_ = applying_ > 0;
+    return toldAlready ? std::string() : unreadable_;
+  }
   bool restored = true;
   for (auto& step : Steps(ports)) {
     restored = step->Restore(state ? &*state : nullptr) && restored;
@@ -179,7 +216,7 @@ void BrowserSwitch::Restore() {
   ownedAfterApply_.clear();
   if (restored) {
     saved_.reset();
-    if (StateFileUsable()) {
+    if (StateFileUsable() && !keptInPlace_) {
       (void)ports.files.RemoveFile(StatePath());
       (void)ports.files.RemoveFile(context_.dataPath + kOldMarkerName);
     }
@@ -191,6 +228,7 @@ void BrowserSwitch::Restore() {
   if (applying_ > 0) {
     applyEnded_ = true;
   }
+  return {};
 }
 
 std::vector<std::unique_ptr<IBrowserStep>> MakeBrowserSteps(const StepEnvironment& environment) {

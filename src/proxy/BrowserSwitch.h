@@ -6,7 +6,9 @@
 // the data folder, written whole or not at all); restore puts the saved
 // values back wherever the current setting is still the program's own, so
 // what the user changed meanwhile is kept, and removes the file. A start
-// that finds the file restores from it.
+// that finds the file restores from it. One that cannot be read is moved
+// aside ("proxy.state.unreadable") and nothing is given back on a guess:
+// the restore says why, for the user.
 //
 // The controller holds it through this interface so that its own tests can
 // see when, and in which order with its other effects, the browsers are
@@ -23,7 +25,7 @@
 
 namespace umbrane {
 
-// What an apply read back. Restore gives an empty one.
+// What an apply read back; of a restore, only `unreadableState`.
 struct SwitchOutcome {
   // Connections ("LAN" or a dial-up connection's name) on which the system
   // kept its own settings (a proxy fixed by policy, say): the browsers that
@@ -35,6 +37,9 @@ struct SwitchOutcome {
   // (BrowserPolicies.h): they do not use the tunnel, and nothing the
   // program writes changes that.
   std::vector<std::string> byPolicy;
+  // A restore that found the saved settings unreadable: why, for the
+  // user. The file was moved aside and nothing was given back.
+  std::string unreadableState;
   bool AllTook() const { return kept.empty() && notWritten.empty(); }
 };
 
@@ -82,7 +87,9 @@ class BrowserSwitch final : public IBrowserSwitch {
  private:
   SwitchOutcome Apply(const ProxySetting& setting);
   std::vector<std::string> Ours(BrowserPorts& ports);
-  void Restore();
+  // Why nothing was given back, or nothing.
+  std::string Restore();
+  void SetAsideUnreadable();
   void SaveBeforeApply(IFileSystem& files, std::vector<std::unique_ptr<IBrowserStep>>& steps);
   std::optional<SavedBrowsers> LoadState();
   BrowserPorts Ports();
@@ -100,6 +107,8 @@ class BrowserSwitch final : public IBrowserSwitch {
   int applying_ = 0;                          // applies under way (a restore can run inside one)
   bool applyEnded_ = false;                   // a restore ran inside the apply: it goes no further
   std::vector<std::string> ownedAfterApply_;  // what the last apply made the program's
+  std::string unreadable_;    // the state file of the last load could not be read: why
+  bool keptInPlace_ = false;  // and it could not be moved aside
 };
 
 }  // namespace umbrane

@@ -1,5 +1,7 @@
 #include "proxy/SavedState.h"
 
+#include <string_view>
+
 #include "base/LineList.h"
 
 namespace umbrane {
@@ -90,8 +92,10 @@ std::string FormatSavedBrowsers(const SavedBrowsers& saved) {
 }
 
 std::optional<SavedBrowsers> ParseSavedBrowsers(const std::string& text) {
+  // An editor that saved it as UTF-8 put a byte-order mark first.
+  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
   LineList lines;
-  lines.SetText(text);
+  lines.SetText(text.rfind(kByteOrderMark, 0) == 0 ? text.substr(kByteOrderMark.size()) : text);
   if (lines.Count() == 0 || lines[0] != kHeader) {
     return std::nullopt;
   }

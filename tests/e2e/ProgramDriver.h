@@ -128,6 +128,17 @@ inline std::vector<HWND> WindowsOf(DWORD process, const char* className = nullpt
   return search.found;
 }
 
+// The texts of the program's message boxes, each in brackets.
+inline std::string BoxTexts(DWORD process) {
+  std::string texts;
+  for (HWND box : WindowsOf(process, "#32770")) {
+    char text[512] = {};
+    (void)GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+    texts += std::string("[") + text + "] ";
+  }
+  return texts;
+}
+
 inline HWND WaitForMainWindow(const Running& running) {
   HWND main = nullptr;
   umbrane::testing::WaitFor([&] {

@@ -109,17 +109,6 @@ void MakeFolders(const std::string& path) {
   (void)SHCreateDirectoryExW(nullptr, W(path).c_str(), nullptr);
 }
 
-// The texts of the program's message boxes, to say why it stopped.
-std::string BoxTexts(DWORD process) {
-  std::string texts;
-  for (HWND box : WindowsOf(process, "#32770")) {
-    char text[512] = {};
-    (void)GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
-    texts += std::string("[") + text + "] ";
-  }
-  return texts;
-}
-
 class UnicodePaths : public ::testing::Test {
  protected:
   void TearDown() override {

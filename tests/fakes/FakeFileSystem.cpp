@@ -177,7 +177,8 @@ bool FakeFileSystem::RemoveFile(const std::string& path) {
 
 bool FakeFileSystem::RenameFile(const std::string& from, const std::string& to) {
   const auto found = files_.find(Key(from));
-  if (found == files_.end() || failingWrites.count(from) > 0 || failingWrites.count(to) > 0) {
+  if (found == files_.end() || failingWrites.count(from) > 0 || failingWrites.count(to) > 0 ||
+      failingRenames.count(from) > 0) {
     return false;
   }
   files_[Key(to)] = found->second;

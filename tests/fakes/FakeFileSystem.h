@@ -27,6 +27,8 @@ class FakeFileSystem : public IFileSystem {
   std::set<std::string> failingWrites;
   // Reads of this path fail (the file exists but cannot be read whole).
   std::set<std::string> failingReads;
+  // Renames of this path fail (it is open elsewhere, say); writes do not.
+  std::set<std::string> failingRenames;
   // Folders that cannot be created even though their parent exists.
   std::set<std::string> failingFolders;
   int writeCount = 0;

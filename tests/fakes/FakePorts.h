@@ -173,6 +173,7 @@ class FakeBrowserSwitch : public IBrowserSwitch {
 
   // What the next apply reads back, and what the watch finds changed.
   SwitchOutcome outcome;
+  SwitchOutcome restoreOutcome;  // what the next restore says
   std::vector<std::string> changedOutside;
 
   SwitchOutcome SetBrowsersProxy(bool enable, const std::string& proxy, const std::string& country,
@@ -189,7 +190,7 @@ class FakeBrowserSwitch : public IBrowserSwitch {
     if (!enable) {
       changedOutside.clear();
     }
-    return enable ? outcome : SwitchOutcome{};
+    return enable ? outcome : std::exchange(restoreOutcome, SwitchOutcome{});
   }
   std::vector<std::string> ChangedOutside() override { return changedOutside; }
   bool HasSavedState() override { return saved; }

@@ -153,7 +153,7 @@ TEST_F(GiveBack, TheNextStartRestoresFromTheFileAndAFailedRestoreKeepsIt) {
   EXPECT_FALSE(nextRun.HasSavedState());
 }
 
-TEST_F(GiveBack, AStateFileThatCannotBeWrittenOrReadCostsOnlyTheRecovery) {
+TEST_F(GiveBack, AStateFileThatCannotBeWrittenCostsOnlyTheRecovery) {
   std::vector<std::string> notes;
   browsers.SetReporter([&](const std::string& note) { notes.push_back(note); });
   files.failingWrites.insert(StateFile());
@@ -163,16 +163,92 @@ TEST_F(GiveBack, AStateFileThatCannotBeWrittenOrReadCostsOnlyTheRecovery) {
   EXPECT_TRUE(IsOurProxy(internet.connections[""])) << "the switch goes on";
   browsers.SetBrowsersProxy(false, "", "", "");
   EXPECT_EQ(internet.connections[""], users) << "given back from memory";
+}
 
-  files.failingWrites.clear();
-  files.AddFile(StateFile(), "not a state file\r\n");
-  internet.connections[""] = {kProxyTypeProxy, "socks=127.0.0.1:7070", {}, {}};
-  BrowserSwitch nextRun(ports, context);
-  ASSERT_TRUE(nextRun.HasSavedState());
-  nextRun.SetBrowsersProxy(false, "", "", "");
-  EXPECT_EQ(internet.connections[""].flags, kProxyTypeDirect) << "the program's own, set direct";
-  EXPECT_EQ(files.Content(kUserJs), kUsersLines);
-  EXPECT_FALSE(nextRun.HasSavedState());
+// The state file a dead run left, as the next start finds it. One with a
+// byte-order mark (saved by an editor) is read; one that cannot be read is
+// moved aside whole, never over an earlier one, and nothing is set back on
+// a guess: the browsers keep what they hold and the user is told. One that
+// cannot even be moved stays, and no apply writes over it.
+TEST_F(GiveBack, AStateFileThatCannotBeReadIsKeptAndNothingIsSetOnAGuess) {
+  const struct {
+    const char* label;
+    bool byteOrderMark;
+    const char* text;  // instead of the saved state's
+    bool readFails;
+    bool moveFails;
+    bool earlierAside;
+  } cases[] = {
+      {"byte-order mark", true, nullptr, false, false, false},
+      {"not a state file", false, "not a state file\r\n", false, false, false},
+      {"read fails", false, nullptr, true, false, false},
+      {"an earlier one aside", false, "\xFF\xFE;\0", false, false, true},
+      {"cannot be moved", false, "garbage", false, true, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    SetUp();
+    files.failingReads.clear();
+    files.failingRenames.clear();
+    for (const std::string& name : {StateFile(), StateFile() + ".unreadable"}) {
+      files.RemoveFile(name);
+    }
+    BrowserSwitch(ports, context).SetBrowsersProxy(true, kLocalProxy, "usa", "");  // dies while on
+    const std::string saved = *files.Content(StateFile());
+    const std::string left = c.text ? c.text : (c.byteOrderMark ? "\xEF\xBB\xBF" : "") + saved;
+    files.AddFile(StateFile(), left);
+    if (c.earlierAside) {
+      files.AddFile(StateFile() + ".unreadable", "earlier");
+    }
+    if (c.readFails) {
+      files.failingReads.insert(StateFile());
+    }
+    if (c.moveFails) {
+      files.failingRenames.insert(StateFile());
+    }
+    const auto before = internet.connections[""];
+    const std::string userJs = *files.Content(kUserJs);
+
+    BrowserSwitch nextRun(ports, context);
+    std::vector<std::string> notes;
+    nextRun.SetReporter([&](const std::string& note) { notes.push_back(note); });
+    ASSERT_TRUE(nextRun.HasSavedState());
+    const SwitchOutcome outcome = nextRun.SetBrowsersProxy(false, "", "", "");
+    if (c.byteOrderMark) {
+      EXPECT_EQ(internet.connections[""], users);
+      EXPECT_EQ(files.Content(kUserJs), kUsersLines);
+      EXPECT_TRUE(outcome.unreadableState.empty());
+      EXPECT_TRUE(notes.empty());
+      EXPECT_FALSE(files.FileExists(StateFile()));
+      continue;
+    }
+    EXPECT_EQ(internet.connections[""], before) << "nothing set direct on a guess";
+    EXPECT_EQ(files.Content(kUserJs), userJs);
+    ASSERT_FALSE(outcome.unreadableState.empty());
+    EXPECT_EQ(notes, std::vector<std::string>{outcome.unreadableState});
+    const std::string aside = StateFile() + (c.earlierAside ? ".unreadable-2" : ".unreadable");
+    if (c.moveFails) {
+      EXPECT_EQ(files.Content(StateFile()), left);
+      EXPECT_FALSE(files.FileExists(aside));
+      nextRun.SetBrowsersProxy(true, kLocalProxy, "usa", "");
+      EXPECT_EQ(files.Content(StateFile()), left) << "never written over";
+      nextRun.SetBrowsersProxy(false, "", "", "");
+      EXPECT_EQ(internet.connections[""].flags, kProxyTypeDirect)
+          << "connected again: the program's own setting, given back as usual";
+      EXPECT_EQ(files.Content(StateFile()), left) << "nor removed";
+      continue;
+    }
+    EXPECT_NE(outcome.unreadableState.find(aside), std::string::npos) << outcome.unreadableState;
+    EXPECT_TRUE(nextRun.SetBrowsersProxy(false, "", "", "").unreadableState.empty()) << "told once";
+    EXPECT_EQ(internet.connections[""], before) << "the exit's restore guesses no more";
+    files.failingReads.clear();
+    EXPECT_EQ(files.Content(aside), left) << "moved whole";
+    EXPECT_FALSE(files.FileExists(StateFile()));
+    EXPECT_FALSE(nextRun.HasSavedState());
+    if (c.earlierAside) {
+      EXPECT_EQ(files.Content(StateFile() + ".unreadable"), "earlier");
+    }
+  }
 }
 
 TEST_F(GiveBack, AUserJsThatCannotBeReadWholeIsNeverRewritten) {

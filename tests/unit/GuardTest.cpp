@@ -74,6 +74,15 @@ TEST_F(Guard, AfterTheProgramEndedItGivesBackSilentlyAndAddsToTheLog) {
   EXPECT_FALSE(GiveBackAfterProgramEnded(later, files, clock, dataPath));
   EXPECT_EQ(internet.connections[""].proxyServer, "127.0.0.9:80");
   EXPECT_EQ(Log().find(kGuardRestored), Log().rfind(kGuardRestored));
+
+  // A state file it cannot read: nothing given back, and the log says why,
+  // not that everything was.
+  files.AddFile(dataPath + kStateFileName, "garbage");
+  BrowserSwitch unreadable(ports, context);
+  EXPECT_TRUE(GiveBackAfterProgramEnded(unreadable, files, clock, dataPath));
+  EXPECT_EQ(internet.connections[""].proxyServer, "127.0.0.9:80");
+  EXPECT_NE(Log().find("can not be read; nothing was set back"), std::string::npos);
+  EXPECT_EQ(Log().find(kGuardRestored), Log().rfind(kGuardRestored));
 }
 
 }  // namespace

@@ -429,18 +429,30 @@ TEST_F(Tunnel, ExitRestoresLogsAndThenEndsTheAgent) {
   EXPECT_FALSE(Marker());
 }
 
+// A saved state that cannot be read gives nothing back: the user is told
+// in a warning box, and no "restored" is logged.
 TEST_F(Tunnel, SavedStateLeftByADeadRunRestoresTheBrowsersAtStart) {
   ConnectAndGoOn();  // this run "dies" with the browsers on the proxy
   ASSERT_TRUE(Marker());
-  Globals next;
-  TfrmMain second(ports, browsers, next);
-  calls.calls.clear();
-  second.InitRun();
-  logSkip = 0;  // a new run, a new log
-  EXPECT_EQ(calls.calls.front(), "SetBrowsersProxy off [][][]");
-  EXPECT_FALSE(Marker());
-  ASSERT_FALSE(Log().empty());
-  EXPECT_EQ(Log().front(), "Browsers restored: the previous run ended while they used Umbrane");
+  const std::string unreadable = "The browsers' settings saved before the tunnel can not be read";
+  for (const bool readable : {false, true}) {
+    browsers.saved = true;
+    browsers.restoreOutcome.unreadableState = readable ? "" : unreadable;
+    Globals next;
+    TfrmMain second(ports, browsers, next);
+    calls.calls.clear();
+    dialogs.boxes.clear();
+    second.InitRun();
+    logSkip = 0;  // a new run, a new log
+    EXPECT_EQ(calls.calls.front(), "SetBrowsersProxy off [][][]");
+    EXPECT_FALSE(Marker());
+    ASSERT_FALSE(Log().empty());
+    const bool told = !dialogs.boxes.empty() && dialogs.boxes[0].text == unreadable &&
+                      dialogs.boxes[0].kind == MessageKind::Warning;
+    EXPECT_EQ(told, !readable);
+    EXPECT_EQ(Log().front() == "Browsers restored: the previous run ended while they used Umbrane",
+              readable);
+  }
 }
 
 // On means on: the tray says on only for what the apply read back, and a
@@ -454,7 +466,7 @@ TEST_F(Tunnel, OnOnlyForWhatTheSystemTookAndAChangeOutsideTurnsItOff) {
   EXPECT_EQ(balloonIcon(), 3u);
   EXPECT_TRUE(agents.started.size() == 1 && !Agent().terminated) << "the agent runs on";
 
-  browsers.outcome = {{}, {"Netscape"}, {}};  // the next ready tries again; user.js is locked
+  browsers.outcome = {{}, {"Netscape"}, {}, {}};  // the next ready tries again; user.js is locked
   calls.calls.clear();
   Agent().Print("160138 again\r\n");
   Tick();
@@ -465,7 +477,7 @@ TEST_F(Tunnel, OnOnlyForWhatTheSystemTookAndAChangeOutsideTurnsItOff) {
 
   // Chrome follows an administrator's policy: told, not counted as switched.
   const std::string chrome = "Chrome does not use Umbrane: its proxy is set by policy (ProxyMode)";
-  browsers.outcome = {{}, {}, {chrome}};
+  browsers.outcome = {{}, {}, {chrome}, {}};
   calls.calls.clear();
   Agent().Print("160138 again\r\n");
   Tick();
