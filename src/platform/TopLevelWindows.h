@@ -27,6 +27,11 @@ class ITopLevelWindows {
   virtual WindowId Next(WindowId window) = 0;
   // The title, at most 254 characters.
   virtual std::string Title(WindowId window) = 0;
+  // The window's class name.
+  virtual std::string ClassName(WindowId window) = 0;
+  // The file name of the program whose process owns the window
+  // ("firefox.exe"), or empty when the system does not say.
+  virtual std::string ProgramName(WindowId window) = 0;
   // True when `window` is the foreground window afterwards: the system may
   // refuse the switch to a program that is not in the foreground itself.
   virtual bool BringToForeground(WindowId window) = 0;

@@ -78,7 +78,7 @@ bool SetFirefoxExtensionProxy(BrowserPorts& ports, bool enable, const std::strin
   std::string error;
   // A folder the extension removed simply gets no file; nothing to tell.
   (void)ports.files.ReplaceFileSafely(*path, FirefoxHandOff(enable, proxy, country, bypass), error);
-  const WindowId firefox = FindWindowByTitle(ports.windows, "Mozilla Firefox");
+  const WindowId firefox = FindFirefoxWindow(ports.windows);
   if (firefox == 0) {
     return true;
   }

@@ -102,14 +102,11 @@ std::string GetRunningBrowser(IProcessList& processes) {
   return result;
 }
 
-WindowId FindWindowByTitle(ITopLevelWindows& windows, std::string_view text) {
-  if (text.empty()) {
-    return 0;
-  }
-  const std::string wanted = LowerCase(text);
-  auto matches = [&](WindowId w) {
-    return LowerCase(windows.Title(w)).find(wanted) != std::string::npos;
-  };
+namespace {
+
+// The first of at most 1,001 top-level windows `matches` accepts, or 0.
+template <typename Matches>
+WindowId FindWindowWhere(ITopLevelWindows& windows, Matches matches) {
   WindowId window = windows.First();
   if (window != 0 && matches(window)) {
     return window;
@@ -121,6 +118,28 @@ WindowId FindWindowByTitle(ITopLevelWindows& windows, std::string_view text) {
     }
   }
   return 0;
+}
+
+bool TitleHas(ITopLevelWindows& windows, WindowId window, const std::string& lowerText) {
+  return LowerCase(windows.Title(window)).find(lowerText) != std::string::npos;
+}
+
+}  // namespace
+
+WindowId FindWindowByTitle(ITopLevelWindows& windows, std::string_view text) {
+  if (text.empty()) {
+    return 0;
+  }
+  const std::string wanted = LowerCase(text);
+  return FindWindowWhere(windows, [&](WindowId w) { return TitleHas(windows, w, wanted); });
+}
+
+WindowId FindFirefoxWindow(ITopLevelWindows& windows) {
+  return FindWindowWhere(windows, [&](WindowId w) {
+    return TitleHas(windows, w, "mozilla firefox") &&
+           windows.ClassName(w) == "MozillaWindowClass" &&
+           LowerCase(windows.ProgramName(w)) == "firefox.exe";
+  });
 }
 
 }  // namespace umbrane

@@ -40,5 +40,10 @@ std::string GetRunningBrowser(IProcessList& processes);
 // The first of at most 1,001 top-level windows whose title contains `text`
 // ignoring case, or 0. An empty `text` matches no window.
 WindowId FindWindowByTitle(ITopLevelWindows& windows, std::string_view text);
+// The first of at most 1,001 top-level windows that is Firefox's own: its
+// title contains "Mozilla Firefox" ignoring case, its class is Firefox's
+// and its process runs firefox.exe. A window that only calls itself so
+// gets none of the keys meant for Firefox.
+WindowId FindFirefoxWindow(ITopLevelWindows& windows);
 
 }  // namespace umbrane

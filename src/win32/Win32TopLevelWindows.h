@@ -1,5 +1,6 @@
 // The top-level window port: FindWindowA for the first window, GetWindow
-// for the next ones in Z order, GetWindowTextA for titles.
+// for the next ones in Z order, GetWindowTextA for titles, the owner's image
+// name through its process.
 #pragma once
 
 #include "platform/TopLevelWindows.h"
@@ -11,6 +12,8 @@ class Win32TopLevelWindows final : public ITopLevelWindows {
   WindowId First() override;
   WindowId Next(WindowId window) override;
   std::string Title(WindowId window) override;
+  std::string ClassName(WindowId window) override;
+  std::string ProgramName(WindowId window) override;
   bool BringToForeground(WindowId window) override;
   void SendKeys(const std::vector<KeyStroke>& keys) override;
 };

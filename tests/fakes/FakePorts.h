@@ -2,6 +2,7 @@
 // shared call log where the order across ports matters.
 #pragma once
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <utility>
@@ -211,7 +212,9 @@ class FakeProcessList : public IProcessList {
 class FakeTopLevelWindows : public ITopLevelWindows {
  public:
   std::vector<std::string> titles;
-  std::vector<WindowId> asked;  // every window whose title was read
+  std::vector<std::string> classes;   // by window, as titles; "" past the end
+  std::vector<std::string> programs;  // the owner's program file, as classes
+  std::vector<WindowId> asked;        // every window whose title was read
   WindowId foreground = 0;
   bool refuseForeground = false;  // as Windows does for a program in the background
   std::vector<KeyStroke> keys;
@@ -233,6 +236,17 @@ class FakeTopLevelWindows : public ITopLevelWindows {
   std::string Title(WindowId w) override {
     asked.push_back(w);
     return titles.at(w - 1);
+  }
+  std::string ClassName(WindowId w) override { return w <= classes.size() ? classes[w - 1] : ""; }
+  std::string ProgramName(WindowId w) override {
+    return w <= programs.size() ? programs[w - 1] : "";
+  }
+  // Window `w` (from 1) is a real Firefox window.
+  void MakeFirefox(WindowId w) {
+    classes.resize(std::max<std::size_t>(classes.size(), w));
+    programs.resize(std::max<std::size_t>(programs.size(), w));
+    classes[w - 1] = "MozillaWindowClass";
+    programs[w - 1] = "firefox.exe";
   }
 };
 

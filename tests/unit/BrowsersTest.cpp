@@ -37,6 +37,7 @@ TEST_F(Browsers, FirefoxHandOffForApplyRestoreAndBypass) {
 
 TEST_F(Browsers, FirefoxIsLeftAloneWithoutTheExtension) {
   windows.titles = {"Mozilla Firefox"};
+  windows.MakeFirefox(1);
   browsers.SetBrowsersProxy(true, kLocalProxy, "usa", "");
   EXPECT_TRUE(windows.keys.empty());
   registry.values[std::string(kFirefoxExtensionsKey) + "|" + kFirefoxExtensionId] = "";
@@ -51,6 +52,7 @@ TEST_F(Browsers, FirefoxGetsTheFileAndTheChordInItsOrder) {
   EXPECT_TRUE(windows.keys.empty()) << "no Firefox window: the file only";
 
   windows.titles = {"Program Manager", "Start Page - Mozilla Firefox"};
+  windows.MakeFirefox(2);
   browsers.SetBrowsersProxy(false, "", "", "");
   EXPECT_EQ(HandOff(), "0\r\n\r\n\r\n\r\n\r\n");
   EXPECT_EQ(windows.keysWentTo, 2u);

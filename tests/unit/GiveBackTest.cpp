@@ -261,6 +261,7 @@ TEST_F(GiveBack, AUserJsThatCannotBeReadWholeIsNeverRewritten) {
 TEST_F(GiveBack, HotKeyOnlyWhenFirefoxIsReallyInFront) {
   RegisterExtension();
   windows.titles = {"Untitled - Notepad", "Mozilla Firefox"};
+  windows.MakeFirefox(2);
   windows.refuseForeground = true;
   std::vector<std::string> notes;
   browsers.SetReporter([&](const std::string& note) { notes.push_back(note); });

@@ -120,6 +120,39 @@ TEST(Probes, FindWindowByTitleLooksAtMostAt1001Windows) {
   EXPECT_EQ(FindWindowByTitle(none, "x"), 0u);
 }
 
+// Only Firefox's own window gets Firefox's keys: the title, the class and
+// the program must all be Firefox's; the first such window wins.
+TEST(Probes, FirefoxWindowIsTheFirstWithFirefoxsTitleClassAndProgram) {
+  const struct {
+    const char* title;
+    const char* className;
+    const char* program;
+    bool firefox;
+  } rows[] = {
+      {"Start Page - Mozilla Firefox", "MozillaWindowClass", "firefox.exe", true},
+      {"mozilla firefox", "MozillaWindowClass", "FIREFOX.EXE", true},
+      {"Start Page - Mozilla Firefox", "Notepad", "firefox.exe", false},
+      {"Start Page - Mozilla Firefox", "MozillaWindowClass", "notepad.exe", false},
+      {"Start Page - Mozilla Firefox", "MozillaWindowClass", "", false},  // owner not named
+      {"Start Page - Mozilla Firefox", "MozillaWindowClass", "firefox.exe.evil.exe", false},
+      {"Downloads", "MozillaWindowClass", "firefox.exe", false},
+  };
+  for (const auto& row : rows) {
+    FakeTopLevelWindows windows;
+    windows.titles = {"Program Manager", row.title};
+    windows.classes = {"Progman", row.className};
+    windows.programs = {"explorer.exe", row.program};
+    EXPECT_EQ(FindFirefoxWindow(windows), row.firefox ? 2u : 0u)
+        << row.title << " / " << row.className << " / " << row.program;
+  }
+  // A lookalike in front of the real one: the real one.
+  FakeTopLevelWindows windows;
+  windows.titles = {"Mozilla Firefox", "Mozilla Firefox"};
+  windows.programs = {"firefox.exe", "firefox.exe"};
+  windows.classes = {"Lookalike", "MozillaWindowClass"};
+  EXPECT_EQ(FindFirefoxWindow(windows), 2u);
+}
+
 // Which browsers an administrator's policy keeps off the system's proxy.
 TEST(Probes, BrowsersWhoseProxyAPolicySets) {
   const std::string chrome = "Software\\Policies\\Google\\Chrome|";

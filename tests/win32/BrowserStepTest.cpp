@@ -1,6 +1,6 @@
 // The Firefox, Opera and Netscape steps with the real adapters under Wine:
 // the registry, the profile functions, the directory search and keys typed
-// into a window that calls itself Mozilla Firefox.
+// into Firefox's window (a stand-in firefox.exe), never a lookalike's.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -89,14 +89,15 @@ TEST(Win32FileSystem, FirstMatchFindsAProfileFolder) {
   EXPECT_FALSE(files.FirstMatch(folder.Path() + "*.none"));
 }
 
-// A window titled like a Firefox window that records the keys it receives.
+// A window of this test's process with Firefox's title and class: a
+// program that only looks like Firefox. It records the keys it receives.
 class FirefoxLookalike {
  public:
   FirefoxLookalike() {
     WNDCLASSA wc = {};
     wc.lpfnWndProc = &Proc;
     wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "UmbraneFirefoxLookalike";
+    wc.lpszClassName = "MozillaWindowClass";
     (void)RegisterClassA(&wc);
     hwnd_ = CreateWindowA(wc.lpszClassName, "Start Page - Mozilla Firefox", WS_OVERLAPPEDWINDOW,
                           100, 100, 300, 200, nullptr, nullptr, wc.hInstance, nullptr);
@@ -118,25 +119,53 @@ class FirefoxLookalike {
   HWND hwnd_ = nullptr;
 };
 
-TEST(FirefoxStep, HandOffFileAndTheChordReachTheFirefoxWindow) {
+void PumpMessages() {
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+}
+
+// The hand-off file, then the chord: only to a window of a firefox.exe
+// process with Firefox's class, never to a lookalike in front of it.
+TEST(FirefoxStep, HandOffFileAndTheChordReachOnlyFirefoxsOwnWindow) {
   ScratchFolder folder("umbrane-firefox");
   RegistryValue registration(kFirefoxExtensionsKey, kFirefoxExtensionId, folder.Path());
-  FirefoxLookalike firefox;
+  const std::string exe = folder.Path() + "firefox.exe";
+  ASSERT_TRUE(CopyFileA(testing::HostPath(UMBRANE_FIREFOX_LOOKALIKE).c_str(), exe.c_str(), FALSE));
+  const std::string record = folder.Path() + "keys.txt";
+  std::string commandLine = "firefox.exe " + record;
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION firefox = {};
+  ASSERT_TRUE(CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                             nullptr, &startup, &firefox));
+  Win32TopLevelWindows windows;
+  WindowId found = 0;
+  EXPECT_TRUE(WaitFor([&] { return (found = FindFirefoxWindow(windows)) != 0; }));
+  EXPECT_EQ(windows.ProgramName(found), "firefox.exe");
+  FirefoxLookalike lookalike;  // on top now, with Firefox's title and class
+  PumpMessages();
+  EXPECT_EQ(FindFirefoxWindow(windows), found) << "the lookalike is not Firefox";
+
   RealPorts real;
-  SetFirefoxExtensionProxy(real.ports, true, "127.0.0.1:7070", "usa", "");
+  EXPECT_TRUE(SetFirefoxExtensionProxy(real.ports, true, "127.0.0.1:7070", "usa", ""))
+      << "Firefox's window in front";
+  EXPECT_EQ(GetForegroundWindow(), reinterpret_cast<HWND>(found));
   EXPECT_EQ(real.files.ReadFile(folder.Path() + "umbrane.tmp"),
             "-1\r\n127.0.0.1\r\n7070\r\nusa\r\n\r\n");
-  const std::vector<KeyStroke> chord = {{0x11, false}, {0x10, false}, {0x48, false},
-                                        {0x11, true},  {0x10, true},  {0x48, true}};
-  EXPECT_TRUE(WaitFor([&] {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageA(&msg);
-    }
-    return FirefoxLookalike::keys.size() >= chord.size();
-  }));
-  EXPECT_EQ(FirefoxLookalike::keys, chord);
+  const std::string chord = "down 17\ndown 16\ndown 72\nup 17\nup 16\nup 72\n";
+  EXPECT_TRUE(
+      WaitFor([&] { return real.files.ReadFile(record).value_or("").size() >= chord.size(); }));
+  EXPECT_EQ(real.files.ReadFile(record), chord);
+  PumpMessages();
+  EXPECT_TRUE(FirefoxLookalike::keys.empty()) << "not one key to the lookalike";
+
+  (void)PostMessageA(reinterpret_cast<HWND>(found), WM_CLOSE, 0, 0);
+  EXPECT_EQ(WaitForSingleObject(firefox.hProcess, 5000), WAIT_OBJECT_0);
+  (void)CloseHandle(firefox.hProcess);
+  (void)CloseHandle(firefox.hThread);
 }
 
 TEST(OperaStep, TheRealSettingsFilePointsAtThePacFile) {
