@@ -7,7 +7,9 @@
 #   - the local update service over HTTPS, whose reply carries the
 #     enciphered access token for that relay, and which also serves a small
 #     web page (plain HTTP on 8809);
-#   - umbrane.exe with the tunnel agent warden.exe beside it.
+#   - umbrane.exe with the tunnel agent warden.exe beside it, which knows
+#     the relay by its pinned key (the authority's trust is for the update
+#     service's HTTPS).
 # The update reply starts the tunnel by itself; the script waits for
 # "Umbrane ON", fetches the page through 127.0.0.1:7070 to prove the path,
 # saves a screenshot, and on Ctrl+C closes Umbrane the way Windows asks a
@@ -17,7 +19,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 cmake --preset windows >/dev/null
-cmake --build --preset windows -j "$(nproc)" --target umbrane warden_agent wine_screenshot \
+cmake --build --preset windows -j "$(nproc)" --target umbrane warden_pinned wine_screenshot \
   wine_trust_ca
 
 build=$PWD/build/windows
@@ -36,12 +38,14 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# The program folder: umbrane.exe, its files, and the real agent.
+# The program folder: umbrane.exe, its files, and the real agent, pinned to
+# the relay's key as a release is (the test preset's plain agent would trust
+# every root of the prefix instead).
 rm -rf "$app"
 mkdir -p "$app"
 cp -r "$build/bin/umbrane.exe" "$build/bin/umbrane-guard.exe" "$build/bin/default.skn" "$build/bin/lang" "$app/"
 [ -f "$build/bin/help.chm" ] && cp "$build/bin/help.chm" "$app/"
-cp "$build/agent/warden.exe" "$app/"
+cp "$build/agent/warden-pinned.exe" "$app/warden.exe"
 
 RELAY_CERT=$pki/relay.pem RELAY_KEY=$pki/relay.key RELAY_RECORD=$relay_state/wire.bin \
   bash tools/relay/relay.sh start "$relay_state" 127.0.0.2 80 publicuser umbrane-demo

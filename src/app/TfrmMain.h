@@ -127,6 +127,9 @@ class TfrmMain {
  private:
   void FailStartup(const std::string& message);
   void ConnectionFailed();
+  // "160244" because the relay did not prove itself: `why` is logged and the
+  // user told that the connection may be intercepted.
+  void RelayNotVerified(const std::string& why);
   // The browsers to the local proxy and back. Either may show a modal
   // notice under which timers and the menu run: while it is up nothing
   // switches again, and a stop, connect or exit asked meanwhile is carried
@@ -160,6 +163,7 @@ class TfrmMain {
   Session session_ = Session::Off;
   void Move(SessionEvent event) { session_ = NextSession(session_, event); }
   unsigned quietPolls_ = 0;         // polls while connecting since the session last moved on
+  bool interceptionTold_ = false;   // the user was told since their last connect
   std::size_t agentLinesRead_ = 0;  // lines of AgentLines read, dropped when ProcessMsg ends
   bool onShown_ = false;            // the on display is up
   SwitchOutcome lastApply_;         // what the last apply read back

@@ -33,6 +33,11 @@ constexpr unsigned kBurstPauses = 40;
 constexpr const char* kRetryQuestion =
     "Umbrane can not connect to internet. If you have a personal firewall please setup it to let "
     "Umbrane pass. Do you want Umbrane to try it again?";
+// Someone between this machine and the relay showed another key: a network
+// that reads what passes, or a certificate the user was made to trust.
+constexpr const char* kRelayIntercepted =
+    "Umbrane could not verify its relay: the connection to it may be intercepted. Nothing was "
+    "sent through it.";
 
 }  // namespace
 
@@ -44,6 +49,7 @@ void TfrmMain::Umbrane1Click() {
     return;
   }
   timReset_.Disarm();  // the user's connect replaces a pending reconnect
+  interceptionTold_ = false;
   Umbrane();
 }
 
@@ -206,7 +212,8 @@ void TfrmMain::ProcessMsg() {
   // when the loop ends (a run of weeks would otherwise keep all the agent
   // ever printed), and LineIndex counts every line read in the run.
   while (g_.AgentLines && !Ending() && agentLinesRead_ < g_.AgentLines->Count()) {
-    const std::string code = (*g_.AgentLines)[agentLinesRead_].substr(0, 6);
+    const std::string line = (*g_.AgentLines)[agentLinesRead_];
+    const std::string code = line.substr(0, 6);
     ++agentLinesRead_;
     ++g_.LineIndex;
     if (code == status::kSearching) {
@@ -226,6 +233,9 @@ void TfrmMain::ProcessMsg() {
       Report("Mission failed");
     } else if (code == status::kIdentifyFailed) {
       Report("Identify failed");
+      if (line.find(status::kRelayNotVerified) != std::string::npos) {
+        RelayNotVerified(line.substr(std::min<std::size_t>(line.size(), 7)));
+      }
     } else if (code == status::kDisconnected) {
       Report("Disconnected from Internet");
       if (onShown_) {
@@ -253,6 +263,17 @@ void TfrmMain::ProcessMsg() {
     g_.AgentLines->RemoveFirst(agentLinesRead_);
   }
   agentLinesRead_ = 0;
+}
+
+void TfrmMain::RelayNotVerified(const std::string& why) {
+  Report(why);  // the agent's words: what did not match
+  // Told once per connect of the user's: the reconnects that follow would
+  // only say it again (a portal that intercepts until the user logs in to
+  // it passes, and then they succeed).
+  if (!interceptionTold_) {
+    interceptionTold_ = true;
+    ports_.dialogs.ShowMessageBox(kRelayIntercepted, MessageKind::Error, MessageButtons::Ok);
+  }
 }
 
 void TfrmMain::ConnectionFailed() {

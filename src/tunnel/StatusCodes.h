@@ -21,4 +21,9 @@ inline constexpr char kSilentUpdateError[] = "160243";
 inline constexpr char kQuiet[] = "160325";     // nothing for the user
 inline constexpr char kQuietToo[] = "160129";  // nothing for the user
 
+// The text of a "160244" that is about the relay, not the credentials: its
+// certificate or key did not prove it is the relay (someone between may be
+// reading), and nothing of ours was sent.
+inline constexpr char kRelayNotVerified[] = "the relay could not be verified";
+
 }  // namespace umbrane::status

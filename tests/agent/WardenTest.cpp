@@ -586,7 +586,10 @@ TEST_F(Agent, NothingReadableTravelsBetweenAgentAndRelay) {
 }
 
 // A relay that cannot prove itself gets nothing: no credentials check, no
-// client's request; the agent says why and gives up as on any failure.
+// client's request; the agent says why and gives up as on any failure. The
+// pinned agent (as a release is built) knows the relay by its keys alone,
+// the one in use or the backup: a self-signed certificate with a pinned key
+// will do, the right names from a trusted authority with another key never.
 TEST_F(Agent, ARelayThatCannotProveItselfGetsNothing) {
   const struct {
     const char* program;
@@ -594,7 +597,8 @@ TEST_F(Agent, ARelayThatCannotProveItselfGetsNothing) {
     bool accepted;
   } cases[] = {
       {WARDEN_EXE, "relay", true},         {WARDEN_EXE, "self", false},
-      {WARDEN_EXE, "elsewhere", false},    {WARDEN_PINNED_EXE, "relay", true},
+      {WARDEN_EXE, "elsewhere", false},    {WARDEN_PINNED_EXE, "self", true},  // the key in use
+      {WARDEN_PINNED_EXE, "relay", true},                                      // the backup key
       {WARDEN_PINNED_EXE, "other", false},  // the right names, from the trusted authority
   };
   for (const auto& c : cases) {
@@ -614,6 +618,33 @@ TEST_F(Agent, ARelayThatCannotProveItselfGetsNothing) {
     EXPECT_EQ(fake.Checks(), 0) << label;
     EXPECT_EQ(fake.Heads(), "") << label;
   }
+}
+
+// Another key turns up on the way to the relay while the agent runs (a
+// network that starts to intercept): it gets nothing of ours, and the agent
+// says why, once, so that Umbrane can tell the user.
+TEST_F(Agent, AKeyThatTurnsUpUnderARunningAgentGetsNothingAndIsTold) {
+  auto pinned = std::make_unique<RecordingRelay>(relayPort, "self");
+  ASSERT_TRUE(pinned->Started());
+  StartWarden("s3cret", 0, WARDEN_PINNED_EXE);
+  ASSERT_TRUE(warden->WaitForLine("160138"));
+  pinned.reset();
+  RecordingRelay other(relayPort, "other");
+  ASSERT_TRUE(other.Started());
+  for (int i = 0; i < 3; ++i) {  // a failed client probes at once
+    const int s = Connect(localPort);
+    EXPECT_NE(Socks5(s, "localhost", target.Port()), 0);
+    close(s);
+  }
+  EXPECT_TRUE(warden->WaitForLine("160244", 10)) << testing::PrintToString(warden->lines);
+  const auto lines = warden->lines;
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& l) {
+                            return l.rfind("160244 the relay could not be verified: ", 0) == 0;
+                          }),
+            1);
+  EXPECT_EQ(other.Checks(), 0);
+  EXPECT_EQ(other.Heads(), "");
 }
 
 TEST_F(Agent, MalformedCommandLineIsReportedAndEnds) {

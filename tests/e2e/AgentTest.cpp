@@ -213,13 +213,18 @@ std::vector<std::string> CodesUntilItGivesUp(const std::string& program, int por
   return codes;
 }
 
-// A self-signed relay (port 8443), and for the pinned build a relay with the
-// right names from a trusted authority but another key (8444): the agent
-// says so and gives up before its credentials check ("160238") begins.
+// A self-signed relay (port 8443), and for the pinned build (as a release
+// is built) a relay with the right names from an authority the prefix
+// trusts but a key it does not pin (8444): the agent says so and gives up
+// before its credentials check ("160238") begins. The pinned build takes
+// the self-signed relay: its key is pinned, and no store is asked.
 TEST(RealAgent, ARelayThatCannotProveItselfGetsNoCredentials) {
   const std::vector<std::string> refused = {"160036", "160032", "160244", "160033"};
   EXPECT_EQ(CodesUntilItGivesUp(UMBRANE_REAL_AGENT, 8443), refused);
   EXPECT_EQ(CodesUntilItGivesUp(UMBRANE_PINNED_AGENT, 8444), refused);
+  const auto pinned = CodesUntilItGivesUp(UMBRANE_PINNED_AGENT, 8443);
+  EXPECT_NE(std::find(pinned.begin(), pinned.end(), "160238"), pinned.end())
+      << "the check began: the relay was verified";
 }
 
 }  // namespace

@@ -494,6 +494,33 @@ TEST_F(TunnelProgram, AnAgentThatDiesWhileConnectingIsStartedAgainAfterTheRetryD
   EXPECT_EQ(WaitForExit(umbrane), 0u);
 }
 
+// An agent whose relay did not prove itself (the words of the real agent's
+// "160244"): the user is told the connection may be intercepted, the log
+// has the agent's reason, and the browsers stay as they were.
+TEST_F(TunnelProgram, ARelayThatDidNotProveItselfIsShownAsAPossibleInterception) {
+  SetUsersLan();
+  ASSERT_TRUE(InstallProgram(folder.Path(),
+                             "print 160036 a\r\nprint 160032 b\r\nprint 160244 the relay could "
+                             "not be verified: the relay's key is not the pinned one\r\n"
+                             "print 160033 c\r\nwait\r\n"));
+  umbrane = Start(folder.Path() + "umbrane.exe");
+  main = WaitForMainWindow(umbrane);
+  ASSERT_NE(main, nullptr);
+  ASSERT_TRUE(WaitForUpdateDone());
+  ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdUmbrane1, 0));
+  EXPECT_TRUE(WaitFor([&] {
+    return BoxTexts(umbrane.id).find("may be intercepted") != std::string::npos;
+  })) << BoxTexts(umbrane.id);
+  EXPECT_TRUE(Logged("the relay could not be verified: the relay's key is not the pinned one"));
+  EXPECT_TRUE(LanIsTheUsers());
+  for (HWND box : WindowsOf(umbrane.id, "#32770")) {
+    (void)PostMessageA(box, WM_COMMAND, IDOK, 0);
+  }
+  ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdExit1, 0));
+  EXPECT_EQ(WaitForExit(umbrane), 0u);
+  EXPECT_TRUE(LanIsTheUsers());
+}
+
 // Chrome's proxy set by an administrator's policy: on, with the browser
 // that does not use Umbrane named in the log and the balloon; the policy
 // stays as it was.

@@ -256,6 +256,44 @@ TEST_F(Tunnel, TwoAutomaticReconnectsThenTheQuestion) {
   EXPECT_EQ(agents.started.size(), 3u) << "no further attempt";
 }
 
+// A relay that did not prove itself: logged with the agent's reason, and
+// the user told, once per connect of theirs, that the connection may be
+// intercepted. Refused credentials are not that.
+TEST_F(Tunnel, ARelayNotVerifiedIsToldAsAPossibleInterceptionOncePerConnect) {
+  const std::string notVerified =
+      "160244 the relay could not be verified: the relay's key is not the pinned one\r\n";
+  const struct {
+    bool usersConnect;  // else the automatic reconnect
+    std::string says;
+    std::size_t boxes;  // told so far
+  } attempts[] = {
+      {true, notVerified, 1},
+      {false, notVerified, 1},  // the reconnect: not again
+      {true, "160244 the relay refused the credentials\r\n", 1},
+      {true, notVerified, 2},
+  };
+  for (const auto& attempt : attempts) {
+    if (attempt.usersConnect) {
+      main.OnCommand(kCmdUmbrane1);
+    } else {
+      Tick(10000);
+    }
+    g.RetryCount = 3;  // no question in between
+    Agent().Print("160036 a\r\n160032 b\r\n" + attempt.says + "160033 given up\r\n");
+    Tick();
+    ASSERT_EQ(dialogs.boxes.size(), attempt.boxes) << attempt.says;
+    EXPECT_EQ(dialogs.boxes.back().kind, MessageKind::Error);
+    EXPECT_NE(dialogs.boxes.back().text.find("may be intercepted"), std::string::npos);
+  }
+  const auto log = Log();
+  const auto told =
+      std::find(log.begin(), log.end(),
+                "the relay could not be verified: the relay's key is not the pinned one");
+  ASSERT_NE(told, log.end());
+  EXPECT_EQ(*(told - 1), "Identify failed");
+  EXPECT_EQ(*(told + 1), "Can not connect to internet") << "then the usual failure";
+}
+
 TEST_F(Tunnel, AfterYesEveryFailureAsksAndTheReconnectWaitsThirtySeconds) {
   g.RetryCount = 1;
   main.OnCommand(kCmdUmbrane1);

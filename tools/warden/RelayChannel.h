@@ -1,17 +1,22 @@
 // The agent's connection to its relay: TLS, verified before a byte of ours
-// is sent on it. The relay's certificate must chain to a root the system
-// trusts and name the relay's IP address; or, in a build with a pin, carry
-// the pinned public key. There is no clear-text way to the relay.
+// is sent on it. In a build with pins (the release's way) the relay's
+// certificate must carry one of the pinned public keys, and nothing else
+// is consulted (no certificate store; a self-signed certificate will do).
+// A build that trusts the system's roots instead wants a certificate that
+// chains to one of them and names the relay's IP address. There is no
+// clear-text way to the relay.
 //
 // Two implementations behind this one interface: the system's own TLS on
 // Windows (TlsSchannel.cpp), OpenSSL elsewhere (TlsOpenSsl.cpp). Every call
 // is made from the io_context's one thread.
 #pragma once
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <asio.hpp>
 
@@ -23,8 +28,8 @@ using asio::ip::tcp;
 
 // What the relay must prove.
 struct RelayTrust {
-  std::string address;  // the relay's IP address, as on the command line
-  std::string pin;      // base64 SHA-256 of its SubjectPublicKeyInfo, or empty
+  std::string address;            // the relay's IP address, as on the command line
+  std::vector<std::string> pins;  // base64 SHA-256 of its SubjectPublicKeyInfo: any one
 };
 
 class RelayChannel {
@@ -57,12 +62,15 @@ class RelayChannel {
 std::unique_ptr<RelayChannel> MakeRelayChannel(const asio::any_io_executor& executor,
                                                const RelayTrust& trust);
 
-// The pin this build carries (RelayPin.cpp), or empty.
-std::string RelayPin();
+// The pins this build carries (RelayPin.cpp): the key in use and any
+// backup for its rotation; none in a build that trusts the system's roots.
+std::vector<std::string> RelayPins();
 
-// Whether the SHA-256 of a certificate's SubjectPublicKeyInfo is `pin`'s.
-inline bool PinMatches(const std::string& pin, std::string_view keySha256) {
-  return !pin.empty() && Base64(keySha256) == pin;
+// Whether the SHA-256 of a certificate's SubjectPublicKeyInfo is one of
+// `pins`'.
+inline bool PinMatches(const std::vector<std::string>& pins, std::string_view keySha256) {
+  const std::string digest = Base64(keySha256);
+  return keySha256.size() == 32 && std::find(pins.begin(), pins.end(), digest) != pins.end();
 }
 
 }  // namespace warden

@@ -46,6 +46,7 @@ void RelayHealth::Update() {
     case RelayKeeper::Report::Back:
       // Ready again: Umbrane switches the browsers back to the tunnel.
       Status(status::kReady, "the relay answers again; accepting proxy connections");
+      unverifiedTold_ = false;
       break;
     case RelayKeeper::Report::None:
       break;
@@ -72,6 +73,12 @@ void RelayHealth::Look() {
     case RelayKeeper::Do::Probe:
       pool_.Open(
           [this](asio::error_code ec, std::unique_ptr<RelayChannel> channel) {
+            if (ec == asio::error::access_denied && channel && !unverifiedTold_) {
+              // Another key on the way to the relay: Umbrane tells the user.
+              unverifiedTold_ = true;
+              Status(status::kIdentifyFailed,
+                     std::string(status::kRelayNotVerified) + ": " + channel->Problem());
+            }
             keeper_.ProbeEnded(RelayKeeper::Clock::now(), !ec);
             if (!ec) {
               pool_.Add(std::move(channel));  // the probe's connection is kept ready

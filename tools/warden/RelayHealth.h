@@ -37,6 +37,7 @@ class RelayHealth {
   asio::steady_timer look_;
   RelayKeeper::Time armed_ = RelayKeeper::Time::max();  // when look_ fires
   NetworkWatch network_;
+  bool unverifiedTold_ = false;  // since the relay last answered as itself
 };
 
 }  // namespace warden

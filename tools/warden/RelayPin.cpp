@@ -1,11 +1,21 @@
-// The relay's pinned public key, fixed at build time (empty: the relay is
-// verified by its certificate's chain and address instead).
+// The relay's pinned public keys, fixed at build time: comma-separated
+// (empty: the build trusts the system's roots, and the relay is verified by
+// its certificate's chain and address instead).
 #include "RelayChannel.h"
 
 #ifndef WARDEN_RELAY_PIN
 #define WARDEN_RELAY_PIN ""
 #endif
 
-std::string warden::RelayPin() {
-  return WARDEN_RELAY_PIN;
+std::vector<std::string> warden::RelayPins() {
+  std::vector<std::string> pins;
+  std::string_view rest = WARDEN_RELAY_PIN;
+  while (!rest.empty()) {
+    const std::size_t comma = std::min(rest.find(','), rest.size());
+    if (comma > 0) {
+      pins.emplace_back(rest.substr(0, comma));
+    }
+    rest.remove_prefix(std::min(comma + 1, rest.size()));
+  }
+  return pins;
 }

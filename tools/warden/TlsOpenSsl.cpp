@@ -3,8 +3,9 @@
 // object on the non-blocking socket itself, so the agent can wait for bytes
 // without lending a buffer and pass a half-close on as close_notify.
 //
-// Trusted roots: OpenSSL's default paths, which SSL_CERT_FILE replaces (the
-// tests hand the agent their own authority's file that way).
+// A pinned build compares the relay's key only. One that trusts the system's
+// roots (tests) uses OpenSSL's default paths, which SSL_CERT_FILE replaces
+// (the tests hand the agent their own authority's file that way).
 #include <openssl/err.h>
 #include <openssl/sha.h>
 #include <openssl/ssl.h>
@@ -25,8 +26,12 @@ asio::ssl::context& SharedContext() {
     // A held connection with nothing to carry keeps no record buffers.
     SSL_CTX_set_mode(ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER |
                               SSL_MODE_RELEASE_BUFFERS);
-    asio::error_code ignored;
-    made.set_default_verify_paths(ignored);
+    if (RelayPins().empty()) {
+      // Only a build that trusts the system's roots looks at them; a
+      // pinned one knows the relay by its key alone.
+      asio::error_code ignored;
+      made.set_default_verify_paths(ignored);
+    }
     return made;
   }();
   return context;
@@ -48,7 +53,7 @@ class OpenSslChannel final : public RelayChannel {
       return;
     }
     SSL_set_fd(ssl_, static_cast<int>(socket_.native_handle()));
-    if (trust_.pin.empty()) {
+    if (trust_.pins.empty()) {
       // The chain to a trusted root and the relay's address in the
       // certificate, checked during the handshake.
       SSL_set_verify(ssl_, SSL_VERIFY_PEER, nullptr);
@@ -159,7 +164,7 @@ class OpenSslChannel final : public RelayChannel {
   }
 
   void Verified(const Done& done) {
-    if (!trust_.pin.empty()) {
+    if (!trust_.pins.empty()) {
       X509* certificate = SSL_get1_peer_certificate(ssl_);
       std::string digest;
       unsigned char* der = nullptr;
@@ -172,7 +177,7 @@ class OpenSslChannel final : public RelayChannel {
       }
       OPENSSL_free(der);
       X509_free(certificate);
-      if (!PinMatches(trust_.pin, digest)) {
+      if (!PinMatches(trust_.pins, digest)) {
         Fail(done, "the relay's key is not the pinned one");
         return;
       }

@@ -3,7 +3,8 @@
 // system trusts, kept current by Windows Update. The system is asked to do
 // the handshake only; the relay's certificate is checked here, after it,
 // before anything of ours is sent: its chain (the system's chain engine),
-// the relay's address among its names, or the pinned key.
+// the relay's address among its names; or, in a build with pins, only its
+// key (the store is not consulted, a self-signed certificate will do).
 #include <winsock2.h>
 #include <windows.h>
 #include <wincrypt.h>
@@ -361,8 +362,8 @@ class SchannelChannel final : public RelayChannel {
       return;
     }
     std::string problem;
-    if (!trust_.pin.empty()) {
-      if (!PinMatches(trust_.pin, KeyDigest(certificate))) {
+    if (!trust_.pins.empty()) {
+      if (!PinMatches(trust_.pins, KeyDigest(certificate))) {
         problem = "the relay's key is not the pinned one";
       }
     } else if (!ChainTrusted(certificate)) {

@@ -14,6 +14,8 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#else
+#include <csignal>
 #endif
 
 #include <asio.hpp>
@@ -57,7 +59,8 @@ std::unique_ptr<RelayChannel> OpenFirst(asio::io_context& io, RelayPool& relays,
   io.run();  // the pool's own time-out bounds it
   if (openError == asio::error::access_denied && channel) {
     // Not the relay, or not provably: it gets nothing of ours.
-    Stop(status::kIdentifyFailed, "the relay could not be verified: " + channel->Problem());
+    Stop(status::kIdentifyFailed,
+         std::string(status::kRelayNotVerified) + ": " + channel->Problem());
   }
   if (openError == asio::error::operation_aborted) {
     Stop(status::kTimedOut, "no answer from the relay " + relayName);
@@ -123,7 +126,7 @@ int Run(int argc, char** argv) {
   Status(status::kSearching, "preparing");
 
   Status(status::kConnecting, "connecting to the relay " + relayName);
-  RelayPool relays(io, relay, RelayTrust{options->relayAddress, RelayPin()});
+  RelayPool relays(io, relay, RelayTrust{options->relayAddress, RelayPins()});
   CheckCredentials(io, *OpenFirst(io, relays, relayName), *options, relayName);
 
   // Only the loopback address is ever bound.
@@ -150,6 +153,10 @@ int Run(int argc, char** argv) {
 int main(int argc, char** argv) {
 #ifdef _WIN32
   (void)_setmode(_fileno(stdout), _O_BINARY);  // CR LF exactly as written
+#else
+  // OpenSSL writes to a relay connection the relay has already reset; that
+  // is one failed connection, not the end of the agent.
+  (void)std::signal(SIGPIPE, SIG_IGN);
 #endif
   return warden::Run(argc, argv);
 }

@@ -8,11 +8,13 @@
 #   other.pem/.key    the same names from the same authority, another key
 #   self.pem/.key     the same names, signed by itself
 #   elsewhere.pem/.key from the authority, for another address (192.0.2.1)
-#   pin.txt           the pin of relay.key: base64 SHA-256 of its public key
+#   pins.txt          the test build's pinned agent's pins, each the base64
+#                     SHA-256 of a public key: self.key's (the key in use),
+#                     then relay.key's (the backup)
 #   make-pki.sh OUT
 set -euo pipefail
 out=${1:?output folder}
-[ -s "$out/pin.txt" ] && exit 0
+[ -s "$out/pins.txt" ] && exit 0
 mkdir -p "$out"
 cd "$out"
 names="subjectAltName=IP:127.0.0.1,IP:127.0.0.2,DNS:localhost"
@@ -42,4 +44,5 @@ rm -f elsewhere.csr
 key self.key
 openssl req -x509 -new -key self.key -days 3650 -subj "/CN=umbrane test relay" \
   -addext "$names" -addext "extendedKeyUsage=serverAuth" -out self.pem 2>/dev/null
-openssl pkey -in relay.key -pubout -outform DER | openssl dgst -sha256 -binary | base64 >pin.txt
+pin() { openssl pkey -in "$1" -pubout -outform DER | openssl dgst -sha256 -binary | base64; }
+echo "$(pin self.key),$(pin relay.key)" >pins.txt
