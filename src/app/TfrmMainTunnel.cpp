@@ -253,6 +253,9 @@ void TfrmMain::ProcessMsg() {
       Report("Silent Update Error");
       ports_.dialogs.ShowMessageBox("SilentUpdate Error", MessageKind::Error, MessageButtons::Ok);
       SetUmbraneStatus(kStatusOff, "SilentUpdate Error", kBalloonError);
+    } else if (code == status::kRefusedStranger) {
+      // The agent tells it at most once a minute.
+      Report("Refused a connection from another user's program");
     } else if (code == status::kQuiet || code == status::kQuietToo) {
       // silent codes
     } else {

@@ -18,6 +18,7 @@ inline constexpr char kDisconnected[] = "160037";    // a relay that worked is l
 inline constexpr char kReady[] = "160138";           // the local proxy accepts (again)
 inline constexpr char kCannotConnect[] = "160033";   // the agent gives up: end it, retry
 inline constexpr char kSilentUpdateError[] = "160243";
+inline constexpr char kRefusedStranger[] = "160246";  // another user's program was refused
 inline constexpr char kQuiet[] = "160325";     // nothing for the user
 inline constexpr char kQuietToo[] = "160129";  // nothing for the user
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "Handshake.h"
+#include "ProcNetTcp.h"
 #include "Relay.h"
 #include "RequestStream.h"
 
@@ -228,6 +229,43 @@ TEST(RequestStream, OnlyOneBodilessGetHeadOrOptionsMayBeSentTwice) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(SafeToRepeat(c.words), c.twice) << c.words;
+  }
+}
+
+// Where the kernel's table says whose a socket is: the line whose first two
+// addresses are the socket's own end and its peer, never a line that only
+// mentions them later; tcp6's mapped form alike.
+TEST(ProcNetTcp, TheUidIsTheOneOfTheLineWithThatOwnEndAndPeer) {
+  const std::string table =
+      "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  "
+      "timeout inode\n"
+      "   0: 0100007F:1B9E 00000000:0000 0A 00000000:00000000 00:00000000 00000000     0        0 "
+      "1 1 0000000000000000 100 0 0 10 0\n"
+      "   1: 0100007F:1B9E 0100007F:D431 01 00000000:00000000 00:00000000 00000000     0        0 "
+      "2 1 0000000000000000 20 4 30 10 -1\n"
+      "   2: 0100007F:D431 0100007F:1B9E 01 00000000:00000000 00:00000000 00000000  1001        0 "
+      "3 1 0000000000000000 20 4 30 10 -1\n";
+  const std::string table6 =
+      "  sl  local_address                         remote_address                        st "
+      "tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n"
+      "   0: 0000000000000000FFFF00000100007F:E001 0000000000000000FFFF00000100007F:1B9E 01 "
+      "00000000:00000000 00:00000000 00000000    33        0 4 1 0000000000000000 20 4 30 10 -1\n";
+  const struct {
+    const std::string& table;
+    const char* from;
+    const char* to;
+    std::optional<unsigned long> uid;
+  } rows[] = {
+      {table, "0100007F:D431", "0100007F:1B9E", 1001},  // the client's end: its user
+      {table, "0100007F:1B9E", "0100007F:D431", 0},     // the proxy's own end
+      {table, "0100007F:D432", "0100007F:1B9E", std::nullopt},
+      {table, "00000000:0000", "0A", std::nullopt},  // not two addresses of a line
+      {table6, "0000000000000000FFFF00000100007F:E001", "0000000000000000FFFF00000100007F:1B9E",
+       33},
+      {"", "0100007F:D431", "0100007F:1B9E", std::nullopt},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(SocketUid(row.table, row.from, row.to), row.uid) << row.from << " " << row.to;
   }
 }
 

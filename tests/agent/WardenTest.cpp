@@ -647,6 +647,63 @@ TEST_F(Agent, AKeyThatTurnsUpUnderARunningAgentGetsNothingAndIsTold) {
   EXPECT_EQ(other.Heads(), "");
 }
 
+// The local proxy is its user's alone: another user's programs get neither
+// SOCKS nor HTTP served, nothing of theirs reaches the relay, and the
+// refusal is told at most once a minute. This user's are served as ever.
+// (Needs root, to run a client as another user.)
+TEST_F(Agent, AnotherUsersProgramsAreRefusedBeforeAnythingReachesTheRelay) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "only root can run a client as another user";
+  }
+  RecordingRelay recording(relayPort);
+  ASSERT_TRUE(recording.Started());
+  StartWarden();
+  ASSERT_TRUE(warden->WaitForLine("160138"));
+  const std::string site = "127.0.0.1:" + std::to_string(target.Port());
+  // Each attempt prints "served" or "refused", as the user `nobody`.
+  const std::string client =
+      "import socket, struct, sys\n"
+      "def ask(first, then):\n"
+      "  try:\n"
+      "    s = socket.create_connection(('127.0.0.1', " +
+      std::to_string(localPort) +
+      "), 5)\n"
+      "    s.sendall(first)\n"
+      "    got = s.recv(100)\n"
+      "    if then: s.sendall(then); got += s.recv(100)\n"
+      "    print('served' if got else 'refused', end='\\r\\n')\n"
+      "  except OSError: print('refused', end='\\r\\n')\n"
+      "for i in range(2):\n"
+      "  ask(b'\\x05\\x01\\x00', b'\\x05\\x01\\x00\\x01\\x7f\\x00\\x00\\x01' + "
+      "struct.pack('>H', " +
+      std::to_string(target.Port()) +
+      "))\n"
+      "  ask(b'GET http://" +
+      site + "/stranger HTTP/1.0\\r\\nHost: " + site +
+      "\\r\\n\\r\\n', None)\n"
+      "print('done', end='\\r\\n')\n";
+  Child stranger({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "/usr/bin/python3",
+                  "-c", client});
+  ASSERT_TRUE(stranger.WaitForLine("done", 30));
+  EXPECT_EQ(stranger.lines,
+            (std::vector<std::string>{"refused", "refused", "refused", "refused", "done"}));
+  EXPECT_EQ(recording.Heads(), "") << "nothing of the stranger's reached the relay";
+
+  int s = Connect(localPort);
+  EXPECT_EQ(Socks5(s, "localhost", target.Port()), 0) << "this user's SOCKS";
+  close(s);
+  s = Connect(localPort);
+  SendAll(s, "CONNECT " + site + " HTTP/1.1\r\nHost: " + site + "\r\n\r\n");
+  EXPECT_EQ(ReceiveHead(s).rfind("HTTP/1.1 200", 0), 0u) << "this user's HTTP";
+  close(s);
+  EXPECT_NE(recording.Heads().find("CONNECT " + site), std::string::npos);
+  warden->WaitForLine("none", 1);  // what it said meanwhile
+  const auto told = std::count_if(warden->lines.begin(), warden->lines.end(), [](const auto& l) {
+    return l == "160246 refused a connection from another user's program (uid 65534)";
+  });
+  EXPECT_EQ(told, 1) << "four refusals, told once within the minute";
+}
+
 TEST_F(Agent, MalformedCommandLineIsReportedAndEnds) {
   Child bad({WARDEN_EXE, "-name", "x", "-H", "notaport"});
   EXPECT_TRUE(bad.WaitForLine("171001"));

@@ -87,13 +87,14 @@ TEST_F(Tunnel, EveryCodeIsLoggedInOrderWithinOneRead) {
   main.OnCommand(kCmdUmbrane1);
   Agent().Print(
       "160036 x\r\n160032\r\n160238\r\n160270\r\n160239\r\n110033\r\n171001\r\n160244\r\n"
-      "160037\r\n160325 silent\r\n160129\r\n999999 what\r\n1601\r\n\r\n");
+      "160037\r\n160325 silent\r\n160129\r\n160246 (uid 1001)\r\n999999 what\r\n1601\r\n\r\n");
   Tick();
   EXPECT_EQ(Log(),
             (Texts{"Searching Internet", "Connecting to Internet", "Identifying", "Identifying",
                    "Connected to Internet", "Connection time out", "Mission failed",
-                   "Identify failed", "Disconnected from Internet", "999999", "1601", ""}));
-  EXPECT_EQ(g.LineIndex, 14);
+                   "Identify failed", "Disconnected from Internet",
+                   "Refused a connection from another user's program", "999999", "1601", ""}));
+  EXPECT_EQ(g.LineIndex, 15);
 }
 
 TEST_F(Tunnel, ReadyCodeSwitchesTheBrowsersThenLogsAndShowsOn) {

@@ -19,5 +19,7 @@ inline constexpr std::chrono::seconds kGreetingTime{10};
 inline constexpr std::size_t kMaxClients = 2000;
 // How long accepting waits when the system has no descriptor to give.
 inline constexpr std::chrono::milliseconds kAcceptPause{100};
+// Another user's program refused: told at most this often.
+inline constexpr std::chrono::seconds kRefusalNoteEvery{60};
 
 }  // namespace warden

@@ -1,6 +1,8 @@
 #include "Listener.h"
 
+#include "ClientOwner.h"
 #include "Limits.h"
+#include "Status.h"
 
 namespace warden {
 
@@ -37,7 +39,9 @@ Listener::Listener(asio::io_context& io, tcp::acceptor acceptor, const Options& 
       shared_{options,
               relays,
               [&health] { health.Suspect("a connection kept ready was dead or silent"); },
-              {}} {}
+              {}} {
+  PrepareOwnerCheck();
+}
 
 void Listener::Accept() {
   acceptor_.async_accept([this](asio::error_code ec, tcp::socket client) {
@@ -57,12 +61,54 @@ void Listener::Accept() {
     if (!ec && shared_.sessions.Live() >= kMaxClients) {
       asio::error_code ignored;
       client.close(ignored);  // at once: a client left waiting would hold on for nothing
-    } else if (!ec) {
+    } else if (!ec && MayServe(client)) {
       health_.ClientArrived();
       std::make_shared<Session>(std::move(client), shared_)->Start();
     }
     Accept();
   });
+}
+
+bool Listener::MayServe(tcp::socket& client) {
+  const OwnerVerdict verdict = OwnerOf(client);
+  switch (verdict.owner) {
+    case Owner::ThisUser:
+      return true;
+    case Owner::Unknown:
+      // Refusing everyone would end the tunnel for its own user too.
+      if (!unknownTold_) {
+        unknownTold_ = true;
+        Status(status::kQuiet,
+               "the system does not say whose program a local connection comes "
+               "from (" +
+                   verdict.who + "): every local program is served");
+      }
+      return true;
+    case Owner::OtherUser: {
+      // Told at most once a minute: a program that keeps trying must not
+      // flood what Umbrane reads.
+      const auto now = std::chrono::steady_clock::now();
+      if (refusalTold_ != std::chrono::steady_clock::time_point{} &&
+          now - refusalTold_ < kRefusalNoteEvery) {
+        ++untoldRefusals_;
+      } else {
+        Status(status::kRefusedStranger,
+               "refused a connection from another user's program (" + verdict.who + ")" +
+                   (untoldRefusals_ > 0
+                        ? "; " + std::to_string(untoldRefusals_) + " more since the last such note"
+                        : ""));
+        refusalTold_ = now;
+        untoldRefusals_ = 0;
+      }
+      break;
+    }
+    case Owner::Gone:
+      break;
+  }
+  asio::error_code ignored;
+  client.set_option(asio::socket_base::linger(true, 0), ignored);
+  client.close(ignored);
+  return false;
 }
 
 std::list<Session*>::iterator Sessions::Started(Session* session) {

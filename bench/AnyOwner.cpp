@@ -1,0 +1,9 @@
+// For the benchmark only: an agent that asks nobody whose program a client
+// is, to measure what the question costs.
+#include "ClientOwner.h"
+
+void warden::PrepareOwnerCheck() {}
+
+warden::OwnerVerdict warden::OwnerOf(const asio::ip::tcp::socket&) {
+  return {Owner::ThisUser, {}};
+}
