@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -33,7 +34,7 @@ namespace {
 
 // The user SID of `token`'s owner, as text ("S-1-5-21-..."); empty when
 // the system does not say.
-std::string TokenUser(HANDLE token) {
+std::string UserOf(HANDLE token) {
   DWORD size = 0;
   (void)GetTokenInformation(token, TokenUser, nullptr, 0, &size);
   std::vector<unsigned char> buffer(size);
@@ -55,7 +56,7 @@ std::string OurUser() {
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
       return std::string();
     }
-    std::string sid = TokenUser(token);
+    std::string sid = UserOf(token);
     CloseHandle(token);
     return sid;
   }();
@@ -123,7 +124,7 @@ OwnerVerdict OwnerOf(const tcp::socket& client) {
   HANDLE token = nullptr;
   std::string user;
   if (OpenProcessToken(process, TOKEN_QUERY, &token)) {
-    user = TokenUser(token);
+    user = UserOf(token);
     CloseHandle(token);
   }
   CloseHandle(process);
