@@ -8,6 +8,8 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
+#include <memory>
 #include <thread>
 
 #include "Folders.h"
@@ -183,33 +185,55 @@ TEST(RealAgent, APageLoadsWholeAfterEveryRelayConnectionGoesSilentOrIsReset) {
   EXPECT_EQ(WaitForExit(umbrane), 0u);
 }
 
+// warden.exe started as Umbrane starts it (local port 7079), and what it
+// prints.
+class AgentRun {
+ public:
+  AgentRun(const std::string& program, int port, const char* relay = "127.0.0.1") {
+    std::string command = "\"";
+    command += HostPath(program);
+    command += "\" -name publicuser -key umbrane-public -do -H 7079 -umbrane -port ";
+    command += std::to_string(port);
+    command += " -say ";
+    command += relay;
+    agent_ = launcher_.Start("", command);
+  }
+  ~AgentRun() {
+    if (agent_) {
+      agent_->Terminate();
+    }
+  }
+  // Every line so far, read until `until` holds for the last one (or `ms`).
+  const std::vector<std::string>& LinesUntil(const std::function<bool(const std::string&)>& until,
+                                             DWORD ms = 20000) {
+    WaitFor(
+        [&] {
+          LineList read;
+          while (agent_ && agent_->Peek().value_or(0) > 0) {
+            output_.Feed(agent_->Read(*agent_->Peek()), read);
+          }
+          lines_.insert(lines_.end(), read.Lines().begin(), read.Lines().end());
+          return !lines_.empty() && until(lines_.back());
+        },
+        ms);
+    return lines_;
+  }
+
+ private:
+  win32::Win32AgentLauncher launcher_;
+  std::unique_ptr<IAgentProcess> agent_;
+  AgentOutput output_;
+  std::vector<std::string> lines_;
+};
+
 // The codes an agent prints until its "160033" (or 20 s).
 std::vector<std::string> CodesUntilItGivesUp(const std::string& program, int port) {
-  win32::Win32AgentLauncher launcher;
-  std::string command = "\"";
-  command += HostPath(program);
-  command += "\" -name publicuser -key umbrane-public -do -H 7079 -umbrane -port ";
-  command += std::to_string(port);
-  command += " -say 127.0.0.1";
-  auto agent = launcher.Start("", command);
+  AgentRun agent(program, port);
   std::vector<std::string> codes;
-  if (!agent) {
-    return codes;
+  for (const std::string& line :
+       agent.LinesUntil([](const std::string& l) { return l.rfind("160033", 0) == 0; })) {
+    codes.push_back(line.substr(0, 6));
   }
-  AgentOutput output;
-  WaitFor(
-      [&] {
-        LineList lines;
-        while (agent->Peek().value_or(0) > 0) {
-          output.Feed(agent->Read(*agent->Peek()), lines);
-        }
-        for (const auto& line : lines.Lines()) {
-          codes.push_back(line.substr(0, 6));
-        }
-        return !codes.empty() && codes.back() == "160033";
-      },
-      20000);
-  agent->Terminate();
   return codes;
 }
 
@@ -225,6 +249,35 @@ TEST(RealAgent, ARelayThatCannotProveItselfGetsNoCredentials) {
   const auto pinned = CodesUntilItGivesUp(UMBRANE_PINNED_AGENT, 8443);
   EXPECT_NE(std::find(pinned.begin(), pinned.end(), "160238"), pinned.end())
       << "the check began: the relay was verified";
+}
+
+// Under Wine the owner of a Wine program's connection is named: this
+// test's own connection is served as its user's, with no note that the
+// system names nobody (a host program's connection is listed without a
+// process, and only that is served unnamed).
+TEST(RealAgent, ThisUsersProgramIsNamedAndServed) {
+  AgentRun agent(UMBRANE_REAL_AGENT, 80, "127.0.0.2");
+  ASSERT_EQ(agent.LinesUntil([](const std::string& l) { return l.rfind("160138", 0) == 0; })
+                .back()
+                .substr(0, 6),
+            "160138");
+  WSADATA data;
+  (void)WSAStartup(MAKEWORD(2, 2), &data);
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in proxy = {};
+  proxy.sin_family = AF_INET;
+  proxy.sin_port = htons(7079);
+  proxy.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(connect(s, reinterpret_cast<sockaddr*>(&proxy), sizeof proxy), 0);
+  send(s, "\x05\x01\x00", 3, 0);
+  char reply[2] = {};
+  EXPECT_EQ(recv(s, reply, sizeof reply, 0), 2) << "served";
+  EXPECT_EQ(std::string(reply, 2), std::string("\x05\x00", 2));
+  closesocket(s);
+  for (const std::string& line : agent.LinesUntil([](const std::string&) { return false; }, 1000)) {
+    EXPECT_EQ(line.find("whose program"), std::string::npos) << line;
+    EXPECT_NE(line.substr(0, 6), "160246") << line;
+  }
 }
 
 }  // namespace

@@ -133,7 +133,8 @@ case "$cmd" in
       wait_for "$address" "$port"
       if [ -n "${RELAY_RECORD:-}" ]; then
         setsid python3 "$(dirname "$0")/../../tests/support/forwarder.py" "${front%:*}" \
-          "$front_port" "$port" --record "$RELAY_RECORD" </dev/null >/dev/null 2>&1 &
+          "$front_port" "$port" --record "$RELAY_RECORD" </dev/null >/dev/null \
+          2>"$state/forwarder.log" &
         echo $! >>"$state/pid"
         echo $! >"$state/forwarder.pid"
         address=${front%:*} port=$front_port

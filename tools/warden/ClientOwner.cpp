@@ -63,9 +63,9 @@ std::string OurUser() {
   return user;
 }
 
-// The process that owns the TCP endpoint `from` connected to `to`: 0 when
-// there is no such connection (any more), nothing when the table cannot be
-// read.
+// The process that owns the TCP endpoint `from` connected to `to`
+// (0: none named), -1 when there is no such connection (any more), nothing
+// when the table cannot be read.
 std::optional<DWORD> OwningProcess(const tcp::endpoint& from, const tcp::endpoint& to) {
   std::vector<unsigned char> buffer;
   DWORD size = 16 * 1024;
@@ -88,7 +88,7 @@ std::optional<DWORD> OwningProcess(const tcp::endpoint& from, const tcp::endpoin
       return row.dwOwningPid;
     }
   }
-  return 0;
+  return static_cast<DWORD>(-1);
 }
 
 }  // namespace
@@ -111,8 +111,13 @@ OwnerVerdict OwnerOf(const tcp::socket& client) {
   if (!pid) {
     return {Owner::Unknown, "the system's table of connections cannot be read"};
   }
-  if (*pid == 0) {
+  if (*pid == static_cast<DWORD>(-1)) {
     return {Owner::Gone, {}};
+  }
+  if (*pid == 0) {
+    // Listed, but with no process: Wine lists a host program's connection
+    // so.
+    return {Owner::Unknown, "the connection's process is not named"};
   }
   const std::string who = "process " + std::to_string(*pid);
   HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, *pid);
