@@ -124,6 +124,40 @@ void Path(const char* name, const Opener& open, std::uint16_t bulk, std::uint16_
               static_cast<double>(total) / (1 << 20) / seconds, total >> 20, at(0.5), at(0.99));
 }
 
+// New client connections per second through the agent at `port`, one after
+// another: only the SOCKS greeting answered (what the agent does alone), and
+// whole (through the relay to `hello` and back). Each client ends with a
+// reset, so that no port waits out TIME_WAIT.
+void NewConnections(const char* name, std::uint16_t port, std::uint16_t hello) {
+  constexpr int kEach = 3000;
+  const auto reset = [](int c) {
+    const linger now{1, 0};
+    setsockopt(c, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+    close(c);
+  };
+  auto start = Clock::now();
+  int greeted = 0;
+  for (int i = 0; i < kEach; ++i) {
+    const int c = Connect(port);
+    SendAll(c, std::string("\x05\x01\x00", 3));
+    greeted += Receive(c, 2) == std::string("\x05\x00", 2);
+    reset(c);
+  }
+  const double greetings = greeted / Seconds(start);
+  start = Clock::now();
+  int whole = 0;
+  for (int i = 0; i < kEach / 3; ++i) {
+    const int c = OpenSocks(port, hello);
+    if (c >= 0) {
+      SendAll(c, "g");
+      whole += Receive(c, 1).size() == 1;
+    }
+    reset(c);
+  }
+  std::printf("%-34s %8.0f greetings/s  %7.0f whole connections/s\n", name, greetings,
+              whole / Seconds(start));
+}
+
 // A link to 127.0.0.1:`target` with `delay` each way: every chunk is passed
 // on `delay` after it arrived, and nothing the connecting side sends moves
 // before a TCP handshake's round trip has passed.
@@ -430,6 +464,28 @@ int main(int argc, char** argv) {
   Path("clear warden + stunnel", socks(plainAgentPort), bulk.Port(), hello.Port());
   Path("v2ray + tinyproxy", socks(v2rayPort), bulk.Port(), hello.Port());
   Path("microsocks (peer)", socks(peerPort), bulk.Port(), hello.Port());
+
+  // The check of whose program a client is, against an agent without it, with
+  // the machine's socket table long (2,000 more loopback connections open).
+  const std::uint16_t uncheckedPort = FreePort();
+  auto unchecked = startAgent(WARDEN_UNCHECKED_EXE, uncheckedPort, tlsPort);
+  unchecked->WaitForLine("160138");
+  std::printf("\nnew client connections, one after another (3,000 greetings, 1,000 whole):\n");
+  NewConnections("warden (checks the client's owner)", agentPort, hello.Port());
+  NewConnections("warden without the check", uncheckedPort, hello.Port());
+  {
+    LoopbackServer idle([](int c) { (void)Receive(c, 1); });
+    std::vector<int> crowd;
+    for (int i = 0; i < 2000; ++i) {
+      crowd.push_back(Connect(idle.Port()));
+    }
+    NewConnections("  the same, 2,000 more sockets open", agentPort, hello.Port());
+    NewConnections("  without the check, 2,000 more", uncheckedPort, hello.Port());
+    for (const int c : crowd) {
+      close(c);
+    }
+  }
+  unchecked.reset();
 
   std::printf("\nnew client connection over a 50 ms round trip to the relay, in round trips:\n");
   RoundTrips("warden, TLS relay", socks(farAgentPort), hello.Port(), 2.0 * kDelay.count());

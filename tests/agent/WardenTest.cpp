@@ -438,6 +438,26 @@ TEST_F(Agent, SessionsEndedByBothSidesGiveTheirDescriptorsBackAtOnce) {
       << OpenDescriptors(warden->Pid()) << " descriptors, " << before << " before";
 }
 
+// Clients that go away in the middle of their greeting (a reset after the
+// first reply) give their place back at once: more of them than the agent
+// serves at once, in quick succession, leave room for the next client.
+TEST_F(Agent, ClientsGoneDuringTheirGreetingGiveTheirPlaceBackAtOnce) {
+  StartRelay();
+  StartWarden();
+  ASSERT_TRUE(warden->WaitForLine("160138"));
+  for (int i = 0; i < 2100; ++i) {
+    const int c = Connect(localPort);
+    SendAll(c, std::string("\x05\x01\x00", 3));
+    ASSERT_EQ(Receive(c, 2), std::string("\x05\x00", 2)) << "client " << i;
+    const linger now{1, 0};
+    setsockopt(c, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+    close(c);
+  }
+  const int s = Connect(localPort);
+  EXPECT_EQ(Socks5(s, "localhost", target.Port()), 0);
+  close(s);
+}
+
 TEST_F(Agent, UnderALowDescriptorLimitSilentClientsMakeRoomAndNothingSpins) {
   StartRelay();
   StartWarden("s3cret", 128);

@@ -95,6 +95,9 @@ void Session::ReadHandshake() {
   }
   client_.async_read_some(asio::buffer(*greeting_), [self](asio::error_code ec, std::size_t n) {
     if (ec) {
+      // Gone during its greeting: its place and descriptor go now, not
+      // when the greeting's time is up.
+      self->Close();
       return;
     }
     self->received_.append(self->greeting_->data(), n);
