@@ -97,13 +97,7 @@ void PrepareOwnerCheck() {
   (void)OurUser();
 }
 
-OwnerVerdict OwnerOf(const tcp::socket& client) {
-  asio::error_code ec;
-  const tcp::endpoint from = client.remote_endpoint(ec);
-  const tcp::endpoint to = ec ? tcp::endpoint() : client.local_endpoint(ec);
-  if (ec) {
-    return {Owner::Gone, {}};
-  }
+OwnerVerdict OwnerOf(const tcp::endpoint& from, const tcp::endpoint& to) {
   if (!from.address().is_v4() || OurUser().empty()) {
     return {Owner::Unknown, "the agent's own user cannot be read"};
   }
@@ -270,16 +264,10 @@ void PrepareOwnerCheck() {
   (void)OpenTables();
 }
 
-OwnerVerdict OwnerOf(const tcp::socket& client) {
+OwnerVerdict OwnerOf(const tcp::endpoint& from, const tcp::endpoint& to) {
   const Tables& tables = OpenTables();
   if (tables.diag < 0 && tables.tcp < 0) {
     return {Owner::Unknown, "neither the socket diagnostics nor /proc/net/tcp can be opened"};
-  }
-  asio::error_code ec;
-  const tcp::endpoint from = client.remote_endpoint(ec);
-  const tcp::endpoint to = ec ? tcp::endpoint() : client.local_endpoint(ec);
-  if (ec) {
-    return {Owner::Gone, {}};
   }
   // A client on an IPv4 socket is known as such; one on an IPv6 socket that
   // reached 127.0.0.1 by its mapped address as an IPv6 one. A kernel that

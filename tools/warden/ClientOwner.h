@@ -29,8 +29,8 @@ struct OwnerVerdict {
 // would pass unchecked.
 void PrepareOwnerCheck();
 
-// The owner of the other end of `client`, an accepted connection to the
-// local proxy.
-OwnerVerdict OwnerOf(const asio::ip::tcp::socket& client);
+// The owner of the client's end `client` of a connection accepted on the
+// local proxy's `proxy` (both as accept gave them: no call to ask).
+OwnerVerdict OwnerOf(const asio::ip::tcp::endpoint& client, const asio::ip::tcp::endpoint& proxy);
 
 }  // namespace warden

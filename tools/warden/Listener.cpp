@@ -40,11 +40,13 @@ Listener::Listener(asio::io_context& io, tcp::acceptor acceptor, const Options& 
               relays,
               [&health] { health.Suspect("a connection kept ready was dead or silent"); },
               {}} {
+  asio::error_code ignored;
+  proxy_ = acceptor_.local_endpoint(ignored);
   PrepareOwnerCheck();
 }
 
 void Listener::Accept() {
-  acceptor_.async_accept([this](asio::error_code ec, tcp::socket client) {
+  acceptor_.async_accept(peer_, [this](asio::error_code ec, tcp::socket client) {
     if (ec && ec != asio::error::connection_aborted) {
       // Out of descriptors (or memory): the oldest client that has not
       // said anything yet makes room; with none, accepting waits a moment
@@ -70,7 +72,7 @@ void Listener::Accept() {
 }
 
 bool Listener::MayServe(tcp::socket& client) {
-  const OwnerVerdict verdict = OwnerOf(client);
+  const OwnerVerdict verdict = OwnerOf(peer_, proxy_);
   switch (verdict.owner) {
     case Owner::ThisUser:
       return true;

@@ -24,6 +24,8 @@ class Listener {
   bool MayServe(tcp::socket& client);
 
   tcp::acceptor acceptor_;
+  tcp::endpoint proxy_;  // where the clients connect
+  tcp::endpoint peer_;   // the last accepted client's end, as accept gave it
   asio::steady_timer pause_;
   RelayHealth& health_;
   SessionsShared shared_;
