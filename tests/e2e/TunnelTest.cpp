@@ -11,6 +11,7 @@
 
 #include "Folders.h"
 #include "RegistryValue.h"
+#include "Screenshot.h"
 #include "ProgramDriver.h"
 #include "WaitFor.h"
 #include "app/Commands.h"
@@ -513,6 +514,12 @@ TEST_F(TunnelProgram, ARelayThatDidNotProveItselfIsShownAsAPossibleInterception)
   })) << BoxTexts(umbrane.id);
   EXPECT_TRUE(Logged("the relay could not be verified: the relay's key is not the pinned one"));
   EXPECT_TRUE(LanIsTheUsers());
+  RECT frame = {};
+  const auto boxes = WindowsOf(umbrane.id, "#32770");
+  if (!boxes.empty() && GetWindowRect(boxes.front(), &frame)) {
+    EXPECT_TRUE(
+        testing::SaveScreenshot(HostPath(UMBRANE_SCREENSHOTS "/relay-not-verified.png"), frame));
+  }
   for (HWND box : WindowsOf(umbrane.id, "#32770")) {
     (void)PostMessageA(box, WM_COMMAND, IDOK, 0);
   }
