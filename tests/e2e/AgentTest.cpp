@@ -32,9 +32,9 @@ using testing::ScratchFolder;
 using testing::SetUpdateService;
 using testing::WaitFor;
 
-// A connection to the local proxy on 127.0.0.1:7070 with `request` sent
+// A connection to the local proxy on 127.0.0.1:`port` with `request` sent
 // (reads wait 10 s at most); INVALID_SOCKET when none was made.
-SOCKET OpenLocalProxy(const std::string& request) {
+SOCKET OpenLocalProxy(const std::string& request, u_short port = 7070) {
   WSADATA data;
   (void)WSAStartup(MAKEWORD(2, 2), &data);
   SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -42,7 +42,7 @@ SOCKET OpenLocalProxy(const std::string& request) {
   setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limit), sizeof limit);
   sockaddr_in proxy = {};
   proxy.sin_family = AF_INET;
-  proxy.sin_port = htons(7070);
+  proxy.sin_port = htons(port);
   proxy.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (connect(s, reinterpret_cast<sockaddr*>(&proxy), sizeof proxy) != 0) {
     closesocket(s);
@@ -261,15 +261,7 @@ TEST(RealAgent, ThisUsersProgramIsNamedAndServed) {
                 .back()
                 .substr(0, 6),
             "160138");
-  WSADATA data;
-  (void)WSAStartup(MAKEWORD(2, 2), &data);
-  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in proxy = {};
-  proxy.sin_family = AF_INET;
-  proxy.sin_port = htons(7079);
-  proxy.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(connect(s, reinterpret_cast<sockaddr*>(&proxy), sizeof proxy), 0);
-  send(s, "\x05\x01\x00", 3, 0);
+  const SOCKET s = OpenLocalProxy(std::string("\x05\x01\x00", 3), 7079);
   char reply[2] = {};
   EXPECT_EQ(recv(s, reply, sizeof reply, 0), 2) << "served";
   EXPECT_EQ(std::string(reply, 2), std::string("\x05\x00", 2));
