@@ -148,9 +148,16 @@ struct Tables {
 };
 
 Tables& OpenTables() {
-  static Tables tables{socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG),
-                       open("/proc/net/tcp", O_RDONLY | O_CLOEXEC),
-                       open("/proc/net/tcp6", O_RDONLY | O_CLOEXEC)};
+  static Tables tables = [] {
+    Tables opened{socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG),
+                  open("/proc/net/tcp", O_RDONLY | O_CLOEXEC),
+                  open("/proc/net/tcp6", O_RDONLY | O_CLOEXEC)};
+    // The kernel answers at once; should it not, a client must not stop
+    // the agent.
+    const timeval limit{1, 0};
+    (void)setsockopt(opened.diag, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    return opened;
+  }();
   return tables;
 }
 
@@ -166,6 +173,8 @@ std::optional<std::pair<bool, unsigned long> > DiagUid(int diag, const tcp::endp
   ask.header.nlmsg_len = sizeof ask;
   ask.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
   ask.header.nlmsg_flags = NLM_F_REQUEST;
+  static std::uint32_t sequence = 0;
+  ask.header.nlmsg_seq = ++sequence;
   ask.request.sdiag_family = six ? AF_INET6 : AF_INET;
   ask.request.sdiag_protocol = IPPROTO_TCP;
   ask.request.idiag_states = ~0U;
@@ -191,9 +200,19 @@ std::optional<std::pair<bool, unsigned long> > DiagUid(int diag, const tcp::endp
     return std::nullopt;
   }
   alignas(nlmsghdr) char answer[8192];
-  const ssize_t n = recv(diag, answer, sizeof answer, 0);
-  const auto* header = reinterpret_cast<const nlmsghdr*>(answer);
-  if (n < static_cast<ssize_t>(sizeof(nlmsghdr)) || !NLMSG_OK(header, static_cast<unsigned>(n))) {
+  const nlmsghdr* header = nullptr;
+  // An answer to an earlier question that came too late is passed over.
+  for (int tries = 0; tries < 4 && header == nullptr; ++tries) {
+    const ssize_t n = recv(diag, answer, sizeof answer, 0);
+    const auto* got = reinterpret_cast<const nlmsghdr*>(answer);
+    if (n < static_cast<ssize_t>(sizeof(nlmsghdr)) || !NLMSG_OK(got, static_cast<unsigned>(n))) {
+      return std::nullopt;
+    }
+    if (got->nlmsg_seq == ask.header.nlmsg_seq) {
+      header = got;
+    }
+  }
+  if (header == nullptr) {
     return std::nullopt;
   }
   if (header->nlmsg_type == NLMSG_ERROR) {
