@@ -19,8 +19,8 @@ inline constexpr char kReady[] = "160138";           // the local proxy accepts 
 inline constexpr char kCannotConnect[] = "160033";   // the agent gives up: end it, retry
 inline constexpr char kSilentUpdateError[] = "160243";
 inline constexpr char kRefusedStranger[] = "160246";  // another user's program was refused
-inline constexpr char kQuiet[] = "160325";     // nothing for the user
-inline constexpr char kQuietToo[] = "160129";  // nothing for the user
+inline constexpr char kQuiet[] = "160325";            // nothing for the user
+inline constexpr char kQuietToo[] = "160129";         // nothing for the user
 
 // The text of a "160244" that is about the relay, not the credentials: its
 // certificate or key did not prove it is the relay (someone between may be
