@@ -134,11 +134,6 @@ struct Rates {
 };
 Rates NewConnections(std::uint16_t port, std::uint16_t hello) {
   constexpr int kEach = 3000;
-  const auto reset = [](int c) {
-    const linger now{1, 0};
-    setsockopt(c, SOL_SOCKET, SO_LINGER, &now, sizeof now);
-    close(c);
-  };
   Rates rates;
   auto start = Clock::now();
   int greeted = 0;
@@ -146,7 +141,7 @@ Rates NewConnections(std::uint16_t port, std::uint16_t hello) {
     const int c = Connect(port);
     SendAll(c, std::string("\x05\x01\x00", 3));
     greeted += Receive(c, 2) == std::string("\x05\x00", 2);
-    reset(c);
+    CloseWithReset(c);
   }
   rates.greetings = greeted / Seconds(start);
   start = Clock::now();
@@ -157,7 +152,7 @@ Rates NewConnections(std::uint16_t port, std::uint16_t hello) {
       SendAll(c, "g");
       whole += Receive(c, 1).size() == 1;
     }
-    reset(c);
+    CloseWithReset(c);
   }
   rates.whole = whole / Seconds(start);
   return rates;

@@ -449,9 +449,7 @@ TEST_F(Agent, ClientsGoneDuringTheirGreetingGiveTheirPlaceBackAtOnce) {
     const int c = Connect(localPort);
     SendAll(c, std::string("\x05\x01\x00", 3));
     ASSERT_EQ(Receive(c, 2), std::string("\x05\x00", 2)) << "client " << i;
-    const linger now{1, 0};
-    setsockopt(c, SOL_SOCKET, SO_LINGER, &now, sizeof now);
-    close(c);
+    CloseWithReset(c);
   }
   const int s = Connect(localPort);
   EXPECT_EQ(Socks5(s, "localhost", target.Port()), 0);

@@ -139,6 +139,13 @@ inline std::string BoxTexts(DWORD process) {
   return texts;
 }
 
+// Answers OK to every message box of `process`.
+inline void CloseBoxes(DWORD process) {
+  for (HWND box : WindowsOf(process, "#32770")) {
+    (void)PostMessageA(box, WM_COMMAND, IDOK, 0);
+  }
+}
+
 inline HWND WaitForMainWindow(const Running& running) {
   HWND main = nullptr;
   umbrane::testing::WaitFor([&] {

@@ -95,9 +95,7 @@ TEST_F(UpdateProgram, AnUnwritableLogStillBringsTheTunnelUpWithOneErrorBox) {
   ASSERT_EQ(main.size(), 1u);
   EXPECT_EQ(GetWindow(boxes.front(), GW_OWNER), main.front()) << "owned by the main window";
   EXPECT_EQ(GetForegroundWindow(), boxes.front()) << "and in front";
-  for (HWND box : boxes) {
-    (void)PostMessageA(box, WM_COMMAND, IDOK, 0);
-  }
+  CloseBoxes(umbrane.id);
   (void)RemoveDirectoryA(LogPath().c_str());
 }
 

@@ -141,6 +141,14 @@ inline std::string ReceiveAll(int s) {
   return Receive(s, 1 << 20);
 }
 
+// Closes `s` with a reset: the peer sees the connection broken, and no port
+// waits out TIME_WAIT.
+inline void CloseWithReset(int s) {
+  const linger now{1, 0};
+  setsockopt(s, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+  close(s);
+}
+
 // True when the peer closes (not when the 5 s time-out passes).
 inline bool ClosedByPeer(int s) {
   char byte;
