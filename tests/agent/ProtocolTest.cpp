@@ -110,101 +110,164 @@ TEST(Relay, RequestsAndAnswers) {
   EXPECT_TRUE(CredentialsRefused(401));
   EXPECT_TRUE(CredentialsRefused(407));
   EXPECT_FALSE(CredentialsRefused(403));
-  EXPECT_EQ(WithCredentials("GET http://x/ HTTP/1.1\r\nproxy-authorization: Basic old\r\n"
-                            "Host: x\r\n\r\n",
-                            "user", "token"),
-            "GET http://x/ HTTP/1.1\r\nProxy-Authorization: Basic dXNlcjp0b2tlbg==\r\n"
-            "Host: x\r\n\r\n");
 }
 
-// What reaches the relay of a client's request stream, fed whole and again
-// byte by byte (a stream may be cut anywhere).
-std::string Forwarded(const std::string& stream, bool bytewise, RequestStream::Result& result) {
-  RequestStream requests("user", "token");
+// What goes into a site's tunnel of a client's request stream, fed whole
+// and again byte by byte (a stream may be cut anywhere): all of it when
+// `moveOn`, each site's requests after the last one's.
+std::string Forwarded(const std::string& stream, bool bytewise, RequestStream::Result& result,
+                      bool moveOn = false) {
+  ResponseStream answers;
+  RequestStream requests(answers);
   std::string out;
   result = RequestStream::Result::NeedMore;
-  for (std::size_t i = 0; i < stream.size() && result != RequestStream::Result::Bad;) {
+  for (std::size_t i = 0; i < stream.size() && result == RequestStream::Result::NeedMore;) {
     const std::size_t n = bytewise ? 1 : stream.size();
     result = requests.Feed(std::string_view(stream).substr(i, n), out);
     i += n;
+    while (moveOn && result == RequestStream::Result::NewSite) {
+      out += "[" + requests.Site() + "->";
+      requests.MoveOn();
+      out += requests.Site() + "]";
+      result = requests.Feed({}, out);
+    }
   }
   return out;
 }
 
-// Every request gets the credentials and its body is carried whole; a
-// stream that cannot be cut safely stops at the bad request.
-TEST(RequestStream, EveryRequestGetsTheCredentialsAndABadOneEndsTheStream) {
-  const std::string auth = "Proxy-Authorization: Basic dXNlcjp0b2tlbg==\r\n";
+// Each request goes to its site as the site expects it (its path, its own
+// Host, nothing meant for a proxy) with its body whole; a request for
+// another site waits for the move; a stream that cannot be cut safely
+// stops at the bad request.
+TEST(RequestStream, EachSiteGetsOnlyItsOwnRequestsAndABadOneEndsTheStream) {
   const std::string get = "GET http://a.example/ HTTP/1.1\r\n\r\n";
-  const std::string sent = "GET http://a.example/ HTTP/1.1\r\n" + auth + "\r\n";
+  const std::string sent = "GET / HTTP/1.1\r\nHost: a.example\r\n\r\n";
+  const std::string post = "POST http://a.example/f HTTP/1.1\r\n";
+  const std::string posted = "POST /f HTTP/1.1\r\nHost: a.example\r\n";
   std::string blankLines;  // skipped between requests, in linear time
   for (int i = 0; i < 2000; ++i) {
     blankLines += "\r\n";
   }
+  using R = RequestStream::Result;
   struct Case {
     std::string in;
     std::string out;
-    bool bad;
+    R result;
   };
   const std::vector<Case> cases = {
-      {get + "POST http://b.example/f HTTP/1.1\r\nContent-Length: 4\r\n\r\nGET " + get,
-       sent + "POST http://b.example/f HTTP/1.1\r\n" + auth + "Content-Length: 4\r\n\r\nGET " +
-           sent,
-       false},
-      {"POST http://a.example/ HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n"
-       "5;x=1\r\nGET h\r\n0\r\nT: 1\r\n\r\n" +
-           get,
-       "POST http://a.example/ HTTP/1.1\r\n" + auth + "Transfer-Encoding: chunked\r\n\r\n" +
-           "5;x=1\r\nGET h\r\n0\r\nT: 1\r\n\r\n" + sent,
-       false},
-      {"CONNECT a.example:8443 HTTP/1.1\r\nProxy-Authorization: Basic old\r\n\r\n" + get,
-       "CONNECT a.example:8443 HTTP/1.1\r\n" + auth + "\r\n" + get, false},
-      {get + "POST http://b/ HTTP/1.1\r\nContent-Length: 3\r\nContent-Length: 4\r\n\r\n", sent,
-       true},
-      {get + "POST http://b/ HTTP/1.1\r\nContent-Length: 3\r\nTransfer-Encoding: chunked\r\n\r\n",
-       sent, true},
-      {get + "POST http://b/ HTTP/1.1\r\nTransfer-Encoding: gzip\r\n\r\n", sent, true},
-      {get + "POST http://b/ HTTP/1.1\r\nContent-Length: -1\r\n\r\n", sent, true},
-      {get + "GET /relative HTTP/1.1\r\n\r\n", sent, true},
-      {get + std::string("\x05\x01\x00", 3), sent, true},
-      {get + "POST http://b/ HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n",
-       sent + "POST http://b/ HTTP/1.1\r\n" + auth + "Transfer-Encoding: chunked\r\n\r\n", true},
-      // Streams a relay could read otherwise than the agent: the credentials
-      // reach it once, with the first, sound request.
-      {get + "POST http://b/ HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\nGET h\r\n0\r\n\r\n",
-       sent + "POST http://b/ HTTP/1.1\r\n" + auth + "Transfer-Encoding: chunked\r\n\r\n", true},
-      {get + "POST http://b/ HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n0\r\nT: 1\nX: 2\r\n\r\n",
-       sent + "POST http://b/ HTTP/1.1\r\n" + auth + "Transfer-Encoding: chunked\r\n\r\n0\r\n",
-       true},
-      {get + "POST http://b/ HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n\t0\r\n\r\n" + get,
-       sent + "POST http://b/ HTTP/1.1\r\n" + auth + "Transfer-Encoding: chunked\r\n\r\n", true},
-      {get + "POST http://b/ HTTP/1.1\r\nContent-Length\x01: 4\r\n\r\nGET ", sent, true},
-      {get + "POST http://b/ HTTP/1.1\r\nContent-Length : 4\r\n\r\nGET ", sent, true},
-      {get + "POST http://b/ HTTP/1.1\r\nX-A: 1\r\n Content-Length: 4\r\n\r\nGET ", sent, true},
-      {get + "POST http://b/ HTTP/1.1\r\nTransfer-Encoding: xchunked\r\n\r\n", sent, true},
-      {get + "POST http://b/ HTTP/1.1\r\nTransfer-Encoding: chunked, gzip\r\n\r\n", sent, true},
-      {get + "POST http://b/ HTTP/1.1\r\nTransfer-Encoding: chunked\r\nTransfer-Encoding: "
-             "chunked\r\n\r\n",
-       sent, true},
-      {get + "TRACE http://b/ HTTP/1.1\r\n\r\n", sent, true},
-      {get + "GE: http://b/ HTTP/1.1\r\n\r\n", sent, true},
-      {get + "GET http://b/ HTTP/1.1\x0c\r\n\r\n", sent, true},
-      {get + blankLines + get, sent + sent, false},
+      {get + post + "Content-Length: 4\r\n\r\nGET " + get,
+       sent + posted + "Content-Length: 4\r\n\r\nGET " + sent, R::NeedMore},
+      {post + "Transfer-Encoding: chunked\r\n\r\n5;x=1\r\nGET h\r\n0\r\nT: 1\r\n\r\n" + get,
+       posted + "Transfer-Encoding: chunked\r\n\r\n5;x=1\r\nGET h\r\n0\r\nT: 1\r\n\r\n" + sent,
+       R::NeedMore},
+      // Another site, another port, a CONNECT: each waits for its own tunnel.
+      {get + "GET http://b.example/x HTTP/1.1\r\n\r\n" + get, sent, R::NewSite},
+      {get + "GET http://a.example:8080/ HTTP/1.1\r\n\r\n", sent, R::NewSite},
+      {get + "CONNECT a.example:80 HTTP/1.1\r\n\r\n", sent, R::NewSite},
+      // What a proxy reads is not passed on; the site's name is the URI's.
+      {"GET http://a.example:8080/p?q HTTP/1.1\r\nProxy-Authorization: Basic dXNlcjp0b2tlbg==\r\n"
+       "host: evil.example\r\nProxy-Connection: keep-alive\r\nCookie: a=1\r\n\r\n",
+       "GET /p?q HTTP/1.1\r\nHost: a.example:8080\r\nCookie: a=1\r\n\r\n", R::NeedMore},
+      {"GET http://[::1]:81?q HTTP/1.1\r\n\r\n", "GET /?q HTTP/1.1\r\nHost: [::1]:81\r\n\r\n",
+       R::NeedMore},
+      {"CONNECT a.example:8443 HTTP/1.1\r\nProxy-Authorization: Basic old\r\n\r\n" + get, get,
+       R::NeedMore},
+      {get + post + "Content-Length: 3\r\nContent-Length: 4\r\n\r\n", sent, R::Bad},
+      {get + post + "Content-Length: 3\r\nTransfer-Encoding: chunked\r\n\r\n", sent, R::Bad},
+      {get + post + "Transfer-Encoding: gzip\r\n\r\n", sent, R::Bad},
+      {get + post + "Content-Length: -1\r\n\r\n", sent, R::Bad},
+      {get + "GET /relative HTTP/1.1\r\n\r\n", sent, R::Bad},
+      {get + std::string("\x05\x01\x00", 3), sent, R::Bad},
+      {get + post + "Transfer-Encoding: chunked\r\n\r\nzz\r\n",
+       sent + posted + "Transfer-Encoding: chunked\r\n\r\n", R::Bad},
+      // Streams a site could read otherwise than the agent stop where the
+      // agent's reading ends.
+      {get + post + "Transfer-Encoding: chunked\r\n\r\n5\nGET h\r\n0\r\n\r\n",
+       sent + posted + "Transfer-Encoding: chunked\r\n\r\n", R::Bad},
+      {get + post + "Transfer-Encoding: chunked\r\n\r\n0\r\nT: 1\nX: 2\r\n\r\n",
+       sent + posted + "Transfer-Encoding: chunked\r\n\r\n0\r\n", R::Bad},
+      {get + post + "Transfer-Encoding: chunked\r\n\r\n\t0\r\n\r\n" + get,
+       sent + posted + "Transfer-Encoding: chunked\r\n\r\n", R::Bad},
+      {get + post + "Content-Length\x01: 4\r\n\r\nGET ", sent, R::Bad},
+      {get + post + "Content-Length : 4\r\n\r\nGET ", sent, R::Bad},
+      {get + post + "X-A: 1\r\n Content-Length: 4\r\n\r\nGET ", sent, R::Bad},
+      {get + post + "Transfer-Encoding: xchunked\r\n\r\n", sent, R::Bad},
+      {get + post + "Transfer-Encoding: chunked, gzip\r\n\r\n", sent, R::Bad},
+      {get + post + "Transfer-Encoding: chunked\r\nTransfer-Encoding: chunked\r\n\r\n", sent,
+       R::Bad},
+      {get + "TRACE http://a.example/ HTTP/1.1\r\n\r\n", sent, R::Bad},
+      {get + "GE: http://a.example/ HTTP/1.1\r\n\r\n", sent, R::Bad},
+      {get + "GET http://a.example/ HTTP/1.1\x0c\r\n\r\n", sent, R::Bad},
+      {get + blankLines + get, sent + sent, R::NeedMore},
   };
   for (const Case& c : cases) {
     for (const bool bytewise : {false, true}) {
       RequestStream::Result result;
       EXPECT_EQ(Forwarded(c.in, bytewise, result), c.out) << c.in;
-      EXPECT_EQ(result == RequestStream::Result::Bad, c.bad) << c.in;
+      EXPECT_EQ(result, c.result) << c.in;
     }
   }
+  // After the move, the next site's requests follow, and a client's
+  // CONNECT leaves the rest to its tunnel.
+  RequestStream::Result result;
+  EXPECT_EQ(Forwarded(get + "GET http://b.example/ HTTP/1.1\r\n\r\n" + get +
+                          "CONNECT c.example:443 HTTP/1.1\r\n\r\nhello",
+                      true, result, true),
+            sent + "[a.example:80->b.example:80]GET / HTTP/1.1\r\nHost: b.example\r\n\r\n" +
+                "[b.example:80->a.example:80]" + sent + "[a.example:80->c.example:443]hello");
   // A head over the limit is refused however the bytes arrive, a whole 60 KB
   // head in one read too.
-  RequestStream::Result result;
-  EXPECT_EQ(Forwarded(get + "GET http://b/ HTTP/1.1\r\nX: " + std::string(60000, 'a') + "\r\n\r\n",
+  EXPECT_EQ(Forwarded(get + "GET http://a.example/ HTTP/1.1\r\nX: " + std::string(60000, 'a') +
+                          "\r\n\r\n",
                       false, result),
             sent);
   EXPECT_EQ(result, RequestStream::Result::Bad);
+}
+
+// A site's answers settle only once every request has its whole answer;
+// one whose end only the site's closing tells never does.
+TEST(ResponseStream, SettlesOnlyWhenEveryAnswerIsWhole) {
+  const std::string ok = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello";
+  const std::string chunked =
+      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5;e=1\r\nhello\r\n0\r\nT: 1\r\n\r\n";
+  struct Case {
+    std::vector<bool> heads;  // the requests sent: a HEAD each true
+    std::string answers;
+    bool settled;
+  };
+  const std::vector<Case> cases = {
+      {{false}, ok, true},
+      {{false}, ok.substr(0, ok.size() - 1), false},
+      {{false, false}, ok + chunked, true},
+      {{false, false}, ok + chunked.substr(0, chunked.size() - 2), false},
+      {{false}, "HTTP/1.1 100 Continue\r\n\r\n" + ok, true},
+      {{true}, "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n", true},
+      {{false, false},
+       "HTTP/1.1 204 No\r\n\r\nHTTP/1.1 304 Same\r\nContent-Length: 3\r\n\r\n",
+       true},
+      {{false}, "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", true},
+      {{false}, "HTTP/1.1 200 OK\r\n\r\nto the end", false},
+      {{false}, "HTTP/1.1 101 Switching\r\n\r\n", false},
+      {{false}, "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip\r\n\r\n", false},
+      {{false}, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n", false},
+      {{false}, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1\r\nab\r\n0\r\n\r\n", false},
+      {{false}, ok + "more", false},  // more than was asked for
+      {{}, ok, false},
+      {{false}, "HTTP/1.1 200 OK\r\nX: " + std::string(20000, 'a') + "\r\n\r\n", false},
+      {{false}, "SSH-2.0\r\n\r\n", false},
+  };
+  for (const Case& c : cases) {
+    for (const bool bytewise : {false, true}) {
+      ResponseStream answers;
+      for (const bool head : c.heads) {
+        answers.Expect(head);
+      }
+      for (std::size_t i = 0; i < c.answers.size(); i += bytewise ? 1 : c.answers.size()) {
+        answers.Feed(std::string_view(c.answers).substr(i, bytewise ? 1 : c.answers.size()));
+      }
+      EXPECT_EQ(answers.Settled(), c.settled) << c.answers << (bytewise ? " bytewise" : "");
+    }
+  }
 }
 
 // Only words that cannot act twice may race on two relay connections.

@@ -403,6 +403,63 @@ TEST_P(KeptAlive, EveryRequestGetsItsOwnAnswerAndConnectReachesAnyPortAndIpv6) {
   close(v6);
 }
 
+// A site that keeps what it is sent and answers its first request with
+// `answer`, then keeps the connection open, reading on.
+struct RecordingSite {
+  explicit RecordingSite(std::string answer)
+      : server([this, answer](int c) {
+          bool answered = false;
+          char buffer[4096];
+          for (ssize_t n; (n = recv(c, buffer, sizeof buffer, 0)) > 0;) {
+            std::lock_guard<std::mutex> lock(mutex);
+            seen.append(buffer, static_cast<std::size_t>(n));
+            if (!answered && seen.find("\r\n\r\n") != std::string::npos) {
+              SendAll(c, answer);
+              answered = true;
+            }
+          }
+        }) {}
+  std::string Seen() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return seen;
+  }
+  std::mutex mutex;
+  std::string seen;
+  LoopbackServer server;
+};
+
+// A browser asks two sites on one kept-alive connection; the first answers
+// chunked and keeps its connection open. Whatever the relay does with the
+// bytes after a request's head, the second site gets its own request with
+// its cookie and its answer comes back; the first site gets nothing of it,
+// and no site ever sees the relay's credentials.
+TEST_P(KeptAlive, OneSiteNeverReceivesAnothersRequest) {
+  StartRelay(GetParam());
+  StartWarden();
+  ASSERT_TRUE(warden->WaitForLine("160138"));
+  RecordingSite a("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1\r\nA\r\n0\r\n\r\n");
+  RecordingSite b("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nB");
+  const int s = Connect(localPort);
+  SendAll(s, "GET http://127.0.0.1:" + std::to_string(a.server.Port()) +
+                 "/a HTTP/1.1\r\nHost: 127.0.0.1\r\nCookie: site=a\r\n\r\n");
+  EXPECT_EQ(ReceiveHead(s).rfind("HTTP/1.1 200", 0), 0u);
+  EXPECT_EQ(Receive(s, 11), "1\r\nA\r\n0\r\n\r\n");
+  SendAll(s, "GET http://127.0.0.1:" + std::to_string(b.server.Port()) +
+                 "/b HTTP/1.1\r\nHost: 127.0.0.1\r\nCookie: site=b\r\n"
+                 "Proxy-Connection: keep-alive\r\n\r\n");
+  const std::string head = ReceiveHead(s);
+  EXPECT_EQ(head.rfind("HTTP/1.1 200", 0), 0u) << head;
+  EXPECT_EQ(Receive(s, ContentLength(head)), "B");
+  close(s);
+  EXPECT_EQ(a.Seen().rfind("GET /a HTTP/1.1\r\n", 0), 0u) << a.Seen();
+  EXPECT_EQ(a.Seen().find("site=b"), std::string::npos) << a.Seen();
+  EXPECT_NE(b.Seen().find("GET /b HTTP/1.1\r\n"), std::string::npos) << b.Seen();
+  EXPECT_NE(b.Seen().find("site=b"), std::string::npos) << b.Seen();
+  for (const std::string& seen : {a.Seen(), b.Seen()}) {
+    EXPECT_EQ(seen.find("Proxy-"), std::string::npos) << seen;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Relays, KeptAlive, ::testing::Values("tinyproxy", "squid"));
 
 // Waits up to `seconds` for `condition`, looking every 50 ms.

@@ -280,7 +280,7 @@ Handshake::Step Handshake::Http(std::string_view in) {
     return Refuse(bad);
   }
   const std::string_view rest = uri.substr(kScheme.size());
-  const std::string_view authority = rest.substr(0, rest.find('/'));
+  const std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
   if (!SplitAuthority(authority, target_)) {
     if (!ValidHost(authority) || authority.find(':') != std::string_view::npos) {
       return Refuse(bad);

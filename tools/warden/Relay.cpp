@@ -52,32 +52,4 @@ std::optional<int> StatusCode(std::string_view head) {
   return code;
 }
 
-std::string WithCredentials(std::string_view head, const std::string& user,
-                            const std::string& token) {
-  std::string out;
-  std::size_t pos = 0;
-  bool first = true;
-  while (pos < head.size()) {
-    const auto end = head.find("\r\n", pos);
-    const std::string_view line = head.substr(pos, end == std::string_view::npos ? end : end - pos);
-    pos = end == std::string_view::npos ? head.size() : end + 2;
-    if (line.empty()) {
-      break;
-    }
-    std::string lower(line.substr(0, 20));
-    for (char& c : lower) {
-      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    if (!first && lower.rfind("proxy-authorization:", 0) == 0) {
-      continue;
-    }
-    out += std::string(line) + "\r\n";
-    if (first) {
-      out += "Proxy-Authorization: Basic " + Base64(user + ":" + token) + "\r\n";
-      first = false;
-    }
-  }
-  return out + "\r\n";
-}
-
 }  // namespace warden

@@ -1,6 +1,6 @@
 // Talking to the relay, an ordinary HTTP proxy with Basic authentication:
-// the CONNECT request, the status of its answer, and the credentials added to
-// a request that is passed on whole.
+// the CONNECT request (the only words of ours it reads, the credentials
+// included) and the status of its answer.
 #pragma once
 
 #include <optional>
@@ -17,10 +17,6 @@ std::string ConnectRequest(const std::string& authority, const std::string& user
 
 // The status code of an HTTP answer's first line, or nothing.
 std::optional<int> StatusCode(std::string_view head);
-
-// `head` (a whole request head) with any Proxy-Authorization replaced by ours.
-std::string WithCredentials(std::string_view head, const std::string& user,
-                            const std::string& token);
 
 // 401 (tinyproxy) and 407 (Squid and others) both mean refused credentials.
 inline bool CredentialsRefused(int status) {

@@ -2,7 +2,10 @@
 
 #include <cctype>
 
+#include <algorithm>
+
 #include "Handshake.h"
+#include "Limits.h"
 #include "Relay.h"
 
 namespace warden {
@@ -54,7 +57,6 @@ bool ParseNumber(std::string_view text, int base, unsigned long long& value) {
 
 bool ReadBodyFraming(std::string_view head, BodyFraming& framing) {
   framing = {};
-  bool haveLength = false;
   std::size_t pos = head.find("\r\n");
   while (pos != std::string_view::npos && pos + 2 < head.size()) {
     const std::size_t start = pos + 2;
@@ -86,15 +88,15 @@ bool ReadBodyFraming(std::string_view head, BodyFraming& framing) {
     } else if (name == "content-length") {
       unsigned long long length = 0;
       // Two different lengths are how requests are smuggled past a proxy.
-      if (!ParseNumber(value, 10, length) || (haveLength && length != framing.length)) {
+      if (!ParseNumber(value, 10, length) || (framing.sized && length != framing.length)) {
         return false;
       }
-      haveLength = true;
+      framing.sized = true;
       framing.length = length;
     }
   }
   // Both: the length is not to be trusted.
-  return !(framing.chunked && haveLength);
+  return !(framing.chunked && framing.sized);
 }
 
 bool RequestStream::TakeLine(std::string& line, bool& bad) {
@@ -121,8 +123,9 @@ bool RequestStream::TakeLine(std::string& line, bool& bad) {
   return true;
 }
 
-// One move through the stream; false when it needs more bytes (or is bad).
-bool RequestStream::Step(std::string& out, bool& bad) {
+// One move through the stream; false when it needs more bytes (or is bad,
+// or the next request is for another site).
+bool RequestStream::Step(std::string& out, bool& bad, bool& newSite) {
   std::string line;
   switch (state_) {
     case State::Opaque:
@@ -159,11 +162,26 @@ bool RequestStream::Step(std::string& out, bool& bad) {
         bad = true;
         return false;
       }
-      out += WithCredentials(request.Head(), user_, token_);
+      const bool connect = request.Kind() == Protocol::HttpConnect;
+      const std::string site = request.TargetHost().Authority();
+      if (site_.empty()) {
+        site_ = site;
+        connect_ = connect;
+      } else if (site != site_ || connect != connect_) {
+        // Another site's request never travels in this one's tunnel.
+        next_ = site;
+        nextConnect_ = connect;
+        newSite = true;
+        return false;
+      }
       pending_.erase(0, request.Consumed());
-      if (request.Kind() == Protocol::HttpConnect) {
-        state_ = State::Opaque;
-      } else if (framing.chunked) {
+      if (connect) {
+        state_ = State::Opaque;  // the session opens the tunnel itself
+        return true;
+      }
+      out += ForSite(request.Head(), site_);
+      answers_.Expect(request.Head().compare(0, 5, "HEAD ") == 0);
+      if (framing.chunked) {
         state_ = State::ChunkSize;
       } else {
         left_ = framing.length;
@@ -233,9 +251,145 @@ bool RequestStream::Step(std::string& out, bool& bad) {
 RequestStream::Result RequestStream::Feed(std::string_view received, std::string& out) {
   pending_.append(received);
   bool bad = false;
-  while (Step(out, bad)) {
+  bool newSite = false;
+  while (!newSite && Step(out, bad, newSite)) {
   }
-  return bad ? Result::Bad : Result::NeedMore;
+  return bad ? Result::Bad : newSite ? Result::NewSite : Result::NeedMore;
+}
+
+void RequestStream::MoveOn() {
+  site_ = std::move(next_);
+  connect_ = nextConnect_;
+  next_.clear();
+}
+
+std::string ForSite(std::string_view head, const std::string& site) {
+  const auto lineEnd = head.find("\r\n");
+  const std::string_view line = head.substr(0, lineEnd);
+  const auto firstSpace = line.find(' ');
+  const auto lastSpace = line.rfind(' ');
+  // "METHOD http://authority/path HTTP/1.1": the path, "/" when there is none.
+  const std::string_view uri = line.substr(firstSpace + 1, lastSpace - firstSpace - 1);
+  const std::string_view afterScheme = uri.substr(std::min(uri.find("//") + 2, uri.size()));
+  const auto pathStart = afterScheme.find_first_of("/?");
+  std::string path =
+      pathStart == std::string_view::npos ? "/" : std::string(afterScheme.substr(pathStart));
+  if (path[0] == '?') {
+    path.insert(0, "/");
+  }
+  // The default port is left out of Host, as a browser writes it.
+  const std::string host = site.size() > 3 && site.compare(site.size() - 3, 3, ":80") == 0
+                               ? site.substr(0, site.size() - 3)
+                               : site;
+  std::string out = std::string(line.substr(0, firstSpace)) + " " + path +
+                    std::string(line.substr(lastSpace)) + "\r\nHost: " + host + "\r\n";
+  for (std::size_t pos = lineEnd + 2; pos < head.size();) {
+    const auto end = head.find("\r\n", pos);
+    const std::string_view field = head.substr(pos, end - pos);
+    pos = end + 2;
+    if (field.empty()) {
+      break;
+    }
+    const std::string name = Lower(Trim(field.substr(0, field.find(':'))));
+    if (name != "host" && name != "proxy-authorization" && name != "proxy-connection") {
+      out += std::string(field) + "\r\n";
+    }
+  }
+  return out + "\r\n";
+}
+
+bool ResponseStream::TakeUntil(std::string_view& bytes, std::string_view end) {
+  const std::size_t held = line_.size();
+  // Only the tail of what is held can complete `end` with the new bytes.
+  const std::size_t from = held + 1 > end.size() ? held + 1 - end.size() : 0;
+  const std::size_t take = std::min(held > kMaxHead ? 0 : kMaxHead + 1 - held, bytes.size());
+  line_.append(bytes.data(), take);
+  const std::size_t found = line_.find(end, from);
+  if (found == std::string::npos) {
+    bytes.remove_prefix(take);
+    if (line_.size() > kMaxHead) {
+      state_ = State::Unframed;  // no sound answer has a head or a line this long
+    }
+    return false;
+  }
+  const std::size_t keep = found + end.size();
+  bytes.remove_prefix(keep - held);
+  line_.resize(keep);
+  return true;
+}
+
+void ResponseStream::Answered(const std::string& head) {
+  const int status = StatusCode(head).value_or(0);
+  if (status == 101 || status < 100 || expected_.empty()) {
+    state_ = State::Unframed;  // another protocol, or not an answer at all
+    return;
+  }
+  if (status < 200) {
+    return;  // an interim answer: the real one follows
+  }
+  const bool toHead = expected_.front();
+  expected_.pop_front();
+  BodyFraming framing;
+  if (toHead || status == 204 || status == 304) {
+    state_ = State::Head;
+  } else if (!ReadBodyFraming(head, framing) || (!framing.chunked && !framing.sized)) {
+    state_ = State::Unframed;  // it ends when the site closes
+  } else if (framing.chunked) {
+    state_ = State::ChunkSize;
+  } else {
+    left_ = framing.length;
+    state_ = left_ > 0 ? State::Length : State::Head;
+  }
+}
+
+void ResponseStream::Feed(std::string_view bytes) {
+  while (!bytes.empty() && state_ != State::Unframed) {
+    switch (state_) {
+      case State::Head:
+        if (TakeUntil(bytes, "\r\n\r\n")) {
+          const std::string head = std::move(line_);
+          line_.clear();
+          Answered(head);
+        }
+        break;
+      case State::Length:
+      case State::ChunkData: {
+        const auto take = std::min<unsigned long long>(left_, bytes.size());
+        bytes.remove_prefix(static_cast<std::size_t>(take));
+        left_ -= take;
+        if (left_ == 0) {
+          state_ = state_ == State::Length ? State::Head : State::ChunkEnd;
+        }
+        break;
+      }
+      case State::ChunkSize:
+        if (TakeUntil(bytes, "\r\n")) {
+          std::string_view size = std::string_view(line_).substr(0, line_.find_first_of(";\r"));
+          size = Trim(size);
+          if (!ParseNumber(size, 16, left_)) {
+            state_ = State::Unframed;
+            break;
+          }
+          line_.clear();
+          state_ = left_ == 0 ? State::Trailer : State::ChunkData;
+        }
+        break;
+      case State::ChunkEnd:
+        if (TakeUntil(bytes, "\r\n")) {
+          state_ = line_ == "\r\n" ? State::ChunkSize : State::Unframed;
+          line_.clear();
+        }
+        break;
+      case State::Trailer:
+        if (TakeUntil(bytes, "\r\n")) {
+          state_ = line_ == "\r\n" ? State::Head : State::Trailer;
+          line_.clear();
+        }
+        break;
+      case State::Unframed:
+        break;
+    }
+  }
 }
 
 bool SafeToRepeat(std::string_view flight) {

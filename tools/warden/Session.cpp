@@ -120,10 +120,11 @@ void Session::ReadHandshake() {
   });
 }
 
-// The first words to the relay: a CONNECT of ours, or the client's first
-// request with our credentials. A client that has spoken goes before one
-// that has not: out of descriptors, the oldest silent client makes room
-// for the relay's connection.
+// The first words to the relay: a CONNECT of ours, followed at once by a
+// plain-HTTP client's requests for that site (they are the site's, never
+// the relay's). A client that has spoken goes before one that has not:
+// out of descriptors, the oldest silent client makes room for the relay's
+// connection.
 void Session::ConnectRelay(bool madeRoom) {
   std::string words;
   bool answerFirst = true;
@@ -139,18 +140,20 @@ void Session::ConnectRelay(bool madeRoom) {
   });
   if (handshake_.Kind() == Protocol::HttpForward) {
     if (!requests_) {
-      requests_ = std::make_unique<RequestStream>(options.user, options.token);
-      if (requests_->Feed(received_, words) == RequestStream::Result::Bad) {
-        Refuse();  // not a sound request stream: nothing of it may reach the relay
+      answers_ = std::make_unique<ResponseStream>();
+      requests_ = std::make_unique<RequestStream>(*answers_);
+      if (!TakeRequests(received_, flight_)) {
         return;
       }
       std::string().swap(received_);
-      relayIn_ = words;  // kept for a second try after making room
     }
-    words = relayIn_;
-    // Words that may not go out twice do not wait for the answer: the
-    // request's body follows them at once.
-    answerFirst = SafeToRepeat(words);
+    words = ConnectRequest(requests_->Site(), options.user, options.token);
+    if (!requests_->Connect()) {
+      // Words that may not go out twice do not wait for the answer: the
+      // request's body follows them at once.
+      answerFirst = SafeToRepeat(flight_);
+      words += flight_;
+    }
   } else {
     words = ConnectRequest(handshake_.TargetHost().Authority(), options.user, options.token);
   }
@@ -177,21 +180,12 @@ void Session::ConnectRelay(bool madeRoom) {
 }
 
 void Session::Answered(std::string first) {
-  auto self = shared_from_this();
-  if (handshake_.Kind() == Protocol::HttpForward) {
-    // The relay's answers come back as they are; the client's next
-    // requests follow on the same connection.
-    SendClient(std::move(first), [self] {
-      self->Splice(false);
-      self->ReadRequests();
-    });
-    return;
-  }
   relayIn_ = std::move(first);
   AnswerHead();
 }
 
-// The relay's answer to our CONNECT: 200 opens the way for the client.
+// The relay's answer to our CONNECT: 200 opens the way for the client. A
+// plain-HTTP client's requests went with it; the site's answers follow.
 void Session::AnswerHead() {
   auto self = shared_from_this();
   const auto answered = [self](asio::error_code ec, std::size_t headSize) {
@@ -203,9 +197,26 @@ void Session::AnswerHead() {
       self->Fail();
       return;
     }
-    const std::string early = self->relayIn_.substr(headSize);
-    const std::string payload = self->received_.substr(self->handshake_.Consumed());
-    self->SendClient(self->handshake_.Success() + early,
+    std::string early = self->relayIn_.substr(headSize);
+    if (self->requests_ && !self->requests_->Connect()) {
+      self->answers_->Feed(early);
+      self->SendClient(std::move(early), [self] {
+        self->Splice(false);
+        if (!self->movePending_) {
+          self->ReadRequests();
+        } else if (self->MayMoveOn()) {
+          self->MoveOn();
+        }
+      });
+      return;
+    }
+    // A CONNECT: the client's (the stream's own), or ours for a SOCKS one.
+    const std::string payload = self->requests_
+                                    ? std::move(self->flight_)
+                                    : self->received_.substr(self->handshake_.Consumed());
+    const std::string success = self->requests_ ? "HTTP/1.1 200 Connection established\r\n\r\n"
+                                                : self->handshake_.Success();
+    self->SendClient(success + early,
                      [self, payload] { self->SendRelay(payload, [self] { self->Splice(true); }); });
   };
   if (relayIn_.find("\r\n\r\n") != std::string::npos || relayIn_.size() > kMaxHead) {
@@ -277,16 +288,68 @@ void Session::Splice(bool clientOpaque) {
   PumpFromRelay();
 }
 
-// The client's requests: each is passed on with the credentials as soon
-// as it is known where it ends.
+// The client's requests: each is passed on as soon as it is known where it
+// ends; one for another site waits for the move.
 void Session::ForwardRequests(std::string_view received) {
   std::string out;
-  if (requests_->Feed(received, out) == RequestStream::Result::Bad) {
-    Refuse();  // not a sound request stream: nothing more may reach the relay
+  if (!TakeRequests(received, out)) {
     return;
   }
   auto self = shared_from_this();
-  SendRelay(std::move(out), [self] { self->ReadRequests(); });
+  toRelay_ = true;
+  SendRelay(std::move(out), [self] {
+    self->toRelay_ = false;
+    if (!self->movePending_) {
+      self->ReadRequests();
+    } else if (self->MayMoveOn()) {
+      self->MoveOn();
+    }
+  });
+}
+
+// The next requests of the stream into `out`; false when the stream is bad
+// (the client is refused, nothing more goes out).
+bool Session::TakeRequests(std::string_view received, std::string& out) {
+  switch (requests_->Feed(received, out)) {
+    case RequestStream::Result::Bad:
+      Refuse();  // not a sound request stream: nothing more of it may go out
+      return false;
+    case RequestStream::Result::NewSite:
+      movePending_ = true;
+      return true;
+    default:
+      return true;
+  }
+}
+
+// The current site's tunnel may be left: every answer on it is whole, and
+// nothing is on its way either way.
+bool Session::MayMoveOn() const {
+  return movePending_ && answers_->Settled() && !toClient_ && !toRelay_;
+}
+
+// The next site gets a tunnel of its own; the last one's is closed (its
+// waiting handlers then do nothing).
+void Session::MoveOn() {
+  movePending_ = false;
+  ++tunnel_;
+  asio::error_code ignored;
+  relay_->Socket().close(ignored);
+  left_ = std::move(relay_);
+  requests_->MoveOn();
+  flight_.clear();
+  if (TakeRequests({}, flight_)) {
+    ConnectRelay(false);
+  }
+}
+
+// An answer's bytes reached the client: the next ones, or the next site.
+void Session::AnswerPassed() {
+  if (MayMoveOn()) {
+    MoveOn();
+    return;
+  }
+  PumpFromRelay();
 }
 
 // Waits until the client has bytes, then reads them into a buffer lent by
@@ -343,7 +406,10 @@ void Session::PumpToRelay() {
 
 void Session::PumpFromRelay() {
   auto self = shared_from_this();
-  relay_->AsyncWaitRead([self](asio::error_code ec) {
+  relay_->AsyncWaitRead([self, tunnel = tunnel_](asio::error_code ec) {
+    if (tunnel != self->tunnel_) {
+      return;  // a tunnel left for another site's
+    }
     if (ec || self->closed_) {
       self->Close();
       return;
@@ -356,7 +422,9 @@ void Session::PumpFromRelay() {
       return;
     }
     if (readError) {
-      if (readError == asio::error::eof) {
+      if (readError == asio::error::eof && self->MayMoveOn()) {
+        self->MoveOn();  // the site closed after its last answer: the next one's turn
+      } else if (readError == asio::error::eof) {
         asio::error_code ignored;
         self->client_.shutdown(tcp::socket::shutdown_send, ignored);
         self->DirectionEnded();
@@ -366,13 +434,18 @@ void Session::PumpFromRelay() {
       return;
     }
     self->lastActivity_ = std::chrono::steady_clock::now();
+    if (self->requests_ && !self->requests_->Connect()) {
+      self->answers_->Feed(std::string_view(buffer->data(), n));
+    }
+    self->toClient_ = true;
     asio::async_write(self->client_, asio::buffer(buffer->data(), n),
                       [self, buffer](asio::error_code writeError, std::size_t) {
+                        self->toClient_ = false;
                         if (writeError) {
                           self->Close();
                           return;
                         }
-                        self->PumpFromRelay();
+                        self->AnswerPassed();
                       });
   });
 }

@@ -1,8 +1,10 @@
 // One client of the local proxy: its greeting read (Handshake), its first
 // words to the relay raced against silence (RelayRace), then bytes both
 // ways until both sides have finished. A plain-HTTP client's side is read
-// as the stream of requests it is (RequestStream), each passed on with the
-// credentials.
+// as the stream of requests it is (RequestStream): each site gets a tunnel
+// of its own through the relay, and a request for another site waits until
+// the answers on the current tunnel are whole (ResponseStream), then takes
+// a new one.
 #pragma once
 
 #include <array>
@@ -75,6 +77,10 @@ class Session : public std::enable_shared_from_this<Session> {
   void Send(std::string data, Then then, Write write);
   void Splice(bool clientOpaque);
   void ForwardRequests(std::string_view received);
+  bool TakeRequests(std::string_view received, std::string& out);
+  bool MayMoveOn() const;
+  void MoveOn();
+  void AnswerPassed();
   template <typename Got>
   void ReadClient(Got got);
   void ReadRequests();
@@ -85,17 +91,24 @@ class Session : public std::enable_shared_from_this<Session> {
 
   tcp::socket client_;
   std::unique_ptr<RelayChannel> relay_;
-  std::shared_ptr<RelayRace> race_;  // until the relay has answered
+  std::unique_ptr<RelayChannel> left_;  // the last site's, closed: kept until its handlers ran
+  std::shared_ptr<RelayRace> race_;     // until the relay has answered
   asio::steady_timer timer_;
   SessionsShared& shared_;
   Handshake handshake_;
-  std::unique_ptr<RequestStream> requests_;           // a plain HTTP client's requests
+  std::unique_ptr<ResponseStream> answers_;  // a plain HTTP client's answers
+  std::unique_ptr<RequestStream> requests_;  // and requests
+  std::string flight_;                       // the requests for a site's tunnel, until it is open
   std::unique_ptr<std::array<char, 4096>> greeting_;  // only until the handshake is done
   std::string received_;
   std::string relayIn_;
   std::chrono::steady_clock::time_point lastActivity_;
   std::list<Session*>::iterator entry_;  // among the sessions still greeting
   int directionsEnded_ = 0;
+  unsigned tunnel_ = 0;       // counts the sites' tunnels: a left one's handlers do nothing
+  bool movePending_ = false;  // a request for another site waits
+  bool toClient_ = false;     // an answer's bytes are being written to the client
+  bool toRelay_ = false;      // requests are being written to the relay
   bool closed_ = false;
 };
 
