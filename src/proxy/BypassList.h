@@ -1,12 +1,21 @@
-// Which hosts skip the tunnel while it is on: plain host names and the
-// local and private address ranges (the router's page, a printer, a NAS, an
-// intranet), which the relay could not reach anyway.
+// Which hosts skip the tunnel while it is on: this machine and the local
+// and private address ranges (the router's page, a printer, a NAS by its
+// address), which the relay could not reach anyway.
 //
-// The list travels as the system settings take it: ";"-separated patterns
-// where "*" stands for any text. That form also reaches the Chromium family,
-// which reads the system settings. The Mozilla family (Firefox through its
-// extension, Netscape) reads comma-separated hosts, ".domain" suffixes and
-// address blocks instead, so the list is turned into that form for them.
+// Only forms that match an address and never a name: a pattern such as
+// "10.*" or "<local>" is read as a host-name pattern, so a page could name
+// an image "10.x.its-own-domain" (or a plain name) and have the browser
+// fetch it around the tunnel, from the user's own address, after asking
+// the user's resolver. The ranges are address blocks ("10.0.0.0/8"): the
+// Chromium family (which reads the system settings) and the Mozilla family
+// match them against address literals only; a reader that knows no blocks
+// (WinINet's own matching) matches them against nothing, and the range then
+// goes through the tunnel, which leaks nothing.
+//
+// The list travels as the system settings take it, ";"-separated. The
+// Mozilla family (Firefox through its extension, Netscape) reads
+// comma-separated hosts, ".domain" suffixes and address blocks, so the list
+// (the user's own entries included) is turned into that form for them.
 #pragma once
 
 #include <string>
@@ -14,12 +23,12 @@
 
 namespace umbrane {
 
-// Plain names, localhost, 127/8, 10/8, 172.16/12, 192.168/16, 169.254/16,
-// and IPv6 loopback, link-local (fe80::/10) and unique-local (fc00::/7).
+// localhost (this machine by definition, never looked up), 127/8, 10/8,
+// 172.16/12, 192.168/16, 169.254/16, and IPv6 loopback, link-local and
+// unique-local.
 inline constexpr const char* kLocalBypass =
-    "<local>;localhost;127.*;10.*;172.16.*;172.17.*;172.18.*;172.19.*;172.20.*;172.21.*;"
-    "172.22.*;172.23.*;172.24.*;172.25.*;172.26.*;172.27.*;172.28.*;172.29.*;172.30.*;"
-    "172.31.*;192.168.*;169.254.*;[::1];[fe8*];[fe9*];[fea*];[feb*];[fc*];[fd*]";
+    "localhost;127.0.0.0/8;10.0.0.0/8;172.16.0.0/12;192.168.0.0/16;169.254.0.0/16;[::1];"
+    "fe80::/10;fc00::/7";
 
 // The entries of a list, cut at ";" (also "," and white space), empty ones
 // dropped.

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The host's headless Chromium loads pages through the proxy settings a Wine
 # test read back from the program, with its own resolver unable to answer
-# any name but the plain name "intranet" (as under DNS censorship, where the
-# local network's answers cannot be trusted).
+# any name but the plain name "intranet" and the names under leak.example,
+# which it resolves to this machine (as under DNS censorship, where the
+# local network's answers cannot be trusted): a request by such a name that
+# went around the tunnel reaches the local update service.
 #
 #   chromium-fetch.sh FOLDER
 #
@@ -50,7 +52,7 @@ while read -r name url; do
     --disable-background-networking --disable-component-update --disable-sync \
     --user-data-dir="$work/profile" --ignore-certificate-errors \
     --proxy-server="$proxy" --proxy-bypass-list="$bypass" \
-    --host-resolver-rules="MAP intranet 127.0.0.1, MAP * ~NOTFOUND, EXCLUDE 127.0.0.1" \
+    --host-resolver-rules="MAP intranet 127.0.0.1, MAP *.leak.example 127.0.0.1, MAP * ~NOTFOUND, EXCLUDE 127.0.0.1" \
     --dump-dom "$url" >"$folder/$name.html" 2>"$folder/$name.log"
 done <"$folder/urls"
 

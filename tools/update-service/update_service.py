@@ -29,6 +29,12 @@ import struct
 import threading
 import time
 
+# Names a web page could give its images to reach the user around the
+# tunnel, were the bypass list read as host-name patterns: one under each
+# private range's prefix, and a plain name.
+LEAK_NAMES = ["10.leak.example", "172.16.leak.example", "192.168.leak.example",
+              "169.254.leak.example", "intranet"]
+
 
 def make_handler(state):
     def read(name, default=""):
@@ -56,6 +62,16 @@ def make_handler(state):
         def do_GET(self):
             with open(os.path.join(state, "requests"), "a") as log:
                 log.write(self.path + "\n")
+            if self.path.startswith("/leak-page"):
+                # Images named like the private ranges' old patterns, and a
+                # plain name: a browser that fetched one around the tunnel
+                # would ask this service for /leak-NAME.
+                port = self.server.server_address[1]
+                images = "".join('<img src="http://%s:%d/leak-%s.png">' % (name, port, name)
+                                 for name in LEAK_NAMES)
+                self.send_body(200, ("<html><body>Umbrane leak page" + images +
+                                     "</body></html>").encode(), "text/html")
+                return
             if not self.path.startswith("/soa/update.php"):
                 self.send_body(200, b"<html><body>Umbrane test page</body></html>", "text/html")
                 return
