@@ -272,10 +272,10 @@ std::string ForSite(std::string_view head, const std::string& site) {
   const std::string_view uri = line.substr(firstSpace + 1, lastSpace - firstSpace - 1);
   const std::string_view afterScheme = uri.substr(std::min(uri.find("//") + 2, uri.size()));
   const auto pathStart = afterScheme.find_first_of("/?");
-  std::string path =
-      pathStart == std::string_view::npos ? "/" : std::string(afterScheme.substr(pathStart));
-  if (path[0] == '?') {
-    path.insert(0, "/");
+  std::string path = "/";
+  if (pathStart != std::string_view::npos) {
+    path = std::string(afterScheme[pathStart] == '?' ? "/" : "") +
+           std::string(afterScheme.substr(pathStart));
   }
   // The default port is left out of Host, as a browser writes it.
   const std::string host = site.size() > 3 && site.compare(site.size() - 3, 3, ":80") == 0
