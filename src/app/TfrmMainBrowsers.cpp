@@ -61,15 +61,17 @@ void TfrmMain::TunnelReady() {
     Report(browser + ": its proxy settings could not be written");
   }
   // Not switched, and said so: a browser that follows a policy instead.
-  for (const std::string& line : lastApply_.byPolicy) {
+  // Switched, but a browser's WebRTC may go around the tunnel: said once a
+  // run, with what can stop it.
+  std::vector<std::string> notes = lastApply_.byPolicy;
+  notes.insert(notes.end(), lastApply_.webRtc.begin(), lastApply_.webRtc.end());
+  for (const std::string& line : notes) {
     Report(line);
   }
   Report("Umbrane ON");
-  const bool whole = lastApply_.notWritten.empty() && lastApply_.byPolicy.empty();
-  SetUmbraneStatus(
-      kStatusOn,
-      lastApply_.byPolicy.empty() ? "Umbrane ON" : "Umbrane ON. " + lastApply_.byPolicy.front(),
-      whole ? kBalloonInfo : kBalloonWarning);
+  const bool whole = lastApply_.notWritten.empty() && notes.empty();
+  SetUmbraneStatus(kStatusOn, notes.empty() ? "Umbrane ON" : "Umbrane ON. " + notes.front(),
+                   whole ? kBalloonInfo : kBalloonWarning);
 }
 
 void TfrmMain::WatchBrowsers() {
@@ -94,7 +96,7 @@ void TfrmMain::WatchBrowsers() {
 bool TfrmMain::ApplyBrowsers() {
   {
     SwitchScope scope(switching_);
-    // Plain names and the local and private addresses stay direct.
+    // This machine and the local and private addresses stay direct.
     lastApply_ = browsers_.SetBrowsersProxy(true, kLocalProxy, "usa", kLocalBypass);
   }
   changedOutside_ = false;

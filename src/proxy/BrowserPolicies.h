@@ -17,4 +17,11 @@ namespace umbrane {
 // nothing. The machine's policies come before the user's.
 std::vector<std::string> BrowsersProxiedByPolicy(IRegistry& registry);
 
+// One line an installed Chrome or Edge whose WebRTC may still send UDP
+// around the proxy, and so show web sites the user's own address: what
+// stops it is the policy WebRtcIPHandling set to "disable_non_proxied_udp",
+// which only an administrator can write. Measured with a real browser, a
+// page's STUN request left directly without it and never with it.
+std::vector<std::string> BrowsersRevealingByWebRtc(IRegistry& registry);
+
 }  // namespace umbrane

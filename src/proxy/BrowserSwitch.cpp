@@ -194,6 +194,10 @@ SwitchOutcome BrowserSwitch::Apply(const ProxySetting& setting) {
     ownedAfterApply_.clear();  // given back under the apply: nothing to watch
   }
   outcome.byPolicy = BrowsersProxiedByPolicy(ports.registry);
+  if (!webRtcTold_) {
+    outcome.webRtc = BrowsersRevealingByWebRtc(ports.registry);
+    webRtcTold_ = true;
+  }
   return outcome;
 }
 

@@ -37,6 +37,9 @@ struct SwitchOutcome {
   // (BrowserPolicies.h): they do not use the tunnel, and nothing the
   // program writes changes that.
   std::vector<std::string> byPolicy;
+  // Browsers whose WebRTC can still reveal the user's address
+  // (BrowserPolicies.h): told with the first apply of a run only.
+  std::vector<std::string> webRtc;
   // A restore that found the saved settings unreadable: why, for the
   // user. The file was moved aside and nothing was given back.
   std::string unreadableState;
@@ -106,6 +109,7 @@ class BrowserSwitch final : public IBrowserSwitch {
   bool silent_ = false;
   int applying_ = 0;                          // applies under way (a restore can run inside one)
   bool applyEnded_ = false;                   // a restore ran inside the apply: it goes no further
+  bool webRtcTold_ = false;                   // the WebRTC notes went with an earlier apply
   std::vector<std::string> ownedAfterApply_;  // what the last apply made the program's
   std::string unreadable_;    // the state file of the last load could not be read: why
   bool keptInPlace_ = false;  // and it could not be moved aside

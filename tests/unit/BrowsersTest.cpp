@@ -223,6 +223,15 @@ TEST(BypassList, OursMatchesAddressesNeverNames) {
             "fe80::/10,fc00::/7");
 }
 
+// A browser whose WebRTC can reveal the user's address is named with the
+// first apply of a run, not with every one.
+TEST_F(Browsers, WebRtcThatCanRevealTheAddressIsToldOnceARun) {
+  registry.machineValues["Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\chrome.exe|"] =
+      "C:\\chrome.exe";
+  EXPECT_EQ(browsers.SetBrowsersProxy(true, kLocalProxy, "usa", kLocalBypass).webRtc.size(), 1u);
+  EXPECT_TRUE(browsers.SetBrowsersProxy(true, kLocalProxy, "usa", kLocalBypass).webRtc.empty());
+}
+
 TEST_F(Browsers, TheLocalAddressesSkipTheTunnelInEveryBrowserAndTheUsersOwnExceptionsStay) {
   RegisterExtension();
   files.AddFile(kUserJs, "");

@@ -199,5 +199,44 @@ TEST(Probes, BrowsersWhoseProxyAPolicySets) {
   }
 }
 
+// Which installed browsers' WebRTC may still go around the proxy: Chrome or
+// Edge without the policy that keeps its UDP to the proxy.
+TEST(Probes, BrowsersWhoseWebRtcCanRevealTheAddress) {
+  const std::string apps = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
+  const std::string chromePolicy = "Software\\Policies\\Google\\Chrome|WebRtcIPHandling";
+  const std::string edgePolicy = "Software\\Policies\\Microsoft\\Edge|WebRtcIPHandling";
+  const std::string chrome =
+      "Chrome: WebRTC can show web sites your own address. An "
+      "administrator can stop it: policy WebRtcIPHandling = "
+      "disable_non_proxied_udp";
+  const std::string edge = "Edge" + chrome.substr(6);
+  const struct {
+    const char* name;
+    std::map<std::string, std::string> machine, user;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {"none installed", {{chromePolicy, "default"}}, {}, {}},
+      {"Chrome for this user, no policy", {}, {{apps + "chrome.exe|", "C:\\c.exe"}}, {chrome}},
+      {"the machine's policy stops it",
+       {{apps + "chrome.exe|", "C:\\c.exe"}, {chromePolicy, "disable_non_proxied_udp"}},
+       {{chromePolicy, "default"}},
+       {}},
+      {"another handling does not",
+       {{apps + "msedge.exe|", "C:\\e.exe"}},
+       {{edgePolicy, "default_public_interface_only"}},
+       {edge}},
+      {"both, one stopped",
+       {{apps + "chrome.exe|", "C:\\c.exe"}, {apps + "msedge.exe|", "C:\\e.exe"}},
+       {{edgePolicy, "disable_non_proxied_udp"}},
+       {chrome}},
+  };
+  for (const auto& c : cases) {
+    FakeRegistry registry;
+    registry.machineValues = c.machine;
+    registry.values = c.user;
+    EXPECT_EQ(BrowsersRevealingByWebRtc(registry), c.lines) << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace umbrane
