@@ -16,6 +16,13 @@
 // connections an idle agent opens to its relay, and what the first request
 // after it costs over a 50 ms round trip.
 //
+// With `--http [OLD-AGENT]` it measures plain HTTP alone, each site in a
+// tunnel of its own: requests per second on one kept-alive client
+// connection (one site, then two sites in turns) through tinyproxy and
+// Squid behind TLS, and the first byte of a request on a new client
+// connection over a 50 ms round trip; OLD-AGENT, an agent built from an
+// earlier version, is measured beside it in the same run.
+//
 // Needs tinyproxy, stunnel4, microsocks and v2ray (Debian packages) at run
 // time.
 // Run: cmake --preset bench && cmake --build --preset bench &&
@@ -156,6 +163,66 @@ Rates NewConnections(std::uint16_t port, std::uint16_t hello) {
   }
   rates.whole = whole / Seconds(start);
   return rates;
+}
+
+// Answers every request of a kept-alive connection with a small page.
+void ServeSmallPages(int c) {
+  for (std::string head; !(head = ReceiveHead(c)).empty();) {
+    (void)Receive(c, ContentLength(head));
+    SendAll(c, "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello");
+  }
+}
+
+// Plain-HTTP GETs through the proxy at `proxy`, one after another on one
+// client connection (a new one only when the relay's side closed it), to
+// `sites` in turns; requests per second, and the client connections used.
+void KeptAliveRate(const char* name, std::uint16_t proxy, const std::vector<std::uint16_t>& sites) {
+  constexpr int kRequests = 2000;
+  int connections = 0;
+  int s = -1;
+  const auto start = Clock::now();
+  for (int i = 0; i < kRequests; ++i) {
+    const std::string site = "127.0.0.1:" + std::to_string(sites[i % sites.size()]);
+    const std::string get = "GET http://" + site + "/p HTTP/1.1\r\nHost: " + site + "\r\n\r\n";
+    std::string head;
+    for (int attempt = 0; attempt < 2 && head.empty(); ++attempt) {
+      if (s < 0 || attempt > 0) {
+        close(s);
+        s = Connect(proxy);
+        ++connections;
+      }
+      SendAll(s, get);
+      head = ReceiveHead(s);
+    }
+    if (head.empty() || Receive(s, ContentLength(head)) != "hello") {
+      std::printf("%-40s failed at request %d\n", name, i);
+      close(s);
+      return;
+    }
+  }
+  close(s);
+  std::printf("%-40s %7.0f requests/s  (%d client connections)\n", name, kRequests / Seconds(start),
+              connections);
+}
+
+// The first byte of a plain-HTTP GET on a new client connection through
+// the agent at `proxy`, whose relay is a round trip of `rtt` away, in round
+// trips: median and worst of 20, one at a time.
+void FirstByte(const char* name, std::uint16_t proxy, std::uint16_t site, double rtt) {
+  std::vector<double> took;
+  for (int i = 0; i < 20; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    const auto t = Clock::now();
+    const int c = Connect(proxy);
+    SendAll(c, "GET http://127.0.0.1:" + std::to_string(site) +
+                   "/p HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    const bool answered = !Receive(c, 1).empty();
+    took.push_back(answered ? Seconds(t) * 1e3 / rtt : -1.0);
+    close(c);
+  }
+  std::sort(took.begin(), took.end());
+  std::printf("%-40s first byte: median %.2f, worst %.2f round trips\n", name,
+              took[took.size() / 2], took.back());
 }
 
 // The agent that checks its clients' owner against one that does not, in
@@ -375,12 +442,59 @@ void Idle(const std::vector<double>& opened, double since, int minutes) {
 
 }  // namespace
 
+// Plain HTTP through the agent (and an earlier one, when named) over TLS
+// to tinyproxy and to Squid.
+int HttpOnly(const char* oldAgent) {
+  LoopbackServer siteA(ServeSmallPages);
+  LoopbackServer siteB(ServeSmallPages);
+  TrustTestAuthority();
+  const std::uint16_t tinyPort = FreePort();
+  Relay tiny(tinyPort, kUser, kToken, "tinyproxy");
+  const std::uint16_t squidPort = FreePort();
+  Relay squid(squidPort, kUser, kToken, "squid");
+  constexpr std::chrono::milliseconds kDelay{25};
+  DelayedLink far(tinyPort, kDelay);
+  std::vector<std::pair<std::string, const char*>> agents = {{"warden", WARDEN_EXE}};
+  if (oldAgent != nullptr) {
+    agents.emplace_back("earlier warden", oldAgent);
+  }
+  std::printf("plain HTTP, 2000 GETs on one kept-alive client connection:\n");
+  for (const auto& [label, program] : agents) {
+    for (const auto& [relayName, port] : std::vector<std::pair<std::string, std::uint16_t>>{
+             {"tinyproxy", tinyPort}, {"Squid", squidPort}}) {
+      const std::uint16_t agentPort = FreePort();
+      Child agent({program, "-name", kUser, "-key", kToken, "-do", "-H", std::to_string(agentPort),
+                   "-umbrane", "-port", std::to_string(port), "-say", "127.0.0.1"});
+      if (!agent.WaitForLine("160138")) {
+        std::printf("%s did not come up\n", label.c_str());
+        return 1;
+      }
+      KeptAliveRate((label + ", " + relayName + ", one site").c_str(), agentPort, {siteA.Port()});
+      KeptAliveRate((label + ", " + relayName + ", two sites in turns").c_str(), agentPort,
+                    {siteA.Port(), siteB.Port()});
+    }
+  }
+  std::printf("\nnew client connection over a 50 ms round trip to the relay (tinyproxy):\n");
+  for (const auto& [label, program] : agents) {
+    const std::uint16_t agentPort = FreePort();
+    Child agent({program, "-name", kUser, "-key", kToken, "-do", "-H", std::to_string(agentPort),
+                 "-umbrane", "-port", std::to_string(far.Port()), "-say", "127.0.0.1"});
+    if (agent.WaitForLine("160138")) {
+      FirstByte(label.c_str(), agentPort, siteA.Port(), 2.0 * kDelay.count());
+    }
+  }
+  return 0;
+}
+
 int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each row as soon as it is measured
+  if (argc >= 2 && std::string(argv[1]) == "--http") {
+    return HttpOnly(argc >= 3 ? argv[2] : nullptr);
+  }
   int idleMinutes = 10;
   if (argc == 3 && std::string(argv[1]) == "--idle-minutes") {
     idleMinutes = std::atoi(argv[2]);
   }
-  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each row as soon as it is measured
   rlimit files{16384, 16384};
   setrlimit(RLIMIT_NOFILE, &files);  // for 1,000 connections on several processes
 
