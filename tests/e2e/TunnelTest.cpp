@@ -511,15 +511,21 @@ TEST_F(TunnelProgram, ARelayThatDidNotProveItselfIsShownAsAPossibleInterception)
 
 // Chrome's proxy set by an administrator's policy: on, with the browser
 // that does not use Umbrane named in the log and the balloon; the policy
-// stays as it was.
+// stays as it was. An installed Edge without the policy that keeps its
+// WebRTC to the proxy is named too.
 TEST_F(TunnelProgram, ABrowserWhoseProxyAPolicySetsIsNamedWhileOn) {
   const char* key = "Software\\Policies\\Google\\Chrome";
   testing::RegistryValue policy(key, "ProxyMode", "fixed_servers", HKEY_LOCAL_MACHINE);
+  testing::RegistryValue edge("Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\msedge.exe",
+                              "", "C:\\Edge\\msedge.exe", HKEY_LOCAL_MACHINE);
   StartAndConnect();
   const std::string chrome =
       "Chrome does not use Umbrane: its proxy is set by policy (ProxyMode fixed_servers)";
+  const std::string webRtc =
+      "Edge: WebRTC can show web sites your own address. An administrator can stop it: policy "
+      "WebRtcIPHandling = disable_non_proxied_udp";
   EXPECT_EQ(MessagesAfterUpdate(),
-            (std::vector<std::string>{"Searching Internet", "Connected to Internet", chrome,
+            (std::vector<std::string>{"Searching Internet", "Connected to Internet", chrome, webRtc,
                                       "Umbrane ON"}));
   EXPECT_TRUE(LanOnLocalProxy()) << "the others are switched";
   EXPECT_EQ(win32::Win32Registry().ReadMachineString(key, "ProxyMode"), "fixed_servers");
