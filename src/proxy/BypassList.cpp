@@ -92,7 +92,12 @@ std::string MozillaBypass(const std::string& list) {
   std::string text;
   for (const std::string& entry : BypassEntries(list)) {
     std::string form = entry;
-    if (entry.find('*') != std::string::npos) {
+    const auto slash = entry.find('/');
+    if (slash != std::string::npos && entry.find(':') < slash && entry[0] != '[') {
+      // The Chromium family reads an IPv6 block bare (fe80::/10), the
+      // Mozilla family only in brackets.
+      form = "[" + entry.substr(0, slash) + "]" + entry.substr(slash);
+    } else if (entry.find('*') != std::string::npos) {
       if (const std::string v4 = Ipv4Block(entry); !v4.empty()) {
         form = v4;
       } else if (const std::string v6 = Ipv6Block(entry); !v6.empty()) {

@@ -39,8 +39,9 @@ std::vector<std::string> BypassEntries(const std::string& list);
 std::string MergeBypass(const std::string& ours, const std::string& users);
 
 // The list in the form the Mozilla family reads, ","-separated: "127.*"
-// becomes "127.0.0.0/8", "[fe8*]" becomes "[fe80::]/12", "*.corp" becomes
-// ".corp"; a pattern that has no such form is left out.
+// becomes "127.0.0.0/8", "[fe8*]" becomes "[fe80::]/12", "fe80::/10"
+// becomes "[fe80::]/10", "*.corp" becomes ".corp"; a pattern that has no
+// such form is left out.
 std::string MozillaBypass(const std::string& list);
 
 }  // namespace umbrane

@@ -192,7 +192,8 @@ TEST(BypassList, EachBrowserGetsTheListInTheFormItReads) {
            {"<local>;localhost", "<local>,localhost"},
            {"127.*;10.*;172.16.*;192.168.1.*",
             "127.0.0.0/8,10.0.0.0/8,172.16.0.0/16,192.168.1.0/24"},
-           {"[::1];[fe8*];[fc*]", "[::1],[fe80::]/12,[fc00::]/8"},
+           {"[::1];[fe8*];[fc*];fd00::/8;[fe80::]/10",
+            "[::1],[fe80::]/12,[fc00::]/8,[fd00::]/8,[fe80::]/10"},
            {"*.corp.example, intranet\t10.1.2.3", ".corp.example,intranet,10.1.2.3"},
            {"*;10.*.1.*;300.*;1.2.3.4.*;*corp*;;", ""},  // no Mozilla form: left out
        }) {
@@ -220,7 +221,7 @@ TEST(BypassList, OursMatchesAddressesNeverNames) {
   }
   EXPECT_EQ(MozillaBypass(kLocalBypass),
             "localhost,127.0.0.0/8,10.0.0.0/8,172.16.0.0/12,192.168.0.0/16,169.254.0.0/16,[::1],"
-            "fe80::/10,fc00::/7");
+            "[fe80::]/10,[fc00::]/7");
 }
 
 // A browser whose WebRTC can reveal the user's address is named with the
