@@ -96,7 +96,7 @@ std::string MozillaBypass(const std::string& list) {
     if (slash != std::string::npos && entry.find(':') < slash && entry[0] != '[') {
       // The Chromium family reads an IPv6 block bare (fe80::/10), the
       // Mozilla family only in brackets.
-      form = "[" + entry.substr(0, slash) + "]" + entry.substr(slash);
+      form = std::string("[").append(entry, 0, slash).append("]").append(entry, slash);
     } else if (entry.find('*') != std::string::npos) {
       if (const std::string v4 = Ipv4Block(entry); !v4.empty()) {
         form = v4;
