@@ -458,6 +458,33 @@ TEST_P(KeptAlive, OneSiteNeverReceivesAnothersRequest) {
   }
 }
 
+// The same with a real browser: a page of one site whose image comes from
+// another, both asked of the agent as a browser does. Each site sees only
+// its own requests, and nothing meant for the relay.
+TEST_P(KeptAlive, ARealBrowsersPageAndAnotherSitesImageEachReachOnlyTheirOwnSite) {
+  StartRelay(GetParam());
+  StartWarden();
+  ASSERT_TRUE(warden->WaitForLine("160138"));
+  RecordingSite image("HTTP/1.1 200 OK\r\nContent-Type: image/gif\r\nContent-Length: 1\r\n\r\nB");
+  const std::string html =
+      "<html><body>site A page<img src=\"http://127.0.0.1:" + std::to_string(image.server.Port()) +
+      "/b.gif\"></body></html>";
+  char size[16];
+  std::snprintf(size, sizeof size, "%zx", html.size());
+  RecordingSite page(
+      "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nTransfer-Encoding: "
+      "chunked\r\n\r\n" +
+      std::string(size) + "\r\n" + html + "\r\n0\r\n\r\n");
+  const std::string dom =
+      BrowseThrough(localPort, "http://127.0.0.1:" + std::to_string(page.server.Port()) + "/a");
+  EXPECT_NE(dom.find("site A page"), std::string::npos) << dom;
+  EXPECT_NE(image.Seen().find("GET /b.gif HTTP/1.1\r\n"), std::string::npos) << image.Seen();
+  EXPECT_EQ(page.Seen().find("b.gif"), std::string::npos) << page.Seen();
+  for (const std::string& seen : {page.Seen(), image.Seen()}) {
+    EXPECT_EQ(seen.find("Proxy-"), std::string::npos) << seen;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Relays, KeptAlive, ::testing::Values("tinyproxy", "squid"));
 
 // Waits up to `seconds` for `condition`, looking every 50 ms.

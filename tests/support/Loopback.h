@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -454,5 +455,23 @@ class Relay {
   std::string state_;
   bool started_ = false;
 };
+
+#ifdef BROWSER_SCRIPT
+// The host's headless Chromium (chromium-fetch.sh) loads `url` through the
+// HTTP proxy on 127.0.0.1:`proxy`, this machine's own addresses included;
+// the page's DOM as the browser built it (empty when it loaded nothing).
+inline std::string BrowseThrough(std::uint16_t proxy, const std::string& url) {
+  char name[] = "/tmp/warden-browser-XXXXXX";
+  const std::string folder = mkdtemp(name);
+  std::ofstream(folder + "/proxy") << "127.0.0.1:" << proxy;
+  std::ofstream(folder + "/bypass") << "<-loopback>";
+  std::ofstream(folder + "/urls") << "page " << url << "\n";
+  (void)std::system(("bash '" BROWSER_SCRIPT "' '" + folder + "' >/dev/null 2>&1").c_str());
+  std::ifstream page(folder + "/page.html");
+  std::string dom((std::istreambuf_iterator<char>(page)), std::istreambuf_iterator<char>());
+  (void)std::system(("rm -rf '" + folder + "'").c_str());
+  return dom;
+}
+#endif
 
 }  // namespace warden::loopback
