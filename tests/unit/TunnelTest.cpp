@@ -515,17 +515,6 @@ TEST_F(Tunnel, OnOnlyForWhatTheSystemTookAndAChangeOutsideTurnsItOff) {
                    "Report Umbrane ON", "Status Umbrane ON"}));
   EXPECT_EQ(balloonIcon(), 2u);
 
-  // Switched, but its WebRTC can still go around the tunnel: told too.
-  const std::string webRtc = "Edge: WebRTC can show web sites your own address.";
-  browsers.outcome = {{}, {"Netscape"}, {}, {webRtc}, {}};  // tried again
-  calls.calls.clear();
-  Agent().Print("160138 again\r\n");
-  Tick();
-  EXPECT_EQ(calls.calls,
-            (Texts{kApplied, "Report Netscape: its proxy settings could not be written",
-                   "Report " + webRtc, "Report Umbrane ON", "Status Umbrane ON. " + webRtc}));
-  EXPECT_EQ(balloonIcon(), 2u);
-
   // Chrome follows an administrator's policy: told, not counted as switched.
   const std::string chrome = "Chrome does not use Umbrane: its proxy is set by policy (ProxyMode)";
   browsers.outcome = {{}, {}, {chrome}, {}, {}};
