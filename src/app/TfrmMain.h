@@ -17,6 +17,7 @@
 #include "app/Session.h"
 #include "proxy/BrowserSwitch.h"
 #include "tunnel/AgentOutput.h"
+#include "update/UpdateReply.h"
 
 namespace umbrane {
 
@@ -50,8 +51,12 @@ class TfrmMain {
   bool InitInterface();
   // Asks the update service at start-up; true when its reply was fetched.
   bool SilentUpdate();
-  // The request the update check sends.
+  // The request the update check sends, and its identifiers.
   std::string UpdateRequestUrl(const std::string& customerId);
+  UpdateRequest UpdateRequestOf(const std::string& customerId);
+  // The keys that vouch for the update service's replies: the build's (a
+  // test may stand in a build that acts on unsigned replies).
+  UpdateTrust updateTrust = BuiltUpdateTrust();
 
   // Asked before the main window closes: false while the browsers are being
   // switched (a restart notice is up); the close then follows once the
@@ -126,6 +131,8 @@ class TfrmMain {
 
  private:
   void FailStartup(const std::string& message);
+  // The highest number of an update reply accepted before (settings).
+  std::uint64_t HighestUpdateSerial() const;
   void ConnectionFailed();
   // "160244" because the relay did not prove itself: `why` is logged and the
   // user told that the connection may be intercepted.

@@ -1,6 +1,7 @@
 // The update check at start-up: one request to the update service, then a
 // required new version announced and a supplied access token installed,
 // which starts the first session without the user.
+#include <charconv>
 #include <string>
 
 #include "BuildConfig.h"
@@ -12,12 +13,19 @@
 
 namespace umbrane {
 
+UpdateRequest TfrmMain::UpdateRequestOf(const std::string& customerId) {
+  return {std::to_string(ports_.system.MachineId()), customerId,
+          LeadingVersionNumber(g_.VersionText)};
+}
+
 std::string TfrmMain::UpdateRequestUrl(const std::string& customerId) {
-  // The customer identifier is encoded so that no value can add or break a
-  // query key; ordinary identifiers reach the service unchanged.
-  return std::string(build::kUpdateUrl) + "?id=" + std::to_string(ports_.system.MachineId()) +
-         "&sn=" + PercentEncode(customerId) + "&version=" + LeadingVersionNumber(g_.VersionText) +
-         "&language=" + std::to_string(ports_.system.SystemLanguage() & 0xFFFFu);
+  // Every value goes as it is: the service's signed reply names the
+  // identifiers it read, and a reply for any others is refused.
+  const UpdateRequest request = UpdateRequestOf(customerId);
+  std::string url = build::kUpdateUrl;
+  url.append("?id=").append(request.id).append("&sn=").append(request.sn);
+  url.append("&version=").append(request.version).append("&language=");
+  return url.append(std::to_string(ports_.system.SystemLanguage() & 0xFFFFu));
 }
 
 bool TfrmMain::SilentUpdate() {
@@ -27,28 +35,49 @@ bool TfrmMain::SilentUpdate() {
   SetUmbraneStatus(kStatusBusy, "SilentUpdate. Please wait...", kBalloonInfo);
   const std::string url = UpdateRequestUrl(build::kCustomerId);
   awaitingReply_ = true;
-  const bool fetched = DownloadToFile(ports_.fetcher, ports_.pump, url, reply);
+  std::string why;
+  const bool fetched = DownloadToFile(ports_.fetcher, ports_.pump, url, reply, &why);
   awaitingReply_ = false;
   if (Ending()) {
     return false;  // closed during the download: its reply is not acted on
   }
   if (!fetched) {
+    if (!why.empty()) {
+      Report("SilentUpdate: " + why);
+    }
     Report("SilentUpdate Failed!");
     SetUmbraneStatus(kStatusOff, "SilentUpdate Failed!", kBalloonError);
     return false;
   }
-  const IniFile answer(ports_.profile, reply);
-  if (ParseIniInteger(answer.ReadString("Update", "NewVersion", "")).value_or(0) != 0) {
+  // Nothing of a reply counts before it has passed every rule: a refused
+  // one changes no setting and starts nothing.
+  const UpdateReply answer = ReadUpdateReply(IniFile(ports_.profile, reply));
+  const Verdict verdict = CheckReply(answer, UpdateRequestOf(build::kCustomerId), updateTrust,
+                                     ports_.clock.UnixTime(), HighestUpdateSerial());
+  if (verdict.refusal != Refusal::None) {
+    (void)ports_.files.RemoveFile(reply);
+    Report("SilentUpdate refused the reply: " + RefusalText(verdict.refusal));
+    Report("SilentUpdate Failed!");
+    SetUmbraneStatus(kStatusOff, "SilentUpdate Failed!", kBalloonError);
+    return false;
+  }
+  // Kept before anything is acted on, so that the same reply replayed later
+  // is refused.
+  if (verdict.serial != 0 &&
+      !ports_.profile.WriteString(g_.Settings->FileName(), "Update", "Serial",
+                                  std::to_string(verdict.serial))) {
+    Report("SilentUpdate could not keep the reply's number in umbrane.ini");
+  }
+  if (ParseIniInteger(answer.newVersion).value_or(0) != 0) {
     const std::string message = "New Version of Umbrane is needed";
     ports_.dialogs.ShowMessageBox(message, MessageKind::Warning, MessageButtons::Ok);
     ShellOpen(ports_.shell, build::kHomePage);
     SetUmbraneStatus(kStatusOff, message, kBalloonInfo);
   }
-  const std::string key = answer.ReadString("Update", "Key", "");
-  if (!key.empty()) {
-    const std::string token = Cipher(key, kTokenKey);
+  if (!answer.key.empty()) {
+    const std::string token = Cipher(answer.key, kTokenKey);
     // The token goes onto the agent's command line: one that could add
-    // options there (a reply tampered with on its way) is refused.
+    // options there is refused.
     if (IsSafeToken(token)) {
       g_.AccessToken = token;
       Sweep();
@@ -60,6 +89,15 @@ bool TfrmMain::SilentUpdate() {
   (void)ports_.files.RemoveFile(reply);
   Report("SilentUpdate Successfully!");
   return true;
+}
+
+std::uint64_t TfrmMain::HighestUpdateSerial() const {
+  const std::string kept = g_.Settings->ReadString("Update", "Serial", "0");
+  std::uint64_t serial = 0;
+  const auto [end, error] = std::from_chars(kept.data(), kept.data() + kept.size(), serial);
+  // A value that is not a number keeps nothing out: replies still need
+  // their signature and must still hold.
+  return error == std::errc() && end == kept.data() + kept.size() ? serial : 0;
 }
 
 }  // namespace umbrane

@@ -50,22 +50,4 @@ std::optional<std::int32_t> ParseIniInteger(std::string_view text) {
   return static_cast<std::int32_t>(signedValue);
 }
 
-std::string PercentEncode(std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (const char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                       c == '-' || c == '.' || c == '_' || c == '~';
-    if (plain) {
-      out += ch;
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 0xF];
-    }
-  }
-  return out;
-}
-
 }  // namespace umbrane

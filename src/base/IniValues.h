@@ -14,7 +14,4 @@ namespace umbrane {
 // trailing letters, out of range).
 std::optional<std::int32_t> ParseIniInteger(std::string_view text);
 
-// Letters, digits and "-._~" as they are; every other byte as %XX.
-std::string PercentEncode(std::string_view text);
-
 }  // namespace umbrane

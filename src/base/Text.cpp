@@ -44,4 +44,44 @@ std::string ZeroPad(unsigned value, unsigned width) {
   return digits;
 }
 
+std::optional<std::string> Base64Decode(std::string_view text) {
+  if (text.size() % 4 != 0) {
+    return std::nullopt;
+  }
+  const auto value = [](char c) -> int {
+    if (c >= 'A' && c <= 'Z')
+      return c - 'A';
+    if (c >= 'a' && c <= 'z')
+      return c - 'a' + 26;
+    if (c >= '0' && c <= '9')
+      return c - '0' + 52;
+    if (c == '+')
+      return 62;
+    if (c == '/')
+      return 63;
+    return -1;
+  };
+  const std::size_t pads = text.ends_with("==") ? 2 : text.ends_with('=') ? 1 : 0;
+  std::string bytes;
+  unsigned bits = 0;
+  int held = 0;
+  for (std::size_t i = 0; i < text.size() - pads; ++i) {
+    const int v = value(text[i]);
+    if (v < 0) {
+      return std::nullopt;
+    }
+    bits = (bits << 6) | static_cast<unsigned>(v);
+    held += 6;
+    if (held >= 8) {
+      held -= 8;
+      bytes.push_back(static_cast<char>((bits >> held) & 0xFF));
+    }
+  }
+  // What is left must be the padding's zero bits, and only as many as "="s.
+  if ((bits & ((1u << held) - 1)) != 0 || held != static_cast<int>(pads) * 2) {
+    return std::nullopt;
+  }
+  return bytes;
+}
+
 }  // namespace umbrane

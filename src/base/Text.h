@@ -1,6 +1,7 @@
 // Small text operations on single-byte (ANSI) strings and Windows paths.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -22,5 +23,10 @@ std::string LowerCase(std::string_view text);
 
 // Decimal digits of `value`, at least `width` of them, zero-padded.
 std::string ZeroPad(unsigned value, unsigned width);
+
+// The bytes that standard, padded base64 `text` stands for; nothing for
+// anything else (a stray character, a missing or misplaced "=", bits left
+// over), so that one value has one spelling.
+std::optional<std::string> Base64Decode(std::string_view text);
 
 }  // namespace umbrane

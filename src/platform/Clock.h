@@ -2,6 +2,8 @@
 // the activity log's time stamps use.
 #pragma once
 
+#include <cstdint>
+
 namespace umbrane {
 
 struct LocalTime {
@@ -19,6 +21,8 @@ class IClock {
   virtual ~IClock() = default;
 
   virtual LocalTime Now() = 0;
+  // Seconds since 1970-01-01 UTC, what the update service's replies count.
+  virtual std::int64_t UnixTime() = 0;
   virtual char TimeSeparator() = 0;
   virtual char DateSeparator() = 0;
 };

@@ -13,8 +13,9 @@ class IUrlFetcher {
   virtual ~IUrlFetcher() = default;
 
   // Fetches `url` into `file`, replacing it; true on success. Blocks; called
-  // on the worker thread.
-  virtual bool Fetch(const std::string& url, const std::string& file) = 0;
+  // on the worker thread. A service that is not the one expected (its
+  // certificate or key) is told in `why`.
+  virtual bool Fetch(const std::string& url, const std::string& file, std::string& why) = 0;
   // Ends the fetch in progress, and refuses any later one: it returns false
   // soon. May be called from any thread; for a program that is quitting.
   virtual void Cancel() = 0;

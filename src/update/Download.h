@@ -24,18 +24,23 @@ class TDownload {
 
   // Runs on the worker thread.
   bool Execute() noexcept;
+  // Why the service was not the one expected, after Execute.
+  const std::string& Why() const { return why_; }
 
  private:
   IUrlFetcher& fetcher_;
   std::string url_;
   std::string target_;
+  std::string why_;
 };
 
 // True when the fetch succeeded. Returns when the worker has finished, or
 // soon after the program is told to quit (the fetch is then cancelled, and
 // a worker that does not end at once is left to end by itself); window
 // messages are dispatched meanwhile, without spinning.
+// `why` (when given) receives the fetcher's word on a service that was not
+// the one expected.
 bool DownloadToFile(IUrlFetcher& fetcher, IMessagePump& pump, const std::string& url,
-                    const std::string& target);
+                    const std::string& target, std::string* why = nullptr);
 
 }  // namespace umbrane

@@ -8,6 +8,7 @@ namespace umbrane::win32 {
 class Win32Clock final : public IClock {
  public:
   LocalTime Now() override;
+  std::int64_t UnixTime() override;
   char TimeSeparator() override;
   char DateSeparator() override;
 };

@@ -1,125 +1,505 @@
 #include "win32/Win32Download.h"
 
-#include <windows.h>
-#include <wininet.h>
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <wincrypt.h>
+#define SECURITY_WIN32
+#include <schannel.h>
+#include <security.h>
 
+#include <algorithm>
+#include <array>
 #include <chrono>
+#include <cstring>
 
+#include "base/Text.h"
 #include "update/Download.h"
 #include "win32/Win32FileSystem.h"
 
 namespace umbrane::win32 {
 namespace {
 
-// After the program is told to quit, how long it still waits for a fetch
-// it has cancelled.
-constexpr DWORD kQuitGraceMs = 3000;
+using Clock = std::chrono::steady_clock;
 
-void SetTimeouts(HINTERNET handle, DWORD ms) {
-  for (const DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
-                             INTERNET_OPTION_RECEIVE_TIMEOUT}) {
-    (void)InternetSetOptionA(handle, option, &ms, sizeof ms);
-  }
-}
+constexpr DWORD kProtocols = SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT;
+constexpr DWORD kContextFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT |
+                                ISC_REQ_CONFIDENTIALITY | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM |
+                                ISC_REQ_EXTENDED_ERROR | ISC_REQ_MANUAL_CRED_VALIDATION;
 
-DWORD RemainingMs(std::chrono::steady_clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        deadline - std::chrono::steady_clock::now())
-                        .count();
-  return static_cast<DWORD>(left > 0 ? left : 0);
-}
+struct Address {
+  bool secure = false;
+  std::string host;
+  std::string port;
+  std::string target;  // path and query
+};
 
-// The answer's body, if its status is 2xx, it ends by `deadline` and it is
-// no longer than kMaxReplyBytes.
-bool ReadReply(HINTERNET request, std::chrono::steady_clock::time_point deadline,
-               std::string& reply) {
-  DWORD status = 0;
-  DWORD size = sizeof status;
-  if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
-                      nullptr) ||
-      status < 200 || status > 299) {
+// "http(s)://host[:port]/target". Bytes that cannot stand in a request line
+// (blanks, controls, non-ASCII) are escaped there, as a browser would;
+// everything else goes as it is.
+bool Split(const std::string& url, Address& address) {
+  std::string_view rest = url;
+  if (rest.starts_with("https://")) {
+    address.secure = true;
+    rest.remove_prefix(8);
+  } else if (rest.starts_with("http://")) {
+    rest.remove_prefix(7);
+  } else {
     return false;
   }
-  char buffer[4096];
-  for (;;) {
-    const DWORD left = RemainingMs(deadline);
-    if (left == 0) {
-      return false;  // a service that never finishes
-    }
-    SetTimeouts(request, left);
-    // Only what has arrived: a read for a whole buffer would wait for it to
-    // fill, and a service that sends a byte now and then would hold it
-    // forever.
-    DWORD available = 0;
-    if (!InternetQueryDataAvailable(request, &available, 0, 0)) {
-      return false;
-    }
-    DWORD read = 0;
-    if (!InternetReadFile(request, buffer,
-                          available > 0 && available < sizeof buffer ? available : sizeof buffer,
-                          &read)) {
-      return false;
-    }
-    if (read == 0) {
-      return true;
-    }
-    reply.append(buffer, read);
-    if (reply.size() > kMaxReplyBytes) {
-      return false;  // no update reply is that long: not read on
+  const std::size_t slash = std::min(rest.find('/'), rest.size());
+  const std::string_view authority = rest.substr(0, slash);
+  const std::size_t colon = authority.rfind(':');
+  address.host = std::string(authority.substr(0, colon));
+  address.port = colon == std::string_view::npos ? (address.secure ? "443" : "80")
+                                                 : std::string(authority.substr(colon + 1));
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  address.target = slash == rest.size() ? "/" : "";
+  for (const char ch : rest.substr(slash)) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c <= 0x20 || c >= 0x7F) {
+      address.target.append({'%', kHex[c >> 4], kHex[c & 0xF]});
+    } else {
+      address.target.push_back(ch);
     }
   }
+  return !address.host.empty();
+}
+
+DWORD MsLeft(Clock::time_point deadline) {
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return static_cast<DWORD>(std::max<long long>(left, 0));
+}
+
+// One TLS credential for every fetch: TLS 1.2 and 1.3 only; the service's
+// certificate is checked here, not by the system's defaults.
+CredHandle* Credentials() {
+  static CredHandle handle;
+  static const bool made = [] {
+    TimeStamp expiry;
+    char package[] = UNISP_NAME_A;
+    for (const DWORD protocols : {kProtocols, DWORD{SP_PROT_TLS1_2_CLIENT}}) {
+      SCHANNEL_CRED credentials{};
+      credentials.dwVersion = SCHANNEL_CRED_VERSION;
+      credentials.grbitEnabledProtocols = protocols;
+      credentials.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
+      if (AcquireCredentialsHandleA(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr, &credentials,
+                                    nullptr, nullptr, &handle, &expiry) == SEC_E_OK) {
+        return true;
+      }
+    }
+    return false;
+  }();
+  return made ? &handle : nullptr;
+}
+
+// The SHA-256 of the certificate's SubjectPublicKeyInfo, or empty.
+std::string KeyDigest(PCCERT_CONTEXT certificate) {
+  BYTE* der = nullptr;
+  DWORD size = 0;
+  if (!CryptEncodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO,
+                           &certificate->pCertInfo->SubjectPublicKeyInfo, CRYPT_ENCODE_ALLOC_FLAG,
+                           nullptr, &der, &size)) {
+    return {};
+  }
+  std::array<BYTE, 32> hash{};
+  DWORD hashSize = hash.size();
+  const bool hashed = CryptHashCertificate2(BCRYPT_SHA256_ALGORITHM, 0, nullptr, der, size,
+                                            hash.data(), &hashSize) &&
+                      hashSize == hash.size();
+  LocalFree(der);
+  return hashed ? std::string(reinterpret_cast<const char*>(hash.data()), hash.size())
+                : std::string();
+}
+
+// The certificate chains to a root the system trusts and names `host`.
+bool TrustedFor(PCCERT_CONTEXT certificate, const std::string& host) {
+  char serverAuth[] = szOID_PKIX_KP_SERVER_AUTH;
+  LPSTR usages[] = {serverAuth};
+  CERT_CHAIN_PARA para{};
+  para.cbSize = sizeof para;
+  para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
+  para.RequestedUsage.Usage.cUsageIdentifier = 1;
+  para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+  PCCERT_CHAIN_CONTEXT chain = nullptr;
+  if (!CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &para, 0,
+                               nullptr, &chain)) {
+    return false;
+  }
+  std::wstring name(host.begin(), host.end());
+  HTTPSPolicyCallbackData ssl{};
+  ssl.cbStruct = sizeof ssl;
+  ssl.dwAuthType = AUTHTYPE_SERVER;
+  ssl.pwszServerName = name.data();
+  CERT_CHAIN_POLICY_PARA policy{};
+  policy.cbSize = sizeof policy;
+  policy.pvExtraPolicyPara = &ssl;
+  CERT_CHAIN_POLICY_STATUS status{};
+  status.cbSize = sizeof status;
+  const bool trusted =
+      CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status) &&
+      status.dwError == 0;
+  CertFreeCertificateChain(chain);
+  return trusted;
+}
+
+// One fetch over one connection: TCP, then TLS for https, and the service
+// known by its key before a byte of the request is sent.
+class Exchange {
+ public:
+  Exchange(SOCKET socket, Clock::time_point deadline) : socket_(socket), deadline_(deadline) {}
+  ~Exchange() {
+    if (haveContext_) {
+      DeleteSecurityContext(&context_);
+    }
+  }
+  Exchange(const Exchange&) = delete;
+  Exchange& operator=(const Exchange&) = delete;
+
+  // The handshake and the check of the service's certificate: `why` says
+  // what failed when the certificate is not the one expected.
+  bool Secure(const std::string& host, const std::vector<std::string>& pins, std::string& why) {
+    if (Credentials() == nullptr) {
+      return false;
+    }
+    std::string input;
+    SECURITY_STATUS status = SEC_I_CONTINUE_NEEDED;
+    while (status != SEC_E_OK) {
+      SecBuffer in[2] = {{static_cast<unsigned long>(input.size()), SECBUFFER_TOKEN, input.data()},
+                         {0, SECBUFFER_EMPTY, nullptr}};
+      SecBufferDesc inDescription{SECBUFFER_VERSION, 2, in};
+      std::string output;
+      status = Initialize(host, haveContext_ ? &inDescription : nullptr, output);
+      if (status == SEC_E_INCOMPLETE_MESSAGE) {
+        if (!Receive(input)) {
+          return false;
+        }
+        continue;
+      }
+      if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED) {
+        return false;
+      }
+      input = in[1].BufferType == SECBUFFER_EXTRA ? input.substr(input.size() - in[1].cbBuffer)
+                                                  : std::string();
+      if (!output.empty() && !SendAll(output)) {
+        return false;
+      }
+      if (status == SEC_I_CONTINUE_NEEDED && input.empty() && !Receive(input)) {
+        return false;
+      }
+    }
+    cipher_ = std::move(input);
+    if (QueryContextAttributesA(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_) != SEC_E_OK) {
+      return false;
+    }
+    PCCERT_CONTEXT certificate = nullptr;
+    if (QueryContextAttributesA(&context_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) !=
+            SEC_E_OK ||
+        certificate == nullptr) {
+      why = "the update service showed no certificate";
+      return false;
+    }
+    bool known = false;
+    if (pins.empty()) {
+      known = TrustedFor(certificate, host);
+      why = known ? "" : "the update service's certificate is not trusted for " + host;
+    } else {
+      known = std::find(pins.begin(), pins.end(), KeyDigest(certificate)) != pins.end();
+      why = known ? "" : "the update service's key is not the pinned one: nothing was sent";
+    }
+    CertFreeCertificateContext(certificate);
+    secure_ = known;
+    return known;
+  }
+
+  bool Send(const std::string& data) {
+    if (!secure_) {
+      return SendAll(data);
+    }
+    std::string record(sizes_.cbHeader + data.size() + sizes_.cbTrailer, '\0');
+    if (data.size() > sizes_.cbMaximumMessage) {
+      return false;  // a request is far shorter than one record
+    }
+    std::memcpy(record.data() + sizes_.cbHeader, data.data(), data.size());
+    SecBuffer buffers[4] = {
+        {sizes_.cbHeader, SECBUFFER_STREAM_HEADER, record.data()},
+        {static_cast<unsigned long>(data.size()), SECBUFFER_DATA, record.data() + sizes_.cbHeader},
+        {sizes_.cbTrailer, SECBUFFER_STREAM_TRAILER, record.data() + sizes_.cbHeader + data.size()},
+        {0, SECBUFFER_EMPTY, nullptr}};
+    SecBufferDesc description{SECBUFFER_VERSION, 4, buffers};
+    if (EncryptMessage(&context_, 0, &description, 0) != SEC_E_OK) {
+      return false;
+    }
+    record.resize(buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer);
+    return SendAll(record);
+  }
+
+  // Everything the service sends until it closes, up to `limit` bytes.
+  bool ReceiveAll(std::string& answer, std::size_t limit) {
+    for (;;) {
+      if (answer.size() > limit) {
+        return false;
+      }
+      if (!secure_) {
+        std::string chunk;
+        if (!Receive(chunk)) {
+          return closed_;
+        }
+        answer += chunk;
+        continue;
+      }
+      if (cipher_.empty() || needMore_) {
+        if (!Receive(cipher_)) {
+          // Many services close without a close_notify: the answer's own
+          // length says whether it came whole.
+          return closed_;
+        }
+        needMore_ = false;
+      }
+      const int step = Decrypt(answer);
+      if (step != 0) {
+        return step > 0;
+      }
+    }
+  }
+
+ private:
+  SECURITY_STATUS Initialize(const std::string& host, SecBufferDesc* input, std::string& output) {
+    SecBuffer token{0, SECBUFFER_TOKEN, nullptr};
+    SecBufferDesc outputDescription{SECBUFFER_VERSION, 1, &token};
+    ULONG attributes = 0;
+    std::string target = host;
+    const SECURITY_STATUS status = InitializeSecurityContextA(
+        Credentials(), haveContext_ ? &context_ : nullptr, target.data(), kContextFlags, 0, 0,
+        input, 0, haveContext_ ? nullptr : &context_, &outputDescription, &attributes, nullptr);
+    if (!haveContext_ && (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED)) {
+      haveContext_ = true;
+    }
+    if (token.pvBuffer != nullptr) {
+      output.assign(static_cast<const char*>(token.pvBuffer), token.cbBuffer);
+      FreeContextBuffer(token.pvBuffer);
+    }
+    return status;
+  }
+
+  // 0: go on; 1: the service closed properly; -1: broken.
+  int Decrypt(std::string& answer) {
+    SecBuffer buffers[4] = {
+        {static_cast<unsigned long>(cipher_.size()), SECBUFFER_DATA, cipher_.data()},
+        {0, SECBUFFER_EMPTY, nullptr},
+        {0, SECBUFFER_EMPTY, nullptr},
+        {0, SECBUFFER_EMPTY, nullptr}};
+    SecBufferDesc description{SECBUFFER_VERSION, 4, buffers};
+    const bool alert = cipher_[0] == '\x15';
+    const SECURITY_STATUS status = DecryptMessage(&context_, &description, 0, nullptr);
+    if (status == SEC_E_INCOMPLETE_MESSAGE) {
+      needMore_ = true;
+      return 0;
+    }
+    if (status == SEC_I_CONTEXT_EXPIRED) {
+      return 1;
+    }
+    if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE) {
+      return -1;
+    }
+    std::string extra;
+    std::size_t decrypted = 0;
+    for (const SecBuffer& buffer : buffers) {
+      if (buffer.BufferType == SECBUFFER_DATA) {
+        answer.append(static_cast<const char*>(buffer.pvBuffer), buffer.cbBuffer);
+        decrypted += buffer.cbBuffer;
+      } else if (buffer.BufferType == SECBUFFER_EXTRA) {
+        extra.assign(static_cast<const char*>(buffer.pvBuffer), buffer.cbBuffer);
+      }
+    }
+    cipher_ = std::move(extra);
+    if (status == SEC_E_OK && decrypted == 0 && alert) {
+      return 1;  // a close_notify some systems report as an empty record
+    }
+    if (status == SEC_I_RENEGOTIATE) {
+      // A handshake message after the handshake (a TLS 1.3 session ticket):
+      // the system takes it; nothing is to be answered.
+      SecBuffer in[2] = {
+          {static_cast<unsigned long>(cipher_.size()), SECBUFFER_TOKEN, cipher_.data()},
+          {0, SECBUFFER_EMPTY, nullptr}};
+      SecBufferDesc inDescription{SECBUFFER_VERSION, 2, in};
+      std::string ignored;
+      if (Initialize("", &inDescription, ignored) != SEC_E_OK) {
+        return -1;
+      }
+      cipher_ = in[1].BufferType == SECBUFFER_EXTRA
+                    ? cipher_.substr(cipher_.size() - in[1].cbBuffer)
+                    : std::string();
+    }
+    return 0;
+  }
+
+  bool Wait(bool forWrite) {
+    const DWORD left = MsLeft(deadline_);
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(socket_, &set);
+    timeval timeout{static_cast<long>(left / 1000), static_cast<long>(left % 1000) * 1000};
+    return left > 0 &&
+           select(0, forWrite ? nullptr : &set, forWrite ? &set : nullptr, nullptr, &timeout) == 1;
+  }
+
+  bool SendAll(const std::string& data) {
+    std::size_t sent = 0;
+    while (sent < data.size()) {
+      if (!Wait(true)) {
+        return false;
+      }
+      const int n = send(socket_, data.data() + sent, static_cast<int>(data.size() - sent), 0);
+      if (n <= 0) {
+        return false;
+      }
+      sent += static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+
+  // Appends what has arrived; false at the connection's end (closed_ says
+  // whether it was an orderly one), on a failure or at the deadline.
+  bool Receive(std::string& into) {
+    if (!Wait(false)) {
+      return false;
+    }
+    char chunk[16 * 1024];
+    const int n = recv(socket_, chunk, sizeof chunk, 0);
+    if (n <= 0) {
+      closed_ = n == 0;
+      return false;
+    }
+    into.append(chunk, static_cast<std::size_t>(n));
+    return true;
+  }
+
+  SOCKET socket_;
+  Clock::time_point deadline_;
+  CtxtHandle context_{};
+  bool haveContext_ = false;
+  bool secure_ = false;
+  SecPkgContext_StreamSizes sizes_{};
+  std::string cipher_;
+  bool needMore_ = false;
+  bool closed_ = false;
+};
+
+// A socket connected to `address` by `deadline`, or INVALID_SOCKET.
+SOCKET Connect(const Address& address, Clock::time_point deadline) {
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(address.host.c_str(), address.port.c_str(), &hints, &found) != 0) {
+    return INVALID_SOCKET;
+  }
+  SOCKET connected = INVALID_SOCKET;
+  for (addrinfo* each = found; each != nullptr && connected == INVALID_SOCKET;
+       each = each->ai_next) {
+    SOCKET s = socket(each->ai_family, each->ai_socktype, each->ai_protocol);
+    u_long nonBlocking = 1;
+    if (s == INVALID_SOCKET || ioctlsocket(s, FIONBIO, &nonBlocking) != 0) {
+      closesocket(s);
+      continue;
+    }
+    (void)connect(s, each->ai_addr, static_cast<int>(each->ai_addrlen));
+    fd_set writable;
+    fd_set failed;
+    FD_ZERO(&writable);
+    FD_SET(s, &writable);
+    FD_ZERO(&failed);
+    FD_SET(s, &failed);
+    const DWORD left = MsLeft(deadline);
+    timeval timeout{static_cast<long>(left / 1000), static_cast<long>(left % 1000) * 1000};
+    if (select(0, nullptr, &writable, &failed, &timeout) == 1 && FD_ISSET(s, &writable)) {
+      connected = s;
+    } else {
+      closesocket(s);
+    }
+  }
+  freeaddrinfo(found);
+  return connected;
+}
+
+// The answer's body when its status is 2xx and it came whole.
+bool Body(const std::string& answer, std::string& body) {
+  const std::size_t end = answer.find("\r\n\r\n");
+  if (end == std::string::npos || !answer.starts_with("HTTP/1.") || answer.size() < 12 ||
+      answer[9] != '2') {
+    return false;
+  }
+  const std::string head = LowerCase(answer.substr(0, end + 2));
+  body = answer.substr(end + 4);
+  if (head.find("\r\ntransfer-encoding:") != std::string::npos) {
+    return false;  // asked in HTTP/1.0: an answer in chunks is none of ours
+  }
+  const std::size_t length = head.find("\r\ncontent-length:");
+  if (length != std::string::npos) {
+    const std::string value = head.substr(length + 17, head.find("\r\n", length + 2) - length - 17);
+    char* stop = nullptr;
+    const unsigned long long size = std::strtoull(value.c_str(), &stop, 10);
+    return size == body.size();  // shorter: cut short
+  }
+  return true;
 }
 
 }  // namespace
 
-bool Win32UrlFetcher::Fetch(const std::string& url, const std::string& file) {
-  const auto deadline = std::chrono::steady_clock::now() + kFetchTime;
-  // The system's Internet settings (its proxy too), no cache, no dialog;
-  // the certificate of an https address is checked as the system checks it.
-  HINTERNET session = InternetOpenA("Umbrane", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-  if (session == nullptr) {
+Win32UrlFetcher::Win32UrlFetcher(std::vector<std::string> pins) : pins_(std::move(pins)) {
+  WSADATA data;
+  (void)WSAStartup(MAKEWORD(2, 2), &data);
+}
+
+bool Win32UrlFetcher::Fetch(const std::string& url, const std::string& file, std::string& why) {
+  const auto deadline = Clock::now() + kFetchTime;
+  Address address;
+  if (!Split(url, address)) {
+    return false;
+  }
+  const SOCKET socket = Connect(address, deadline);
+  if (socket == INVALID_SOCKET) {
     return false;
   }
   {
-    // The session is the fetcher's while the fetch runs, so that Cancel
-    // can close it (which ends its request too).
+    // The socket is the fetcher's while the fetch runs, so that Cancel can
+    // close it (which ends a wait on it at once).
     std::lock_guard<std::mutex> lock(mutex_);
     if (cancelled_) {
-      (void)InternetCloseHandle(session);
+      closesocket(socket);
       return false;
     }
-    session_ = session;
+    socket_ = socket;
   }
-  SetTimeouts(session, RemainingMs(deadline));
-  HINTERNET request = InternetOpenUrlA(session, url.c_str(), nullptr, 0,
-                                       INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
-                                           INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_UI |
-                                           INTERNET_FLAG_NO_COOKIES,
-                                       0);
-  std::string reply;
-  const bool read = request != nullptr && ReadReply(request, deadline, reply);
+  std::string answer;
+  bool read = false;
   {
-    // Closed here unless Cancel closed them already: once, by one of the two.
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (session_ != nullptr) {
-      if (request != nullptr) {
-        (void)InternetCloseHandle(request);
-      }
-      (void)InternetCloseHandle(session_);
-      session_ = nullptr;
-    }
+    Exchange exchange(socket, deadline);
+    // Asked in HTTP/1.0, the service answers in one piece and then closes.
+    const std::string request = "GET " + address.target + " HTTP/1.0\r\nHost: " + address.host +
+                                "\r\nUser-Agent: Umbrane\r\nAccept: */*\r\n"
+                                "Cache-Control: no-cache\r\nPragma: no-cache\r\n\r\n";
+    read = (!address.secure || exchange.Secure(address.host, pins_, why)) &&
+           exchange.Send(request) && exchange.ReceiveAll(answer, kMaxReplyBytes + 16 * 1024);
   }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    socket_ = INVALID_SOCKET;
+  }
+  closesocket(socket);
+  std::string body;
   std::string error;
-  return read && Win32FileSystem().WriteFile(file, reply, WriteMode::Replace, error);
+  return read && Body(answer, body) && body.size() <= kMaxReplyBytes &&
+         Win32FileSystem().WriteFile(file, body, WriteMode::Replace, error);
 }
 
 void Win32UrlFetcher::Cancel() {
   std::lock_guard<std::mutex> lock(mutex_);
   cancelled_ = true;
-  if (session_ != nullptr) {
-    // Closing the session ends its requests: a call blocked in one returns.
-    (void)InternetCloseHandle(session_);
-    session_ = nullptr;
+  if (socket_ != INVALID_SOCKET) {
+    // Ends the wait on it at once: the fetch returns false (and closes it).
+    (void)shutdown(socket_, SD_BOTH);
   }
 }
 

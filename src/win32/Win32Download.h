@@ -1,14 +1,16 @@
-// The download ports: a WinINet fetch on the worker thread (the system's
-// Internet settings, certificates checked, bounded in size and time, ended
-// from outside by Cancel), and a wait on the user-interface thread that
-// sleeps until a window message arrives or the worker wakes it, dispatching
-// every message meanwhile.
+// The download ports: a fetch on the worker thread (its own connection, so
+// that the service's TLS key is checked before a byte of the request leaves;
+// bounded in size and time, ended from outside by Cancel), and a wait on the
+// user-interface thread that sleeps until a window message arrives or the
+// worker wakes it, dispatching every message meanwhile.
 #pragma once
 
+#include <winsock2.h>
 #include <windows.h>
-#include <wininet.h>
 
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "platform/UrlFetcher.h"
 #include "win32/Handle.h"
@@ -17,12 +19,17 @@ namespace umbrane::win32 {
 
 class Win32UrlFetcher final : public IUrlFetcher {
  public:
-  bool Fetch(const std::string& url, const std::string& file) override;
+  // `pins`: SHA-256 digests of the keys the service may show; none: its
+  // certificate must chain to a root the system trusts and name its host.
+  explicit Win32UrlFetcher(std::vector<std::string> pins);
+
+  bool Fetch(const std::string& url, const std::string& file, std::string& why) override;
   void Cancel() override;
 
  private:
+  std::vector<std::string> pins_;
   std::mutex mutex_;
-  HINTERNET session_ = nullptr;  // of the fetch in progress
+  SOCKET socket_ = INVALID_SOCKET;  // of the fetch in progress
   bool cancelled_ = false;
 };
 

@@ -5,12 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "BuildConfig.h"
 #include "FakeDownload.h"
 #include "FakeFileSystem.h"
 #include "FakePorts.h"
 #include "FakeProfile.h"
 #include "FakeTray.h"
 #include "FakeTunnel.h"
+#include "SignedReply.h"
 #include "app/TfrmMain.h"
 
 namespace umbrane::fakes {
@@ -68,6 +70,26 @@ struct AppHarness {
     files.appendLog = &calls;
     tray.statusLog = &calls;
   }
+
+  // A reply of the update service to this machine's request, signed, issued
+  // now, holding an hour and numbered above every earlier one.
+  UpdateReply ReplyFor(std::string newVersion, std::string key) {
+    const UpdateRequest asked = main.UpdateRequestOf(build::kCustomerId);
+    return {std::move(newVersion),
+            std::move(key),
+            "",
+            asked.id,
+            asked.sn,
+            asked.version,
+            std::to_string(clock.unixTime),
+            std::to_string(clock.unixTime + 3600),
+            std::to_string(++lastSerial),
+            ""};
+  }
+  std::string Reply(std::string newVersion, std::string key = "") {
+    return SignedReply(ReplyFor(std::move(newVersion), std::move(key)));
+  }
+  std::uint64_t lastSerial = 41;
 
   // Entries at the start of the log that Log() leaves out.
   std::size_t logSkip = 0;

@@ -28,7 +28,9 @@ class FakeFetcher : public IUrlFetcher {
   std::atomic<bool> cancelled{false};
 
   void Cancel() override { cancelled = true; }
-  bool Fetch(const std::string& url, const std::string& file) override {
+  std::string why;  // told with a failure
+  bool Fetch(const std::string& url, const std::string& file, std::string& told) override {
+    told = reply ? "" : why;
     urls.push_back(url);
     if (during) {
       during();

@@ -31,6 +31,8 @@ class FakeClock : public IClock {
   char dateSeparator = '/';
 
   LocalTime Now() override { return now; }
+  std::int64_t unixTime = 1'800'000'000;
+  std::int64_t UnixTime() override { return unixTime; }
   char TimeSeparator() override { return timeSeparator; }
   char DateSeparator() override { return dateSeparator; }
 };

@@ -75,12 +75,5 @@ TEST(IniValues, IntegersAsTheProgramReadsThem) {
   }
 }
 
-TEST(IniValues, PercentEncodingKeepsOrdinaryIdentifiers) {
-  EXPECT_EQ(PercentEncode("ACME-42_x.y~z"), "ACME-42_x.y~z");
-  EXPECT_EQ(PercentEncode("a&sn=b c"), "a%26sn%3Db%20c");
-  EXPECT_EQ(PercentEncode("\xE9/"), "%E9%2F");
-  EXPECT_EQ(PercentEncode(""), "");
-}
-
 }  // namespace
 }  // namespace umbrane

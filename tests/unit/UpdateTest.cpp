@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "AppHarness.h"
@@ -102,7 +103,7 @@ TEST_F(Update, RequestCarriesMachineCustomerVersionAndLanguage) {
   EXPECT_EQ(main.UpdateRequestUrl("ACME-7"),
             std::string(build::kUpdateUrl) + "?id=-5&sn=ACME-7&version=4.01&language=1031");
   EXPECT_EQ(main.UpdateRequestUrl("x&id=1 2"),
-            std::string(build::kUpdateUrl) + "?id=-5&sn=x%26id%3D1%202&version=4.01&language=1031");
+            std::string(build::kUpdateUrl) + "?id=-5&sn=x&id=1 2&version=4.01&language=1031");
 }
 
 TEST_F(Update, FailedFetchShowsOffAndEnablesConnect) {
@@ -117,10 +118,9 @@ TEST_F(Update, FailedFetchShowsOffAndEnablesConnect) {
 }
 
 TEST_F(Update, ReplyWithNeitherKeyLeavesTheBusyDisplay) {
-  for (const char* answer :
-       {"[Update]\r\nNewVersion=0\r\nKey=\r\n", "<html>not an INI</html>", ""}) {
+  for (const char* answer : {"", "0"}) {
     AppHarness fresh;
-    fresh.fetcher.reply = answer;
+    fresh.fetcher.reply = fresh.Reply(answer);
     fresh.main.FormCreate();
     fresh.main.InitRun();
     EXPECT_EQ(fresh.Log(), (Texts{"SilentUpdate", "SilentUpdate Successfully!"})) << answer;
@@ -133,7 +133,7 @@ TEST_F(Update, ReplyWithNeitherKeyLeavesTheBusyDisplay) {
 }
 
 TEST_F(Update, ExitDuringTheDownloadEndsTheCheckWithoutActingOnItsReply) {
-  fetcher.reply = "[Update]\r\nNewVersion=1\r\nKey=" + Token("fresh-token") + "\r\n";
+  fetcher.reply = Reply("1", Token("fresh-token"));
   std::atomic<bool> closed{false};
   // The user picks Exit while the worker is still fetching.
   fetcher.during = [&] {
@@ -157,7 +157,7 @@ TEST_F(Update, ExitDuringTheDownloadEndsTheCheckWithoutActingOnItsReply) {
 
 TEST_F(Update, AnUnwritableLogNeverStopsTheProgramAndIsToldOnce) {
   files.AddFolder(std::string(kHarnessData) + "log.txt");  // a folder stands in its place
-  fetcher.reply = "[Update]\r\nKey=" + Token("fresh-token") + "\r\n";
+  fetcher.reply = Reply("", Token("fresh-token"));
   // An event handled while the check waits for its reply shows no box
   // then: a box's own wait would hold the check until it is dismissed.
   std::size_t boxesDuringTheFetch = 99;
@@ -194,7 +194,7 @@ TEST_F(Update, AnUnwritableLogNeverStopsTheProgramAndIsToldOnce) {
 TEST_F(Update, NewVersionIsAnnouncedThenTheHomePageOpens) {
   for (const char* value : {"1", "0x10", "$1", "-3"}) {
     AppHarness fresh;
-    fresh.fetcher.reply = std::string("[Update]\r\nNewVersion=") + value + "\r\n";
+    fresh.fetcher.reply = fresh.Reply(value);
     fresh.main.FormCreate();
     fresh.main.InitRun();
     ASSERT_EQ(fresh.dialogs.boxes.size(), 1u) << value;
@@ -207,7 +207,7 @@ TEST_F(Update, NewVersionIsAnnouncedThenTheHomePageOpens) {
   }
   for (const char* value : {"0", "", "soon", "1.5"}) {
     AppHarness fresh;
-    fresh.fetcher.reply = std::string("[Update]\r\nNewVersion=") + value + "\r\n";
+    fresh.fetcher.reply = fresh.Reply(value);
     fresh.main.FormCreate();
     fresh.main.InitRun();
     EXPECT_TRUE(fresh.dialogs.boxes.empty()) << value;
@@ -215,7 +215,7 @@ TEST_F(Update, NewVersionIsAnnouncedThenTheHomePageOpens) {
 }
 
 TEST_F(Update, KeyInstallsTheTokenAndStartsASessionWithoutTheUser) {
-  fetcher.reply = "[Update]\r\nKey=" + Token("n3w-T0ken") + "\r\n";
+  fetcher.reply = Reply("", Token("n3w-T0ken"));
   Start();
   EXPECT_EQ(g.AccessToken, "n3w-T0ken");
   ASSERT_EQ(agents.started.size(), 1u);
@@ -229,7 +229,7 @@ TEST_F(Update, KeyInstallsTheTokenAndStartsASessionWithoutTheUser) {
 }
 
 TEST_F(Update, BothKeysAnnounceFirstThenConnect) {
-  fetcher.reply = "[Update]\r\nKey=" + Token("tok") + "\r\nNewVersion=1\r\n";
+  fetcher.reply = Reply("1", Token("tok"));
   main.FormCreate();
   calls.calls.clear();
   main.InitRun();
@@ -242,7 +242,7 @@ TEST_F(Update, BothKeysAnnounceFirstThenConnect) {
 }
 
 TEST_F(Update, TokenThatIsNotOneWordIsRefused) {
-  fetcher.reply = "[Update]\r\nKey=" + Token("a -say 203.0.113.9") + "\r\n";
+  fetcher.reply = Reply("", Token("a -say 203.0.113.9"));
   Start();
   EXPECT_EQ(g.AccessToken, kDefaultAccessToken);
   EXPECT_TRUE(agents.started.empty());
@@ -252,12 +252,143 @@ TEST_F(Update, TokenThatIsNotOneWordIsRefused) {
 }
 
 TEST_F(Update, AnAgentThatCannotStartEndsTheCheckAndKeepsTheReply) {
-  fetcher.reply = "[Update]\r\nKey=" + Token("tok") + "\r\n";
+  fetcher.reply = Reply("", Token("tok"));
   agents.failNext = true;
   main.FormCreate();
   EXPECT_THROW(main.InitRun(), std::runtime_error);
   EXPECT_EQ(Log(), Texts{"SilentUpdate"});
   EXPECT_TRUE(files.FileExists(reply));
+}
+
+// Every way a reply can fail its rules: nothing of it counts, the log says
+// why in one line, and the settings keep the number they had.
+TEST(UpdateReply, ARefusedReplyChangesNothingAndTheLogSaysWhy) {
+  using Change = std::function<void(UpdateReply&, std::string & signer, std::int64_t now)>;
+  const auto none = [](UpdateReply&, std::string&, std::int64_t) {};
+  struct Case {
+    const char* name;
+    Change before;  // changes the values that are signed
+    Change after;   // changes them once signed
+    Refusal refusal;
+  };
+  const Case cases[] = {
+      {"unsigned", none, [](UpdateReply& r, auto&, auto) { r.signature.clear(); },
+       Refusal::Unsigned},
+      {"signature cut short", none, [](UpdateReply& r, auto&, auto) { r.signature.resize(84); },
+       Refusal::NotASignature},
+      {"signature too long", none,
+       [](UpdateReply& r, auto&, auto) { r.signature = Base64(std::string(65, 'x')); },
+       Refusal::NotASignature},
+      {"signature not base64", none, [](UpdateReply& r, auto&, auto) { r.signature[5] = '*'; },
+       Refusal::NotASignature},
+      {"another key", [](auto&, std::string& signer, auto) { signer = "update-other.key"; }, none,
+       Refusal::AnotherKey},
+      {"token changed", none, [](UpdateReply& r, auto&, auto) { r.key = "TOK"; },
+       Refusal::AnotherKey},
+      {"serial raised", none, [](UpdateReply& r, auto&, auto) { r.serial = "999"; },
+       Refusal::AnotherKey},
+      {"another machine", [](UpdateReply& r, auto&, auto) { r.id = "42"; }, none,
+       Refusal::AnotherMachine},
+      {"another customer", [](UpdateReply& r, auto&, auto) { r.sn = "ACME"; }, none,
+       Refusal::AnotherMachine},
+      {"another version", [](UpdateReply& r, auto&, auto) { r.version = "4.02"; }, none,
+       Refusal::AnotherMachine},
+      {"expired", [](UpdateReply& r, auto&, auto now) { r.expires = std::to_string(now); }, none,
+       Refusal::Expired},
+      {"long expired",
+       [](UpdateReply& r, auto&, auto now) {
+         r.issued = std::to_string(now - 7200);
+         r.expires = std::to_string(now - 3600);
+       },
+       none, Refusal::Expired},
+      {"as old as the last", [](UpdateReply& r, auto&, auto) { r.serial = "41"; }, none,
+       Refusal::Older},
+      {"older", [](UpdateReply& r, auto&, auto) { r.serial = "7"; }, none, Refusal::Older},
+      {"serial over 63 bits", [](UpdateReply& r, auto&, auto) { r.serial = "9223372036854775808"; },
+       none, Refusal::OutOfBounds},
+      {"serial negative", [](UpdateReply& r, auto&, auto) { r.serial = "-50"; }, none,
+       Refusal::OutOfBounds},
+      {"issued after it expires",
+       [](UpdateReply& r, auto&, auto now) { r.issued = std::to_string(now + 7200); }, none,
+       Refusal::OutOfBounds},
+      {"token too long", [](UpdateReply& r, auto&, auto) { r.key.assign(1025, 'k'); }, none,
+       Refusal::OutOfBounds},
+  };
+  for (const Case& c : cases) {
+    AppHarness fresh;
+    fresh.files.AddFile(std::string(kHarnessData) + "umbrane.ini", "[Update]\r\nSerial=41\r\n");
+    UpdateReply reply = fresh.ReplyFor("1", Cipher("tok", kTokenKey));
+    std::string signer = "update.key";
+    c.before(reply, signer, fresh.clock.unixTime);
+    reply.signature = Base64(Sign(SignedText(reply), signer));
+    c.after(reply, signer, fresh.clock.unixTime);
+    std::string text = "[Update]\r\n";
+    for (const auto& [key, value] : {std::pair{"NewVersion", reply.newVersion},
+                                     {"Key", reply.key},
+                                     {"Id", reply.id},
+                                     {"Sn", reply.sn},
+                                     {"Version", reply.version},
+                                     {"Issued", reply.issued},
+                                     {"Expires", reply.expires},
+                                     {"Serial", reply.serial},
+                                     {"Signature", reply.signature}}) {
+      text.append(key).append("=").append(value).append("\r\n");
+    }
+    fresh.fetcher.reply = text;
+    fresh.main.FormCreate();
+    fresh.main.InitRun();
+    EXPECT_EQ(fresh.Log(),
+              (Texts{"SilentUpdate", "SilentUpdate refused the reply: " + RefusalText(c.refusal),
+                     "SilentUpdate Failed!"}))
+        << c.name;
+    EXPECT_TRUE(fresh.agents.started.empty()) << c.name;
+    EXPECT_TRUE(fresh.dialogs.boxes.empty()) << c.name;
+    EXPECT_TRUE(fresh.shell.opened.empty()) << c.name;
+    EXPECT_EQ(fresh.g.AccessToken, kDefaultAccessToken) << c.name;
+    EXPECT_EQ(fresh.Balloon(), "SilentUpdate Failed!") << c.name;
+    EXPECT_EQ(fresh.files.Content(std::string(kHarnessData) + "umbrane.ini"),
+              "[Update]\r\nSerial=41\r\n")
+        << c.name;
+  }
+}
+
+// A reply the backup key signed is acted on and its number kept: the same
+// reply later is a replay. A build that accepts unsigned replies acts on
+// one as it stands.
+TEST_F(Update, AnAcceptedReplysNumberIsKeptSoItsReplayIsRefused) {
+  const std::string backupSigned =
+      SignedReply(ReplyFor("", Token("n3w-T0ken")), "update-backup.key");
+  fetcher.reply = backupSigned;
+  Start();
+  EXPECT_EQ(g.AccessToken, "n3w-T0ken");
+  EXPECT_EQ(profile.ReadString(std::string(kHarnessData) + "umbrane.ini", "Update", "Serial", ""),
+            "42");
+
+  AppHarness later;
+  const std::string settings = std::string(kHarnessData) + "umbrane.ini";
+  later.files.AddFolder(kHarnessData);  // the same user's settings, a later run
+  later.files.AddFile(settings, files.Content(settings).value_or(""));
+  later.fetcher.reply = backupSigned;
+  later.main.FormCreate();
+  later.main.InitRun();
+  EXPECT_TRUE(later.agents.started.empty());
+  EXPECT_EQ(later.Log(),
+            (Texts{"SilentUpdate", "SilentUpdate refused the reply: " + RefusalText(Refusal::Older),
+                   "SilentUpdate Failed!"}));
+
+  AppHarness unsignedBuild;
+  unsignedBuild.main.updateTrust.acceptUnsigned = true;
+  unsignedBuild.fetcher.reply = "[Update]\r\nKey=" + Token("tok") + "\r\n";
+  unsignedBuild.main.FormCreate();
+  unsignedBuild.main.InitRun();
+  EXPECT_EQ(unsignedBuild.agents.started.size(), 1u);
+}
+
+TEST_F(Update, AServiceThatIsNotTheOneExpectedIsNamedInTheLog) {
+  fetcher.reply.reset();
+  fetcher.why = "the update service's key is not the pinned one: nothing was sent";
+  Start();
+  EXPECT_EQ(Log(), (Texts{"SilentUpdate", "SilentUpdate: " + fetcher.why, "SilentUpdate Failed!"}));
 }
 
 TEST_F(Update, TheCheckStopsThePollFirst) {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Starts or stops the local update service for a test run or the demo:
 # HTTPS on PORT with PKI/relay.pem (the tests' authority's certificate for
-# 127.0.0.1; PKI/self.pem in "untrusted" mode), plain HTTP on PORT+1.
+# 127.0.0.1; PKI/self.pem in "untrusted" mode, PKI/other.pem in "impostor"
+# mode), plain HTTP on PORT+1; replies signed with PKI/update.key.
 #   service.sh start STATE_DIR PORT PKI   (waits until it answers)
 #   service.sh stop STATE_DIR
 set -euo pipefail
@@ -14,11 +15,14 @@ case "$cmd" in
   start)
     echo down >"$state/mode"
     : >"$state/requests"
+    : >"$state/signing"
     rm -f "$state/ready"
     tls=()
     if [ -n "$pki" ]; then
       tls=(--cert "$pki/relay.pem" --key "$pki/relay.key"
-           --untrusted-cert "$pki/self.pem" --untrusted-key "$pki/self.key")
+           --untrusted-cert "$pki/self.pem" --untrusted-key "$pki/self.key"
+           --impostor-cert "$pki/other.pem" --impostor-key "$pki/other.key"
+           --signing-keys "$pki")
     fi
     setsid python3 "$(dirname "$0")/update_service.py" --port "$port" --state "$state" \
       "${tls[@]}" </dev/null >/dev/null 2>&1 &

@@ -6,14 +6,22 @@ plain HTTP without them), and every page over plain HTTP on the next port
 too, as the files in its state folder say:
 
   mode       one line: reply | html | empty | error | drop | slow SECONDS |
-             endless | huge | untrusted | down
+             endless | huge | untrusted | impostor | down
              (slow waits, then answers as "reply"; drop breaks the answer off;
              endless sends a byte a second and never ends; huge is a reply
              of 1 MiB; untrusted answers as "reply" behind the self-signed
-             certificate of --untrusted-cert and --untrusted-key; down closes
-             the ports, so requests fail as with no service at all); "down"
-             when missing
-  reply.ini  the body of a "reply"
+             certificate of --untrusted-cert and --untrusted-key; impostor
+             behind --impostor-cert, from the trusted authority but with
+             another key than the pinned one; down closes the ports, so
+             requests fail as with no service at all); "down" when missing
+  reply.ini  what a "reply" says: its NewVersion, Key and Relays values
+  signing    how a reply is signed, words (none: with --signing-keys'
+             update.key, for the request's identifiers, holding an hour,
+             numbered by the time in milliseconds): "backup" or "other" signs
+             with update-backup.key or update-other.key; "unsigned" sends
+             reply.ini as it stands; "expired" makes it an hour past its
+             end; "machine" answers another machine's id; "serial N" numbers
+             it N
   requests   every request target is appended here, one per line
 
 Any other path gets a small HTML page (the home page and the IP page of the
@@ -22,12 +30,15 @@ test builds). Only 127.0.0.1 is bound.
 import argparse
 import http.server
 import os
+import re
 import socket
 import socketserver
 import ssl
 import struct
 import threading
 import time
+
+import sign_reply
 
 # Names a web page could give its images to reach the user around the
 # tunnel, were the bypass list read as host-name patterns: one under each
@@ -36,13 +47,39 @@ LEAK_NAMES = ["10.leak.example", "172.16.leak.example", "192.168.leak.example",
               "169.254.leak.example", "intranet"]
 
 
-def make_handler(state):
+def make_handler(state, signing_keys):
     def read(name, default=""):
         try:
             with open(os.path.join(state, name), "rb") as f:
                 return f.read()
         except OSError:
             return default.encode()
+
+    def reply_for(target):
+        """reply.ini, signed for the request `target` as the state says."""
+        words = read("signing").decode().split()
+        if "unsigned" in words or not signing_keys:
+            return read("reply.ini")
+        values = {}
+        for line in read("reply.ini").decode("latin-1").splitlines():
+            name, equals, value = line.partition("=")
+            if equals and name.strip() in ("NewVersion", "Key", "Relays"):
+                values.setdefault(name.strip(), value.strip())
+        asked = re.match(r"^[^?]*\?id=(.*)&sn=(.*)&version=(.*)&language=", target)
+        values["Id"], values["Sn"], values["Version"] = asked.groups() if asked else ("", "", "")
+        if "machine" in words:
+            values["Id"] += "1"
+        now = int(time.time()) - (7200 if "expired" in words else 0)
+        values["Issued"], values["Expires"] = now, now + 3600
+        values["Serial"] = int(time.time() * 1000)
+        if "serial" in words:
+            values["Serial"] = int(words[words.index("serial") + 1])
+        signer = "update"
+        for other in ("backup", "other"):
+            if other in words:
+                signer = "update-" + other
+        key = os.path.join(signing_keys, signer + ".key")
+        return sign_reply.sign(values, key).encode("latin-1")
 
     class Handler(http.server.BaseHTTPRequestHandler):
         def log_message(self, *args):
@@ -94,8 +131,8 @@ def make_handler(state):
                     return
             if kind == "huge":
                 self.send_body(200, read("reply.ini") + b";" * (1 << 20) + b"\r\n")
-            elif kind in ("reply", "untrusted"):
-                self.send_body(200, read("reply.ini"))
+            elif kind in ("reply", "untrusted", "impostor"):
+                self.send_body(200, reply_for(self.path))
             elif kind == "html":
                 self.send_body(200, b"<html><body>Service moved</body></html>", "text/html")
             elif kind == "empty":
@@ -123,7 +160,8 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
         connection, address = self.socket.accept()
         if self.contexts is None:
             return connection, address
-        mode = "untrusted" if current_mode(self.state) == "untrusted" else "trusted"
+        mode = current_mode(self.state)
+        mode = mode if mode in ("untrusted", "impostor") else "trusted"
         # The handshake happens in the connection's own thread, not here.
         return self.contexts[mode].wrap_socket(connection, server_side=True,
                                                 do_handshake_on_connect=False), address
@@ -155,13 +193,18 @@ def main():
     parser.add_argument("--key")
     parser.add_argument("--untrusted-cert")
     parser.add_argument("--untrusted-key")
+    parser.add_argument("--impostor-cert")
+    parser.add_argument("--impostor-key")
+    parser.add_argument("--signing-keys", help="the folder of update.key and the others")
     args = parser.parse_args()
     os.makedirs(args.state, exist_ok=True)
     contexts = None
     if args.cert:
         contexts = {"trusted": tls_context(args.cert, args.key),
                     "untrusted": tls_context(args.untrusted_cert or args.cert,
-                                             args.untrusted_key or args.key)}
+                                             args.untrusted_key or args.key),
+                    "impostor": tls_context(args.impostor_cert or args.cert,
+                                            args.impostor_key or args.key)}
     open(os.path.join(args.state, "ready"), "w").close()
     servers = []
     # The ports are open exactly while the mode is not "down".
@@ -174,7 +217,7 @@ def main():
             servers = []
         elif not down and not servers:
             for port, tls in ((args.port, contexts), (args.port + 1, None)):
-                server = Server(("127.0.0.1", port), make_handler(args.state))
+                server = Server(("127.0.0.1", port), make_handler(args.state, args.signing_keys))
                 server.contexts = tls
                 server.state = args.state
                 threading.Thread(target=server.serve_forever, daemon=True).start()

@@ -11,14 +11,34 @@
 #   pins.txt          the test build's pinned agent's pins, each the base64
 #                     SHA-256 of a public key: self.key's (the key in use),
 #                     then relay.key's (the backup)
+#   update.key, update-backup.key, update-other.key
+#                     keys that sign update replies: the test builds trust
+#                     the first two (update-keys.txt: each public key as the
+#                     base64 of its X and Y), never the third
+#   update-pins.txt   the test builds' pins of the update service's TLS key:
+#                     relay.key's (the service shows relay.pem), then a
+#                     backup's that no certificate carries
 #   make-pki.sh OUT
 set -euo pipefail
 out=${1:?output folder}
-[ -s "$out/pins.txt" ] && exit 0
 mkdir -p "$out"
 cd "$out"
 names="subjectAltName=IP:127.0.0.1,IP:127.0.0.2,DNS:localhost"
 key() { openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$1" 2>/dev/null; }
+pin() { openssl pkey -in "$1" -pubout -outform DER | openssl dgst -sha256 -binary | base64; }
+point() { openssl pkey -in "$1" -pubout -outform DER | tail -c 64 | base64 -w0; }
+
+# The update service's keys, added to a build tree whose authority exists.
+update_keys() {
+  [ -s update-pins.txt ] && return 0
+  for signer in update update-backup update-other update-tls-backup; do key $signer.key; done
+  echo "$(point update.key),$(point update-backup.key)" >update-keys.txt
+  echo "$(pin relay.key),$(pin update-tls-backup.key)" >update-pins.txt
+}
+if [ -s pins.txt ]; then
+  update_keys
+  exit 0
+fi
 
 # The authority's key is RSA: Wine's chain engine (8.0) misreads an ECDSA
 # signature whose r or s is shorter than the curve (one in about 64), and
@@ -44,5 +64,5 @@ rm -f elsewhere.csr
 key self.key
 openssl req -x509 -new -key self.key -days 3650 -subj "/CN=umbrane test relay" \
   -addext "$names" -addext "extendedKeyUsage=serverAuth" -out self.pem 2>/dev/null
-pin() { openssl pkey -in "$1" -pubout -outform DER | openssl dgst -sha256 -binary | base64; }
 echo "$(pin self.key),$(pin relay.key)" >pins.txt
+update_keys

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# The configure step's rules for what the program trusts: the relay's pins,
+# the keys that sign the update service's replies and the pins of its TLS
+# key. A release names them (comma-separated lists: the current one, then
+# backups), or says explicitly that it is a test build (system roots,
+# unsigned replies); anything else is refused with a message that says how
+# to make what is missing.
+#   trust-rules.sh CMAKE SOURCE_DIR
+set -uo pipefail
+cmake=${1:?cmake} source=${2:?source folder}
+build=$(mktemp -d)
+trap 'rm -rf "$build"' EXIT
+current=nbNVXB4Uv65+N+cqFRCw9fXhqKYJFcUlFbedvh3a5Vk=
+backup=6Sj5y2wbUzh7Q99Si2Ig1ZpUEVJ9y4WKVj1d0Cse6Gw=
+key=qVBn6hzYpbxWiEzZL0tQRQR6bcu3Gh+kIBPJoStt79o0D4pG4cm3FpG61pRXKV+qLOAwV29V8jel3WS9tDNSwg==
+key2=LTd83ZIElalcZkNJypFx8bYLvzfoQAHsAT8mNQ9P46uw0Vyv8FJhnGbPhJZdR6fhMk0R+mRRwsId2IBSTsNfWw==
+failed=0
+# relay pins | update keys | update pins | trust the system's roots | unsigned replies |
+# configures? | the message must contain
+while IFS='|' read -r pins keys updatePins roots unsigned accepted says; do
+  out=$("$cmake" -S "$source" -B "$build" -DUMBRANE_BUILD_TESTS=OFF \
+    -DUMBRANE_RELAY_ADDRESS=203.0.113.10 "-DUMBRANE_RELAY_PIN=$pins" \
+    "-DUMBRANE_UPDATE_KEY=$keys" "-DUMBRANE_UPDATE_PIN=$updatePins" \
+    "-DUMBRANE_TRUST_SYSTEM_ROOTS=$roots" "-DUMBRANE_UNSIGNED_UPDATES=$unsigned" 2>&1)
+  result=$([ $? -eq 0 ] && echo yes || echo no)
+  # CMake folds its messages: compared with the folds undone.
+  if [ "$result" != "$accepted" ] || ! tr -s ' \n' ' ' <<<"$out" | grep -qF -- "$says"; then
+    echo "FAIL: [$pins] [$keys] [$updatePins] roots $roots unsigned $unsigned:" \
+         "configured $result, wanted $accepted and \"$says\""
+    grep -A4 "CMake Error" <<<"$out"
+    failed=1
+  fi
+done <<TABLE
+|$key|$current|OFF|OFF|no|openssl dgst -sha256 -binary | base64
+|$key||ON|OFF|yes|
+$current|$key|$current|OFF|OFF|yes|
+$current,$backup|$key,$key2|$current,$backup|OFF|OFF|yes|
+$current, $backup|$key|$current|OFF|OFF|no| $backup" is not a pin
+$current,|$key|$current|OFF|OFF|no|"" is not a pin
+${current%=}|$key|$current|OFF|OFF|no|is not a pin
+${current:1}x|$key|$current|OFF|OFF|no|is not a pin
+${current%?=}B=|$key|$current|OFF|OFF|no|is not a pin
+$current;$backup|$key|$current|OFF|OFF|no|is not a pin
+$current||$current|OFF|OFF|no|tail -c 64 | base64
+$current||$current|OFF|ON|yes|
+$current|${key%?==}B==|$current|OFF|OFF|no|is not a key
+$current|$key,|$current|OFF|OFF|no|"" is not a key
+$current|${key:4}|$current|OFF|OFF|no|is not a key
+$current|$key||OFF|OFF|no|No update service pin
+$current|$key|$backup,${current:2}|OFF|OFF|no|is not a pin
+TABLE
+exit $failed
