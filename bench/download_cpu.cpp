@@ -11,6 +11,7 @@
 #include <string>
 
 #include "update/Download.h"
+#include "update/UpdateReply.h"
 #include "win32/Win32Download.h"
 
 namespace {
@@ -41,7 +42,7 @@ double CpuSeconds() {
 }
 
 void Measure(const char* name, umbrane::IMessagePump& pump, const std::string& target) {
-  umbrane::win32::Win32UrlFetcher fetcher;
+  umbrane::win32::Win32UrlFetcher fetcher(umbrane::BuiltUpdatePins());
   const double cpu0 = CpuSeconds();
   const ULONGLONG wall0 = GetTickCount64();
   const bool ok = umbrane::DownloadToFile(fetcher, pump,

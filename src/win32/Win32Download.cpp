@@ -21,6 +21,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// After the program is told to quit, how long it still waits for a fetch
+// it has cancelled.
+constexpr DWORD kQuitGraceMs = 3000;
+
 constexpr DWORD kProtocols = SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT;
 constexpr DWORD kContextFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT |
                                 ISC_REQ_CONFIDENTIALITY | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM |
@@ -50,10 +54,15 @@ bool Split(const std::string& url, Address& address) {
   const std::string_view authority = rest.substr(0, slash);
   const std::size_t colon = authority.rfind(':');
   address.host = std::string(authority.substr(0, colon));
-  address.port = colon == std::string_view::npos ? (address.secure ? "443" : "80")
-                                                 : std::string(authority.substr(colon + 1));
+  if (colon == std::string_view::npos) {
+    address.port.assign(address.secure ? "443" : "80");
+  } else {
+    address.port.assign(authority.substr(colon + 1));
+  }
   static constexpr char kHex[] = "0123456789ABCDEF";
-  address.target = slash == rest.size() ? "/" : "";
+  if (slash == rest.size()) {
+    address.target.push_back('/');
+  }
   for (const char ch : rest.substr(slash)) {
     const auto c = static_cast<unsigned char>(ch);
     if (c <= 0x20 || c >= 0x7F) {
@@ -202,10 +211,14 @@ class Exchange {
     bool known = false;
     if (pins.empty()) {
       known = TrustedFor(certificate, host);
-      why = known ? "" : "the update service's certificate is not trusted for " + host;
+      if (!known) {
+        why.assign("the update service's certificate is not trusted for ").append(host);
+      }
     } else {
       known = std::find(pins.begin(), pins.end(), KeyDigest(certificate)) != pins.end();
-      why = known ? "" : "the update service's key is not the pinned one: nothing was sent";
+      if (!known) {
+        why = "the update service's key is not the pinned one: nothing was sent";
+      }
     }
     CertFreeCertificateContext(certificate);
     secure_ = known;
@@ -477,9 +490,10 @@ bool Win32UrlFetcher::Fetch(const std::string& url, const std::string& file, std
   {
     Exchange exchange(socket, deadline);
     // Asked in HTTP/1.0, the service answers in one piece and then closes.
-    const std::string request = "GET " + address.target + " HTTP/1.0\r\nHost: " + address.host +
-                                "\r\nUser-Agent: Umbrane\r\nAccept: */*\r\n"
-                                "Cache-Control: no-cache\r\nPragma: no-cache\r\n\r\n";
+    std::string request = "GET ";
+    request.append(address.target).append(" HTTP/1.0\r\nHost: ").append(address.host);
+    request.append("\r\nUser-Agent: Umbrane\r\nAccept: */*\r\n");
+    request.append("Cache-Control: no-cache\r\nPragma: no-cache\r\n\r\n");
     read = (!address.secure || exchange.Secure(address.host, pins_, why)) &&
            exchange.Send(request) && exchange.ReceiveAll(answer, kMaxReplyBytes + 16 * 1024);
   }

@@ -1,7 +1,9 @@
 // umbrane.exe against the local update service over HTTPS (its certificate
-// from the tests' authority, trusted in the session's prefix): a token in
-// the reply starts the tunnel with no user action; a failed service, one
-// that cannot prove itself or one that never finishes, leaves it off.
+// from the tests' authority, trusted in the session's prefix, its key
+// pinned; its replies signed with the test build's key): a token in the
+// reply starts the tunnel with no user action; a failed service, one that
+// cannot prove itself, one that never finishes, or a reply that fails its
+// rules, leaves it off.
 #include <gtest/gtest.h>
 #include <winsock2.h>
 #include <windows.h>
@@ -120,6 +122,63 @@ TEST_F(UpdateProgram, AnUnprovenOrEndlessServiceIsAFailedCheck) {
         << mode << ": no agent was started";
     Close();
   }
+}
+
+// The update service's word cannot be forged or replayed: a stand-in whose
+// certificate a trusted root vouches for, but with another key, receives no
+// request; a reply unsigned, signed by another key, for another machine,
+// expired or replayed is refused with its reason, and nothing starts.
+TEST_F(UpdateProgram, AForgedOrReplayedReplyStartsNothing) {
+  const std::string key = "Key=" + Cipher("e2e-token", kTokenKey) + "\r\n";
+  const auto runOnce = [&](const std::string& mode, const std::string& reply,
+                           const std::string& signing) {
+    SetUpdateService(mode, reply, signing);
+    (void)DeleteFileA(LogPath().c_str());
+    (void)DeleteFileA((folder.Path() + "command.txt").c_str());
+    umbrane = Start(folder.Path() + "umbrane.exe");
+  };
+  // A first reply is accepted; its number is what a replay carries.
+  // (No new version: its notice would hold the token back until dismissed.)
+  runOnce("reply", "[Update]\r\n" + key, "");
+  ASSERT_TRUE(WaitFor([] { return Logged("Umbrane ON"); }, 20000));
+  Close();
+  const std::string settings = LogPath().substr(0, LogPath().find_last_of('\\')) + "\\umbrane.ini";
+  char serial[32] = {};
+  (void)GetPrivateProfileStringA("Update", "Serial", "", serial, sizeof serial, settings.c_str());
+  ASSERT_NE(serial[0], '\0');
+
+  struct Case {
+    const char* mode;
+    std::string signing;
+    const char* logged;
+  };
+  const Case cases[] = {
+      {"impostor", "",
+       "SilentUpdate: the update service's key is not the pinned one: nothing was sent"},
+      {"reply", "unsigned", "SilentUpdate refused the reply: the reply is not signed"},
+      {"reply", "other",
+       "SilentUpdate refused the reply: the reply is not signed by the update service's key"},
+      {"reply", "machine",
+       "SilentUpdate refused the reply: the reply answers another machine, customer or version"},
+      {"reply", "expired",
+       "SilentUpdate refused the reply: the reply has expired (or this computer's clock is wrong)"},
+      {"reply", std::string("serial ") + serial,
+       "SilentUpdate refused the reply: the reply is not newer than one accepted before (a "
+       "replay)"},
+  };
+  for (const Case& c : cases) {
+    runOnce(c.mode, "[Update]\r\nNewVersion=1\r\n" + key, c.signing);
+    EXPECT_TRUE(WaitFor([] { return Logged("SilentUpdate Failed!"); }, 20000)) << c.signing;
+    EXPECT_TRUE(Logged(c.logged)) << c.mode << " " << c.signing;
+    EXPECT_EQ(testing::UpdateRequests().size(), c.mode == std::string("impostor") ? 0u : 1u);
+    EXPECT_TRUE(WindowsOf(umbrane.id, "#32770").empty()) << "no new-version notice";
+    EXPECT_FALSE(win32::Win32FileSystem().FileExists(folder.Path() + "command.txt"))
+        << c.signing << ": no agent was started";
+    Close();
+  }
+  char kept[32] = {};
+  (void)GetPrivateProfileStringA("Update", "Serial", "", kept, sizeof kept, settings.c_str());
+  EXPECT_STREQ(kept, serial) << "no refused reply moved the number";
 }
 
 TEST_F(UpdateProgram, ACloseDuringAnEndlessAnswerEndsTheProgramAtOnce) {

@@ -31,12 +31,16 @@ inline std::string UpdateStateFile(const std::string& name) {
   return HostPath(UMBRANE_UPDATE_STATE) + "\\" + name;
 }
 
-// mode: reply | html | empty | error | drop | slow SECONDS | down. Returns
-// when the service's port is open or closed as the mode says.
-inline void SetUpdateService(const std::string& mode, const std::string& reply = "") {
+// mode: reply | html | empty | error | drop | slow SECONDS | impostor |
+// untrusted | down; signing: how a reply is signed (tools/update-service:
+// "" signs it for the request, "unsigned", "other", "expired", ...).
+// Returns when the service's port is open or closed as the mode says.
+inline void SetUpdateService(const std::string& mode, const std::string& reply = "",
+                             const std::string& signing = "") {
   win32::Win32FileSystem files;
   std::string error;
   (void)files.WriteFile(UpdateStateFile("reply.ini"), reply, WriteMode::Replace, error);
+  (void)files.WriteFile(UpdateStateFile("signing"), signing, WriteMode::Replace, error);
   (void)files.WriteFile(UpdateStateFile("mode"), mode + "\n", WriteMode::Replace, error);
   (void)files.WriteFile(UpdateStateFile("requests"), "", WriteMode::Replace, error);
   const bool wantOpen = mode != "down";

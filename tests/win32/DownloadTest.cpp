@@ -1,5 +1,5 @@
-// The download worker with URLDownloadToFileA against the local update
-// service under Wine.
+// The download worker's own fetch against the local update service under
+// Wine.
 #include <gtest/gtest.h>
 #include <winsock2.h>
 #include <windows.h>
@@ -9,6 +9,7 @@
 #include "Folders.h"
 #include "UpdateService.h"
 #include "update/Download.h"
+#include "update/UpdateReply.h"
 #include "win32/Win32Download.h"
 
 namespace umbrane::win32 {
@@ -22,10 +23,11 @@ constexpr const char* kUrl = "https://localhost:8808/soa/update.php?id=1&sn=a%20
 
 TEST(Win32Download, FetchesTheServicesReplyIntoAFile) {
   UpdateServiceReset reset;
-  SetUpdateService("reply", "[Update]\r\nNewVersion=1\r\n");
+  SetUpdateService("reply", "[Update]\r\nNewVersion=1\r\n", "unsigned");
   ScratchFolder folder("umbrane-download");
-  Win32UrlFetcher fetcher;
-  ASSERT_TRUE(fetcher.Fetch(kUrl, folder.Path() + "fladdm.temp"));
+  Win32UrlFetcher fetcher(BuiltUpdatePins());
+  std::string why;
+  ASSERT_TRUE(fetcher.Fetch(kUrl, folder.Path() + "fladdm.temp", why));
   EXPECT_EQ(Win32FileSystem().ReadFile(folder.Path() + "fladdm.temp"),
             "[Update]\r\nNewVersion=1\r\n");
   const auto requests = testing::UpdateRequests();
@@ -55,6 +57,31 @@ std::string RawAnswer(const char* target) {
   return answer;
 }
 
+// The service is known by its TLS key before the request leaves: a stand-in
+// with a certificate from a root the machine trusts, but another key,
+// learns nothing (not even that there was a request), unless the build
+// trusts the system's roots instead of pins.
+TEST(Win32Download, AServiceWithoutThePinnedKeyReceivesNoRequest) {
+  UpdateServiceReset reset;
+  struct Case {
+    const char* mode;
+    bool pinned;
+    bool fetched;
+  };
+  for (const Case c :
+       {Case{"impostor", true, false}, Case{"untrusted", true, false}, Case{"reply", true, true},
+        Case{"impostor", false, true}, Case{"untrusted", false, false}}) {
+    SetUpdateService(c.mode, "[Update]\r\n", "unsigned");
+    ScratchFolder folder("umbrane-download");
+    Win32UrlFetcher fetcher(c.pinned ? BuiltUpdatePins() : std::vector<std::string>{});
+    std::string why;
+    EXPECT_EQ(fetcher.Fetch(kUrl, folder.Path() + "fladdm.temp", why), c.fetched)
+        << c.mode << c.pinned;
+    EXPECT_EQ(testing::UpdateRequests().size(), c.fetched ? 1u : 0u) << c.mode << c.pinned;
+    EXPECT_EQ(why.empty(), c.fetched) << c.mode << c.pinned << why;
+  }
+}
+
 TEST(Win32Download, TheReplyWithItsTokenIsNeverCachedOnTheWay) {
   UpdateServiceReset reset;
   SetUpdateService("reply", "[Update]\r\nKey=abc\r\n");
@@ -66,7 +93,7 @@ TEST(Win32Download, AServiceThatIsDownIsAFailure) {
   UpdateServiceReset reset;
   SetUpdateService("down");
   ScratchFolder folder("umbrane-download");
-  Win32UrlFetcher fetcher;
+  Win32UrlFetcher fetcher(BuiltUpdatePins());
   Win32MessagePump pump;
   EXPECT_FALSE(DownloadToFile(fetcher, pump, kUrl, folder.Path() + "fladdm.temp"));
   EXPECT_FALSE(
@@ -83,7 +110,7 @@ TEST(Win32Download, TimersKeepFiringWhileTheWorkerWaitsForASlowService) {
   UpdateServiceReset reset;
   SetUpdateService("slow 1", "[Update]\r\n");
   ScratchFolder folder("umbrane-download");
-  Win32UrlFetcher fetcher;
+  Win32UrlFetcher fetcher(BuiltUpdatePins());
   Win32MessagePump pump;
   ticks = 0;
   const UINT_PTR timer = SetTimer(nullptr, 0, 50, &Tick);
