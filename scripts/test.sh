@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds every preset and runs every test tier: the native unit tests, the
-# agent's fuzz targets for a bounded time, then the adapter and end-to-end
-# tests of the Windows build under Wine; the 32-bit Windows build is
-# compiled as well. Exits non-zero when anything fails.
+# fuzz targets (the agent's, the update reply's) for a bounded time, then
+# the adapter and end-to-end tests of the Windows build under Wine; the
+# 32-bit Windows build is compiled as well. Exits non-zero when anything fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh || exit 1

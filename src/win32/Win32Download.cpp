@@ -11,9 +11,11 @@
 #include <array>
 #include <chrono>
 #include <cstring>
+#include <optional>
 
 #include "base/Text.h"
 #include "update/Download.h"
+#include "update/UpdateProxy.h"
 #include "win32/Win32FileSystem.h"
 
 namespace umbrane::win32 {
@@ -225,6 +227,23 @@ class Exchange {
     return known;
   }
 
+  // Through a proxy: a tunnel to `authority` (host:port) asked for, and its
+  // answer read; true when the proxy opened it.
+  bool Tunnel(const std::string& authority) {
+    std::string ask = "CONNECT ";
+    ask.append(authority).append(" HTTP/1.1\r\nHost: ").append(authority).append("\r\n\r\n");
+    std::string head;
+    while (head.find("\r\n\r\n") == std::string::npos) {
+      if ((!ask.empty() && !SendAll(ask)) || head.size() > 8192 || !Receive(head)) {
+        return false;
+      }
+      ask.clear();
+    }
+    // Nothing of the service's can come before our first TLS words.
+    return head.starts_with("HTTP/1.") && head.size() > 12 && head.substr(9, 3) == "200" &&
+           head.ends_with("\r\n\r\n");
+  }
+
   bool Send(const std::string& data) {
     if (!secure_) {
       return SendAll(data);
@@ -399,13 +418,13 @@ class Exchange {
   bool closed_ = false;
 };
 
-// A socket connected to `address` by `deadline`, or INVALID_SOCKET.
-SOCKET Connect(const Address& address, Clock::time_point deadline) {
+// A socket connected to `host`:`port` by `deadline`, or INVALID_SOCKET.
+SOCKET Connect(const std::string& host, const std::string& port, Clock::time_point deadline) {
   addrinfo hints{};
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_protocol = IPPROTO_TCP;
   addrinfo* found = nullptr;
-  if (getaddrinfo(address.host.c_str(), address.port.c_str(), &hints, &found) != 0) {
+  if (getaddrinfo(host.c_str(), port.c_str(), &hints, &found) != 0) {
     return INVALID_SOCKET;
   }
   SOCKET connected = INVALID_SOCKET;
@@ -460,7 +479,8 @@ bool Body(const std::string& answer, std::string& body) {
 
 }  // namespace
 
-Win32UrlFetcher::Win32UrlFetcher(std::vector<std::string> pins) : pins_(std::move(pins)) {
+Win32UrlFetcher::Win32UrlFetcher(std::vector<std::string> pins, IInternetSettings* internet)
+    : pins_(std::move(pins)), internet_(internet) {
   WSADATA data;
   (void)WSAStartup(MAKEWORD(2, 2), &data);
 }
@@ -471,7 +491,20 @@ bool Win32UrlFetcher::Fetch(const std::string& url, const std::string& file, std
   if (!Split(url, address)) {
     return false;
   }
-  const SOCKET socket = Connect(address, deadline);
+  // The LAN's proxy, as the system's Internet options name it.
+  std::optional<std::string> proxy;
+  if (internet_ != nullptr) {
+    if (const auto lan = internet_->QueryConnection("")) {
+      proxy = ProxyFor(*lan, address.host, address.secure);
+    }
+  }
+  std::string authority = address.host;
+  authority.append(":").append(address.port);
+  const std::size_t colon = proxy ? proxy->rfind(':') : std::string::npos;
+  const SOCKET socket =
+      proxy ? Connect(proxy->substr(0, colon),
+                      colon == std::string::npos ? "80" : proxy->substr(colon + 1), deadline)
+            : Connect(address.host, address.port, deadline);
   if (socket == INVALID_SOCKET) {
     return false;
   }
@@ -491,10 +524,14 @@ bool Win32UrlFetcher::Fetch(const std::string& url, const std::string& file, std
     Exchange exchange(socket, deadline);
     // Asked in HTTP/1.0, the service answers in one piece and then closes.
     std::string request = "GET ";
-    request.append(address.target).append(" HTTP/1.0\r\nHost: ").append(address.host);
+    if (proxy && !address.secure) {
+      request.append("http://").append(authority);  // a proxy's form
+    }
+    request.append(address.target).append(" HTTP/1.0\r\nHost: ").append(authority);
     request.append("\r\nUser-Agent: Umbrane\r\nAccept: */*\r\n");
     request.append("Cache-Control: no-cache\r\nPragma: no-cache\r\n\r\n");
-    read = (!address.secure || exchange.Secure(address.host, pins_, why)) &&
+    read = (!proxy || !address.secure || exchange.Tunnel(authority)) &&
+           (!address.secure || exchange.Secure(address.host, pins_, why)) &&
            exchange.Send(request) && exchange.ReceiveAll(answer, kMaxReplyBytes + 16 * 1024);
   }
   {

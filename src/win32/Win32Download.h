@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/InternetSettings.h"
 #include "platform/UrlFetcher.h"
 #include "win32/Handle.h"
 
@@ -21,13 +22,15 @@ class Win32UrlFetcher final : public IUrlFetcher {
  public:
   // `pins`: SHA-256 digests of the keys the service may show; none: its
   // certificate must chain to a root the system trusts and name its host.
-  explicit Win32UrlFetcher(std::vector<std::string> pins);
+  // `internet`: where the LAN's proxy is read (none: always direct).
+  explicit Win32UrlFetcher(std::vector<std::string> pins, IInternetSettings* internet = nullptr);
 
   bool Fetch(const std::string& url, const std::string& file, std::string& why) override;
   void Cancel() override;
 
  private:
   std::vector<std::string> pins_;
+  IInternetSettings* internet_;
   std::mutex mutex_;
   SOCKET socket_ = INVALID_SOCKET;  // of the fetch in progress
   bool cancelled_ = false;

@@ -44,7 +44,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   win32::Win32ProcessList processes;
   win32::Win32TopLevelWindows windows;
   win32::Win32Registry registry;
-  win32::Win32UrlFetcher fetcher(BuiltUpdatePins());
+  win32::Win32UrlFetcher fetcher(BuiltUpdatePins(), &internet);
   win32::Win32MessagePump pump;
   try {
     win32::MainWindow window(instance);

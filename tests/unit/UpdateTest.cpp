@@ -11,6 +11,7 @@
 #include "app/Commands.h"
 #include "tunnel/Cipher.h"
 #include "update/Download.h"
+#include "update/UpdateProxy.h"
 
 namespace umbrane {
 namespace {
@@ -389,6 +390,37 @@ TEST_F(Update, AServiceThatIsNotTheOneExpectedIsNamedInTheLog) {
   fetcher.why = "the update service's key is not the pinned one: nothing was sent";
   Start();
   EXPECT_EQ(Log(), (Texts{"SilentUpdate", "SilentUpdate: " + fetcher.why, "SilentUpdate Failed!"}));
+}
+
+// The update check goes through the LAN's proxy as the browsers would,
+// unless the bypass list names the service or the service is this machine.
+TEST(UpdateProxy, TheLansProxyUnlessBypassed) {
+  const unsigned manual = kProxyTypeDirect | kProxyTypeProxy;
+  struct Case {
+    ConnectionProxy lan;
+    const char* host;
+    bool secure;
+    std::optional<std::string> proxy;
+  };
+  const Case cases[] = {
+      {{kProxyTypeDirect, "p:8080", "", {}}, "up.example", true, std::nullopt},
+      {{manual, "p:8080", "", {}}, "up.example", true, "p:8080"},
+      {{manual, "", "", {}}, "up.example", true, std::nullopt},
+      {{manual, "http=h:80;https=s:443", "", {}}, "up.example", true, "s:443"},
+      {{manual, "http=h:80;https=s:443", "", {}}, "up.example", false, "h:80"},
+      {{manual, "ftp=f:21", "", {}}, "up.example", true, std::nullopt},
+      {{manual, "p:8080", "*.EXAMPLE;intranet", {}}, "up.example", true, std::nullopt},
+      {{manual, "p:8080", "*.corp", {}}, "up.example", true, "p:8080"},
+      {{manual, "p:8080", "<local>", {}}, "updates", true, std::nullopt},
+      {{manual, "p:8080", "<local>", {}}, "up.example", true, "p:8080"},
+      {{manual, "p:8080", "", {}}, "localhost", true, std::nullopt},
+      {{manual, "p:8080", "", {}}, "127.0.0.1", true, std::nullopt},
+      {{kProxyTypeAutoProxyUrl, "", "", "http://wpad/p.pac"}, "up.example", true, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ProxyFor(c.lan, c.host, c.secure), c.proxy)
+        << c.lan.proxyServer << " [" << c.lan.bypass.value_or("") << "] " << c.host;
+  }
 }
 
 TEST_F(Update, TheCheckStopsThePollFirst) {

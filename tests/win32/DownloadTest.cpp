@@ -11,6 +11,7 @@
 #include "update/Download.h"
 #include "update/UpdateReply.h"
 #include "win32/Win32Download.h"
+#include "win32/Win32InternetSettings.h"
 
 namespace umbrane::win32 {
 namespace {
@@ -80,6 +81,29 @@ TEST(Win32Download, AServiceWithoutThePinnedKeyReceivesNoRequest) {
     EXPECT_EQ(testing::UpdateRequests().size(), c.fetched ? 1u : 0u) << c.mode << c.pinned;
     EXPECT_EQ(why.empty(), c.fetched) << c.mode << c.pinned << why;
   }
+}
+
+// With a proxy in the LAN's settings the fetch asks it for a tunnel, and
+// the service is still known by its key at the tunnel's end.
+TEST(Win32Download, TheLansProxyCarriesTheFetch) {
+  UpdateServiceReset reset;
+  SetUpdateService("reply", "[Update]\r\n", "unsigned");
+  std::string error;
+  (void)Win32FileSystem().WriteFile(testing::UpdateStateFile("tunnels"), "", WriteMode::Replace,
+                                    error);
+  Win32InternetSettings internet;
+  const auto before = internet.QueryConnection("");
+  ASSERT_TRUE(
+      internet.SetConnection("", {kProxyTypeDirect | kProxyTypeProxy, "127.0.0.1:8809", "", {}}));
+  ScratchFolder folder("umbrane-download");
+  Win32UrlFetcher fetcher(BuiltUpdatePins(), &internet);
+  std::string why;
+  const bool fetched =
+      fetcher.Fetch("https://update.test:8808/soa/update.php?id=7", folder.Path() + "r", why);
+  (void)internet.SetConnection("", before.value_or(ConnectionProxy{}));
+  EXPECT_TRUE(fetched) << why;
+  EXPECT_EQ(Win32FileSystem().ReadFile(testing::UpdateStateFile("tunnels")), "update.test:8808\n");
+  EXPECT_EQ(testing::UpdateRequests(), std::vector<std::string>{"/soa/update.php?id=7"});
 }
 
 TEST(Win32Download, TheReplyWithItsTokenIsNeverCachedOnTheWay) {

@@ -16,6 +16,7 @@ case "$cmd" in
     echo down >"$state/mode"
     : >"$state/requests"
     : >"$state/signing"
+    : >"$state/tunnels"
     rm -f "$state/ready"
     tls=()
     if [ -n "$pki" ]; then

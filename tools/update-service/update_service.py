@@ -23,6 +23,8 @@ too, as the files in its state folder say:
              end; "machine" answers another machine's id; "serial N" numbers
              it N
   requests   every request target is appended here, one per line
+  tunnels    every CONNECT's target, one per line: the plain port is also a
+             proxy whose tunnels all lead to this service's own port
 
 Any other path gets a small HTML page (the home page and the IP page of the
 test builds). Only 127.0.0.1 is bound.
@@ -31,6 +33,7 @@ import argparse
 import http.server
 import os
 import re
+import select
 import socket
 import socketserver
 import ssl
@@ -95,6 +98,35 @@ def make_handler(state, signing_keys):
             self.send_header("Connection", "close")
             self.end_headers()
             self.wfile.write(body)
+
+        def do_CONNECT(self):
+            """A proxy's tunnel, to this service's own port whatever the name."""
+            with open(os.path.join(state, "tunnels"), "a") as log:
+                log.write(self.path + "\n")
+            try:
+                port = int(self.path.rsplit(":", 1)[1])
+                upstream = socket.create_connection(("127.0.0.1", port), timeout=10)
+            except (ValueError, IndexError, OSError):
+                self.send_body(502, b"no tunnel")
+                return
+            self.send_response(200, "Connection established")
+            self.end_headers()
+            self.close_connection = True
+            ends = [self.connection, upstream]
+            try:
+                while True:
+                    ready, _, _ = select.select(ends, [], [], 30)
+                    if not ready:
+                        return
+                    for end in ready:
+                        data = end.recv(65536)
+                        if not data:
+                            return
+                        (upstream if end is self.connection else self.connection).sendall(data)
+            except OSError:
+                return
+            finally:
+                upstream.close()
 
         def do_GET(self):
             with open(os.path.join(state, "requests"), "a") as log:
