@@ -2,10 +2,6 @@
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
-#include <wincrypt.h>
-#define SECURITY_WIN32
-#include <schannel.h>
-#include <security.h>
 
 #include <algorithm>
 #include <array>
@@ -16,6 +12,7 @@
 #include "base/Text.h"
 #include "update/Download.h"
 #include "update/UpdateProxy.h"
+#include "win32/SchannelClient.h"
 #include "win32/Win32FileSystem.h"
 
 namespace umbrane::win32 {
@@ -26,11 +23,6 @@ using Clock = std::chrono::steady_clock;
 // After the program is told to quit, how long it still waits for a fetch
 // it has cancelled.
 constexpr DWORD kQuitGraceMs = 3000;
-
-constexpr DWORD kProtocols = SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT;
-constexpr DWORD kContextFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT |
-                                ISC_REQ_CONFIDENTIALITY | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM |
-                                ISC_REQ_EXTENDED_ERROR | ISC_REQ_MANUAL_CRED_VALIDATION;
 
 struct Address {
   bool secure = false;
@@ -82,150 +74,11 @@ DWORD MsLeft(Clock::time_point deadline) {
   return static_cast<DWORD>(std::max<long long>(left, 0));
 }
 
-// One TLS credential for every fetch: TLS 1.2 and 1.3 only; the service's
-// certificate is checked here, not by the system's defaults.
-CredHandle* Credentials() {
-  static CredHandle handle;
-  static const bool made = [] {
-    TimeStamp expiry;
-    char package[] = UNISP_NAME_A;
-    for (const DWORD protocols : {kProtocols, DWORD{SP_PROT_TLS1_2_CLIENT}}) {
-      SCHANNEL_CRED credentials{};
-      credentials.dwVersion = SCHANNEL_CRED_VERSION;
-      credentials.grbitEnabledProtocols = protocols;
-      credentials.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
-      if (AcquireCredentialsHandleA(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr, &credentials,
-                                    nullptr, nullptr, &handle, &expiry) == SEC_E_OK) {
-        return true;
-      }
-    }
-    return false;
-  }();
-  return made ? &handle : nullptr;
-}
-
-// The SHA-256 of the certificate's SubjectPublicKeyInfo, or empty.
-std::string KeyDigest(PCCERT_CONTEXT certificate) {
-  BYTE* der = nullptr;
-  DWORD size = 0;
-  if (!CryptEncodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO,
-                           &certificate->pCertInfo->SubjectPublicKeyInfo, CRYPT_ENCODE_ALLOC_FLAG,
-                           nullptr, &der, &size)) {
-    return {};
-  }
-  std::array<BYTE, 32> hash{};
-  DWORD hashSize = hash.size();
-  const bool hashed = CryptHashCertificate2(BCRYPT_SHA256_ALGORITHM, 0, nullptr, der, size,
-                                            hash.data(), &hashSize) &&
-                      hashSize == hash.size();
-  LocalFree(der);
-  return hashed ? std::string(reinterpret_cast<const char*>(hash.data()), hash.size())
-                : std::string();
-}
-
-// The certificate chains to a root the system trusts and names `host`.
-bool TrustedFor(PCCERT_CONTEXT certificate, const std::string& host) {
-  char serverAuth[] = szOID_PKIX_KP_SERVER_AUTH;
-  LPSTR usages[] = {serverAuth};
-  CERT_CHAIN_PARA para{};
-  para.cbSize = sizeof para;
-  para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
-  para.RequestedUsage.Usage.cUsageIdentifier = 1;
-  para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
-  PCCERT_CHAIN_CONTEXT chain = nullptr;
-  if (!CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &para, 0,
-                               nullptr, &chain)) {
-    return false;
-  }
-  std::wstring name(host.begin(), host.end());
-  HTTPSPolicyCallbackData ssl{};
-  ssl.cbStruct = sizeof ssl;
-  ssl.dwAuthType = AUTHTYPE_SERVER;
-  ssl.pwszServerName = name.data();
-  CERT_CHAIN_POLICY_PARA policy{};
-  policy.cbSize = sizeof policy;
-  policy.pvExtraPolicyPara = &ssl;
-  CERT_CHAIN_POLICY_STATUS status{};
-  status.cbSize = sizeof status;
-  const bool trusted =
-      CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status) &&
-      status.dwError == 0;
-  CertFreeCertificateChain(chain);
-  return trusted;
-}
-
 // One fetch over one connection: TCP, then TLS for https, and the service
 // known by its key before a byte of the request is sent.
 class Exchange {
  public:
   Exchange(SOCKET socket, Clock::time_point deadline) : socket_(socket), deadline_(deadline) {}
-  ~Exchange() {
-    if (haveContext_) {
-      DeleteSecurityContext(&context_);
-    }
-  }
-  Exchange(const Exchange&) = delete;
-  Exchange& operator=(const Exchange&) = delete;
-
-  // The handshake and the check of the service's certificate: `why` says
-  // what failed when the certificate is not the one expected.
-  bool Secure(const std::string& host, const std::vector<std::string>& pins, std::string& why) {
-    if (Credentials() == nullptr) {
-      return false;
-    }
-    std::string input;
-    SECURITY_STATUS status = SEC_I_CONTINUE_NEEDED;
-    while (status != SEC_E_OK) {
-      SecBuffer in[2] = {{static_cast<unsigned long>(input.size()), SECBUFFER_TOKEN, input.data()},
-                         {0, SECBUFFER_EMPTY, nullptr}};
-      SecBufferDesc inDescription{SECBUFFER_VERSION, 2, in};
-      std::string output;
-      status = Initialize(host, haveContext_ ? &inDescription : nullptr, output);
-      if (status == SEC_E_INCOMPLETE_MESSAGE) {
-        if (!Receive(input)) {
-          return false;
-        }
-        continue;
-      }
-      if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED) {
-        return false;
-      }
-      input = in[1].BufferType == SECBUFFER_EXTRA ? input.substr(input.size() - in[1].cbBuffer)
-                                                  : std::string();
-      if (!output.empty() && !SendAll(output)) {
-        return false;
-      }
-      if (status == SEC_I_CONTINUE_NEEDED && input.empty() && !Receive(input)) {
-        return false;
-      }
-    }
-    cipher_ = std::move(input);
-    if (QueryContextAttributesA(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_) != SEC_E_OK) {
-      return false;
-    }
-    PCCERT_CONTEXT certificate = nullptr;
-    if (QueryContextAttributesA(&context_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) !=
-            SEC_E_OK ||
-        certificate == nullptr) {
-      why = "the update service showed no certificate";
-      return false;
-    }
-    bool known = false;
-    if (pins.empty()) {
-      known = TrustedFor(certificate, host);
-      if (!known) {
-        why.assign("the update service's certificate is not trusted for ").append(host);
-      }
-    } else {
-      known = std::find(pins.begin(), pins.end(), KeyDigest(certificate)) != pins.end();
-      if (!known) {
-        why = "the update service's key is not the pinned one: nothing was sent";
-      }
-    }
-    CertFreeCertificateContext(certificate);
-    secure_ = known;
-    return known;
-  }
 
   // Through a proxy: a tunnel to `authority` (host:port) asked for, and its
   // answer read; true when the proxy opened it.
@@ -233,139 +86,99 @@ class Exchange {
     std::string ask = "CONNECT ";
     ask.append(authority).append(" HTTP/1.1\r\nHost: ").append(authority).append("\r\n\r\n");
     std::string head;
+    if (!SendAll(ask)) {
+      return false;
+    }
     while (head.find("\r\n\r\n") == std::string::npos) {
-      if ((!ask.empty() && !SendAll(ask)) || head.size() > 8192 || !Receive(head)) {
+      if (head.size() > 8192 || !Receive(head)) {
         return false;
       }
-      ask.clear();
     }
     // Nothing of the service's can come before our first TLS words.
     return head.starts_with("HTTP/1.") && head.size() > 12 && head.substr(9, 3) == "200" &&
            head.ends_with("\r\n\r\n");
   }
 
-  bool Send(const std::string& data) {
-    if (!secure_) {
-      return SendAll(data);
-    }
-    std::string record(sizes_.cbHeader + data.size() + sizes_.cbTrailer, '\0');
-    if (data.size() > sizes_.cbMaximumMessage) {
-      return false;  // a request is far shorter than one record
-    }
-    std::memcpy(record.data() + sizes_.cbHeader, data.data(), data.size());
-    SecBuffer buffers[4] = {
-        {sizes_.cbHeader, SECBUFFER_STREAM_HEADER, record.data()},
-        {static_cast<unsigned long>(data.size()), SECBUFFER_DATA, record.data() + sizes_.cbHeader},
-        {sizes_.cbTrailer, SECBUFFER_STREAM_TRAILER, record.data() + sizes_.cbHeader + data.size()},
-        {0, SECBUFFER_EMPTY, nullptr}};
-    SecBufferDesc description{SECBUFFER_VERSION, 4, buffers};
-    if (EncryptMessage(&context_, 0, &description, 0) != SEC_E_OK) {
+  // The handshake and the check of the service's certificate: `why` says
+  // what failed when the certificate is not the one expected.
+  bool Secure(const std::string& host, const std::vector<std::string>& pins, std::string& why) {
+    if (!SchannelClient::Available()) {
       return false;
     }
-    record.resize(buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer);
-    return SendAll(record);
+    std::string received;
+    for (;;) {
+      std::string reply;
+      const SECURITY_STATUS status = tls_.Handshake(host, received, reply);
+      if (!reply.empty() && !SendAll(reply)) {
+        return false;
+      }
+      if (status == SEC_E_OK) {
+        break;
+      }
+      const bool more = status == SEC_E_INCOMPLETE_MESSAGE ||
+                        (status == SEC_I_CONTINUE_NEEDED && received.empty());
+      if ((status != SEC_I_CONTINUE_NEEDED && status != SEC_I_INCOMPLETE_CREDENTIALS &&
+           status != SEC_E_INCOMPLETE_MESSAGE) ||
+          (more && !Receive(received))) {
+        return false;
+      }
+    }
+    cipher_ = std::move(received);
+    PCCERT_CONTEXT certificate = tls_.Established() ? tls_.PeerCertificate() : nullptr;
+    if (certificate == nullptr) {
+      return false;
+    }
+    if (pins.empty()) {
+      secure_ = ChainTrusted(certificate, &host);
+      if (!secure_) {
+        why.assign("the update service's certificate is not trusted for ").append(host);
+      }
+    } else {
+      secure_ = std::find(pins.begin(), pins.end(), KeyDigest(certificate)) != pins.end();
+      if (!secure_) {
+        why = "the update service's key is not the pinned one: nothing was sent";
+      }
+    }
+    CertFreeCertificateContext(certificate);
+    return secure_;
   }
 
-  // Everything the service sends until it closes, up to `limit` bytes.
+  bool Send(const std::string& data) {
+    std::string record;
+    return secure_ ? tls_.Encrypt(data, record) && SendAll(record) : SendAll(data);
+  }
+
+  // Everything the service sends until it closes, up to `limit` bytes. Many
+  // services close without a close_notify: the answer's own length then
+  // says whether it came whole.
   bool ReceiveAll(std::string& answer, std::size_t limit) {
     for (;;) {
       if (answer.size() > limit) {
         return false;
       }
       if (!secure_) {
-        std::string chunk;
-        if (!Receive(chunk)) {
+        if (!Receive(answer)) {
           return closed_;
         }
-        answer += chunk;
         continue;
       }
-      if (cipher_.empty() || needMore_) {
-        if (!Receive(cipher_)) {
-          // Many services close without a close_notify: the answer's own
-          // length says whether it came whole.
-          return closed_;
-        }
-        needMore_ = false;
-      }
-      const int step = Decrypt(answer);
-      if (step != 0) {
-        return step > 0;
+      switch (tls_.Decrypt(cipher_, answer)) {
+        case SchannelClient::Decrypted::Some:
+          break;
+        case SchannelClient::Decrypted::More:
+          if (!Receive(cipher_)) {
+            return closed_;
+          }
+          break;
+        case SchannelClient::Decrypted::Ended:
+          return true;
+        case SchannelClient::Decrypted::Broken:
+          return false;
       }
     }
   }
 
  private:
-  SECURITY_STATUS Initialize(const std::string& host, SecBufferDesc* input, std::string& output) {
-    SecBuffer token{0, SECBUFFER_TOKEN, nullptr};
-    SecBufferDesc outputDescription{SECBUFFER_VERSION, 1, &token};
-    ULONG attributes = 0;
-    std::string target = host;
-    const SECURITY_STATUS status = InitializeSecurityContextA(
-        Credentials(), haveContext_ ? &context_ : nullptr, target.data(), kContextFlags, 0, 0,
-        input, 0, haveContext_ ? nullptr : &context_, &outputDescription, &attributes, nullptr);
-    if (!haveContext_ && (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED)) {
-      haveContext_ = true;
-    }
-    if (token.pvBuffer != nullptr) {
-      output.assign(static_cast<const char*>(token.pvBuffer), token.cbBuffer);
-      FreeContextBuffer(token.pvBuffer);
-    }
-    return status;
-  }
-
-  // 0: go on; 1: the service closed properly; -1: broken.
-  int Decrypt(std::string& answer) {
-    SecBuffer buffers[4] = {
-        {static_cast<unsigned long>(cipher_.size()), SECBUFFER_DATA, cipher_.data()},
-        {0, SECBUFFER_EMPTY, nullptr},
-        {0, SECBUFFER_EMPTY, nullptr},
-        {0, SECBUFFER_EMPTY, nullptr}};
-    SecBufferDesc description{SECBUFFER_VERSION, 4, buffers};
-    const bool alert = cipher_[0] == '\x15';
-    const SECURITY_STATUS status = DecryptMessage(&context_, &description, 0, nullptr);
-    if (status == SEC_E_INCOMPLETE_MESSAGE) {
-      needMore_ = true;
-      return 0;
-    }
-    if (status == SEC_I_CONTEXT_EXPIRED) {
-      return 1;
-    }
-    if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE) {
-      return -1;
-    }
-    std::string extra;
-    std::size_t decrypted = 0;
-    for (const SecBuffer& buffer : buffers) {
-      if (buffer.BufferType == SECBUFFER_DATA) {
-        answer.append(static_cast<const char*>(buffer.pvBuffer), buffer.cbBuffer);
-        decrypted += buffer.cbBuffer;
-      } else if (buffer.BufferType == SECBUFFER_EXTRA) {
-        extra.assign(static_cast<const char*>(buffer.pvBuffer), buffer.cbBuffer);
-      }
-    }
-    cipher_ = std::move(extra);
-    if (status == SEC_E_OK && decrypted == 0 && alert) {
-      return 1;  // a close_notify some systems report as an empty record
-    }
-    if (status == SEC_I_RENEGOTIATE) {
-      // A handshake message after the handshake (a TLS 1.3 session ticket):
-      // the system takes it; nothing is to be answered.
-      SecBuffer in[2] = {
-          {static_cast<unsigned long>(cipher_.size()), SECBUFFER_TOKEN, cipher_.data()},
-          {0, SECBUFFER_EMPTY, nullptr}};
-      SecBufferDesc inDescription{SECBUFFER_VERSION, 2, in};
-      std::string ignored;
-      if (Initialize("", &inDescription, ignored) != SEC_E_OK) {
-        return -1;
-      }
-      cipher_ = in[1].BufferType == SECBUFFER_EXTRA
-                    ? cipher_.substr(cipher_.size() - in[1].cbBuffer)
-                    : std::string();
-    }
-    return 0;
-  }
-
   bool Wait(bool forWrite) {
     const DWORD left = MsLeft(deadline_);
     fd_set set;
@@ -409,12 +222,9 @@ class Exchange {
 
   SOCKET socket_;
   Clock::time_point deadline_;
-  CtxtHandle context_{};
-  bool haveContext_ = false;
+  SchannelClient tls_;
   bool secure_ = false;
-  SecPkgContext_StreamSizes sizes_{};
-  std::string cipher_;
-  bool needMore_ = false;
+  std::string cipher_;  // received, not yet decrypted
   bool closed_ = false;
 };
 
