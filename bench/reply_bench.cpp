@@ -24,19 +24,13 @@ UpdateReply Parse(const std::string& text) {
     const std::size_t equals = line.find('=');
     const std::string name = line.substr(0, equals);
     const std::string value = equals == std::string::npos ? "" : line.substr(equals + 1);
-    for (auto [field, into] : {std::pair{"NewVersion", &reply.newVersion},
-                               {"Key", &reply.key},
-                               {"Relays", &reply.relays},
-                               {"Id", &reply.id},
-                               {"Sn", &reply.sn},
-                               {"Version", &reply.version},
-                               {"Issued", &reply.issued},
-                               {"Expires", &reply.expires},
-                               {"Serial", &reply.serial},
-                               {"Signature", &reply.signature}}) {
-      if (name == field) {
-        *into = value;
+    for (const ReplyField& field : kSignedFields) {
+      if (name == field.name) {
+        reply.*field.value = value;
       }
+    }
+    if (name == "Signature") {
+      reply.signature = value;
     }
   }
   return reply;

@@ -42,24 +42,18 @@ bool VouchedFor(const UpdateReply& reply, const std::string& signature,
 }  // namespace
 
 UpdateReply ReadUpdateReply(const IniFile& reply) {
-  const auto read = [&](const char* key) { return reply.ReadString("Update", key, ""); };
-  return UpdateReply{read("NewVersion"), read("Key"),      read("Relays"), read("Id"),
-                     read("Sn"),         read("Version"),  read("Issued"), read("Expires"),
-                     read("Serial"),     read("Signature")};
+  UpdateReply values;
+  for (const ReplyField& field : kSignedFields) {
+    values.*field.value = reply.ReadString("Update", field.name, "");
+  }
+  values.signature = reply.ReadString("Update", "Signature", "");
+  return values;
 }
 
 std::string SignedText(const UpdateReply& reply) {
   std::string text = "Umbrane update reply 1\n";
-  for (const auto& [name, value] : {std::pair{"Id", &reply.id},
-                                    {"Sn", &reply.sn},
-                                    {"Version", &reply.version},
-                                    {"Issued", &reply.issued},
-                                    {"Expires", &reply.expires},
-                                    {"Serial", &reply.serial},
-                                    {"NewVersion", &reply.newVersion},
-                                    {"Key", &reply.key},
-                                    {"Relays", &reply.relays}}) {
-    text.append(name).append("=").append(*value).append("\n");
+  for (const ReplyField& field : kSignedFields) {
+    text.append(field.name).append("=").append(reply.*field.value).append("\n");
   }
   return text;
 }

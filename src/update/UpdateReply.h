@@ -36,6 +36,22 @@ struct UpdateReply {
   std::string signature;  // base64 of r || s
 };
 
+// The reply's keys in the order they are signed (Signature is not), each
+// with its place in UpdateReply.
+struct ReplyField {
+  const char* name;
+  std::string UpdateReply::*value;
+};
+inline constexpr ReplyField kSignedFields[] = {{"Id", &UpdateReply::id},
+                                               {"Sn", &UpdateReply::sn},
+                                               {"Version", &UpdateReply::version},
+                                               {"Issued", &UpdateReply::issued},
+                                               {"Expires", &UpdateReply::expires},
+                                               {"Serial", &UpdateReply::serial},
+                                               {"NewVersion", &UpdateReply::newVersion},
+                                               {"Key", &UpdateReply::key},
+                                               {"Relays", &UpdateReply::relays}};
+
 UpdateReply ReadUpdateReply(const IniFile& reply);
 
 // What the signature covers: the reply's values in a fixed order, one per

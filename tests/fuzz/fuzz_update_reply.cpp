@@ -34,24 +34,6 @@ struct Signer {
     }
     publicKey.assign(reinterpret_cast<const char*>(point) + 1, 64);
   }
-  std::string Sign(const std::string& text) const {
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
-                                                                    &EVP_MD_CTX_free);
-    unsigned char der[80];
-    std::size_t size = sizeof der;
-    if (EVP_DigestSignInit(context.get(), nullptr, EVP_sha256(), nullptr, key) != 1 ||
-        EVP_DigestSign(context.get(), der, &size,
-                       reinterpret_cast<const unsigned char*>(text.data()), text.size()) != 1) {
-      std::abort();
-    }
-    const unsigned char* cursor = der;
-    ECDSA_SIG* pair = d2i_ECDSA_SIG(nullptr, &cursor, static_cast<long>(size));
-    std::string raw(64, '\0');
-    BN_bn2binpad(ECDSA_SIG_get0_r(pair), reinterpret_cast<unsigned char*>(raw.data()), 32);
-    BN_bn2binpad(ECDSA_SIG_get0_s(pair), reinterpret_cast<unsigned char*>(raw.data()) + 32, 32);
-    ECDSA_SIG_free(pair);
-    return raw;
-  }
 };
 
 }  // namespace
@@ -71,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::abort();  // a reply nobody here signed was accepted
   }
   // The same values, signed: only the later rules can refuse them.
-  reply.signature = fakes::Base64(signer.Sign(SignedText(reply)));
+  reply.signature = fakes::Base64(fakes::Sign(SignedText(reply), signer.key));
   const Verdict verdict = CheckReply(reply, request, trust, now, 41);
   if (verdict.refusal == Refusal::Unsigned || verdict.refusal == Refusal::NotASignature ||
       verdict.refusal == Refusal::AnotherKey) {

@@ -323,19 +323,7 @@ TEST(UpdateReply, ARefusedReplyChangesNothingAndTheLogSaysWhy) {
     c.before(reply, signer, fresh.clock.unixTime);
     reply.signature = Base64(Sign(SignedText(reply), signer));
     c.after(reply, signer, fresh.clock.unixTime);
-    std::string text = "[Update]\r\n";
-    for (const auto& [key, value] : {std::pair{"NewVersion", reply.newVersion},
-                                     {"Key", reply.key},
-                                     {"Id", reply.id},
-                                     {"Sn", reply.sn},
-                                     {"Version", reply.version},
-                                     {"Issued", reply.issued},
-                                     {"Expires", reply.expires},
-                                     {"Serial", reply.serial},
-                                     {"Signature", reply.signature}}) {
-      text.append(key).append("=").append(value).append("\r\n");
-    }
-    fresh.fetcher.reply = text;
+    fresh.fetcher.reply = ReplyText(reply);
     fresh.main.FormCreate();
     fresh.main.InitRun();
     EXPECT_EQ(fresh.Log(),
