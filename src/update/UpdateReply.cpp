@@ -81,8 +81,9 @@ std::vector<std::string> BuiltUpdatePins() {
 
 Verdict CheckReply(const UpdateReply& reply, const UpdateRequest& request, const UpdateTrust& trust,
                    std::int64_t now, std::uint64_t highest) {
-  if (reply.signature.empty()) {
-    // Only a build that says so acts on a reply nobody vouches for.
+  if (reply.signature.empty() || (trust.keys.empty() && trust.acceptUnsigned)) {
+    // Only a build that says so acts on a reply nobody vouches for (and one
+    // without keys could vouch for none).
     return {trust.acceptUnsigned ? Refusal::None : Refusal::Unsigned, 0};
   }
   const auto signature = Base64Decode(reply.signature);

@@ -347,6 +347,7 @@ bool Win32UrlFetcher::Fetch(const std::string& url, const std::string& file, std
   {
     std::lock_guard<std::mutex> lock(mutex_);
     socket_ = INVALID_SOCKET;
+    read = read && !cancelled_;  // what came before a cancel may be cut short
   }
   closesocket(socket);
   std::string body;

@@ -253,8 +253,12 @@ TEST(RealAgent, ARelayThatCannotProveItselfGetsNoCredentials) {
   EXPECT_EQ(CodesUntilItGivesUp(UMBRANE_REAL_AGENT, 8443), refused);
   EXPECT_EQ(CodesUntilItGivesUp(UMBRANE_PINNED_AGENT, 8444), refused);
   const auto pinned = CodesUntilItGivesUp(UMBRANE_PINNED_AGENT, 8443);
+  std::string seen;
+  for (const std::string& code : pinned) {
+    seen.append(code).append(" ");
+  }
   EXPECT_NE(std::find(pinned.begin(), pinned.end(), "160238"), pinned.end())
-      << "the check began: the relay was verified";
+      << "the check began: the relay was verified (codes: " << seen << ")";
 }
 
 // Under Wine the owner of a Wine program's connection is named: this

@@ -365,12 +365,17 @@ TEST_F(Update, AnAcceptedReplysNumberIsKeptSoItsReplayIsRefused) {
             (Texts{"SilentUpdate", "SilentUpdate refused the reply: " + RefusalText(Refusal::Older),
                    "SilentUpdate Failed!"}));
 
-  AppHarness unsignedBuild;
-  unsignedBuild.main.updateTrust.acceptUnsigned = true;
-  unsignedBuild.fetcher.reply = "[Update]\r\nKey=" + Token("tok") + "\r\n";
-  unsignedBuild.main.FormCreate();
-  unsignedBuild.main.InitRun();
-  EXPECT_EQ(unsignedBuild.agents.started.size(), 1u);
+  // A build that accepts unsigned replies (and has no key) acts on one as
+  // it stands, and on a signed one alike.
+  for (const bool signedReply : {false, true}) {
+    AppHarness unsignedBuild;
+    unsignedBuild.main.updateTrust = {{}, true};
+    unsignedBuild.fetcher.reply = signedReply ? unsignedBuild.Reply("", Token("tok"))
+                                              : "[Update]\r\nKey=" + Token("tok") + "\r\n";
+    unsignedBuild.main.FormCreate();
+    unsignedBuild.main.InitRun();
+    EXPECT_EQ(unsignedBuild.agents.started.size(), 1u) << signedReply;
+  }
 }
 
 TEST_F(Update, AServiceThatIsNotTheOneExpectedIsNamedInTheLog) {
