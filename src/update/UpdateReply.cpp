@@ -116,19 +116,19 @@ std::string RefusalText(Refusal refusal) {
     case Refusal::None:
       return "the reply is accepted";
     case Refusal::Unsigned:
-      return "the reply is not signed";
+      return "the reply is unsigned";
     case Refusal::NotASignature:
       return "the reply's signature is not one (not base64 of 64 bytes)";
     case Refusal::AnotherKey:
-      return "the reply is not signed by the update service's key";
+      return "the reply is signed by another key";
     case Refusal::OutOfBounds:
-      return "the reply's times, number or token are out of bounds";
+      return "the reply's times, number or token are over the limits";
     case Refusal::AnotherMachine:
-      return "the reply answers another machine, customer or version";
+      return "the reply is for another machine (another id, sn or version)";
     case Refusal::Expired:
       return "the reply has expired (or this computer's clock is wrong)";
     case Refusal::Older:
-      return "the reply is not newer than one accepted before (a replay)";
+      return "the reply is older than one accepted before (a replay)";
   }
   return "the reply is refused";
 }

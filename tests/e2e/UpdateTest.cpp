@@ -155,16 +155,15 @@ TEST_F(UpdateProgram, AForgedOrReplayedReplyStartsNothing) {
   const Case cases[] = {
       {"impostor", "",
        "SilentUpdate: the update service's key is not the pinned one: nothing was sent"},
-      {"reply", "unsigned", "SilentUpdate refused the reply: the reply is not signed"},
-      {"reply", "other",
-       "SilentUpdate refused the reply: the reply is not signed by the update service's key"},
+      {"reply", "unsigned", "SilentUpdate refused the reply: the reply is unsigned"},
+      {"reply", "other", "SilentUpdate refused the reply: the reply is signed by another key"},
       {"reply", "machine",
-       "SilentUpdate refused the reply: the reply answers another machine, customer or version"},
+       "SilentUpdate refused the reply: the reply is for another machine (another id, sn or "
+       "version)"},
       {"reply", "expired",
        "SilentUpdate refused the reply: the reply has expired (or this computer's clock is wrong)"},
       {"reply", std::string("serial ") + serial,
-       "SilentUpdate refused the reply: the reply is not newer than one accepted before (a "
-       "replay)"},
+       "SilentUpdate refused the reply: the reply is older than one accepted before (a replay)"},
   };
   for (const Case& c : cases) {
     runOnce(c.mode, "[Update]\r\nNewVersion=1\r\n" + key, c.signing);
