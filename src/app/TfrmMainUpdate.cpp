@@ -1,7 +1,6 @@
 // The update check at start-up: one request to the update service, then a
 // required new version announced and a supplied access token installed,
 // which starts the first session without the user.
-#include <charconv>
 #include <string>
 
 #include "BuildConfig.h"
@@ -92,12 +91,9 @@ bool TfrmMain::SilentUpdate() {
 }
 
 std::uint64_t TfrmMain::HighestUpdateSerial() const {
-  const std::string kept = g_.Settings->ReadString("Update", "Serial", "0");
-  std::uint64_t serial = 0;
-  const auto [end, error] = std::from_chars(kept.data(), kept.data() + kept.size(), serial);
   // A value that is not a number keeps nothing out: replies still need
   // their signature and must still hold.
-  return error == std::errc() && end == kept.data() + kept.size() ? serial : 0;
+  return ReplyCount(g_.Settings->ReadString("Update", "Serial", "0")).value_or(0);
 }
 
 }  // namespace umbrane

@@ -14,8 +14,9 @@ namespace {
 // A token longer than this is no token of ours.
 constexpr std::size_t kMaxKeyChars = 1024;
 
-// A time or a number: decimal digits only, no sign, within 63 bits.
-std::optional<std::uint64_t> Count(const std::string& text) {
+}  // namespace
+
+std::optional<std::uint64_t> ReplyCount(const std::string& text) {
   if (text.empty() || text.size() > 19) {
     return std::nullopt;
   }
@@ -27,6 +28,8 @@ std::optional<std::uint64_t> Count(const std::string& text) {
   }
   return value;
 }
+
+namespace {
 
 bool VouchedFor(const UpdateReply& reply, const std::string& signature,
                 const std::vector<std::string>& keys) {
@@ -93,9 +96,9 @@ Verdict CheckReply(const UpdateReply& reply, const UpdateRequest& request, const
   if (!VouchedFor(reply, *signature, trust.keys)) {
     return {Refusal::AnotherKey, 0};
   }
-  const auto issued = Count(reply.issued);
-  const auto expires = Count(reply.expires);
-  const auto serial = Count(reply.serial);
+  const auto issued = ReplyCount(reply.issued);
+  const auto expires = ReplyCount(reply.expires);
+  const auto serial = ReplyCount(reply.serial);
   if (!issued || !expires || !serial || *issued > *expires || reply.key.size() > kMaxKeyChars) {
     return {Refusal::OutOfBounds, 0};
   }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -95,6 +96,10 @@ struct Verdict {
 // `highest` (the highest number accepted before).
 Verdict CheckReply(const UpdateReply& reply, const UpdateRequest& request, const UpdateTrust& trust,
                    std::int64_t now, std::uint64_t highest);
+
+// A time or a number of a reply (or the one kept in the settings): decimal
+// digits only, no sign, within 63 bits.
+std::optional<std::uint64_t> ReplyCount(const std::string& text);
 
 // One line for the log: why a reply was refused.
 std::string RefusalText(Refusal refusal);

@@ -28,9 +28,7 @@ class FakeFetcher : public IUrlFetcher {
   std::atomic<bool> cancelled{false};
 
   void Cancel() override { cancelled = true; }
-  std::string why;  // told with a failure
-  bool Fetch(const std::string& url, const std::string& file, std::string& told) override {
-    told = reply ? "" : why;
+  bool Fetch(const std::string& url, const std::string& file, std::string&) override {
     urls.push_back(url);
     if (during) {
       during();

@@ -378,13 +378,6 @@ TEST_F(Update, AnAcceptedReplysNumberIsKeptSoItsReplayIsRefused) {
   }
 }
 
-TEST_F(Update, AServiceThatIsNotTheOneExpectedIsNamedInTheLog) {
-  fetcher.reply.reset();
-  fetcher.why = "the update service's key is not the pinned one: nothing was sent";
-  Start();
-  EXPECT_EQ(Log(), (Texts{"SilentUpdate", "SilentUpdate: " + fetcher.why, "SilentUpdate Failed!"}));
-}
-
 // The update check goes through the LAN's proxy as the browsers would,
 // unless the bypass list names the service or the service is this machine.
 TEST(UpdateProxy, TheLansProxyUnlessBypassed) {
