@@ -26,7 +26,9 @@ namespace warden {
 
 using asio::ip::tcp;
 
-// What the relay must prove.
+// What the relay must prove. A handshake that fails on it ends with
+// access_denied (someone else may be answering); one that is closed, reset
+// or never ends is a relay that cannot be reached, not an interception.
 struct RelayTrust {
   std::string address;            // the relay's IP address, as on the command line
   std::vector<std::string> pins;  // base64 SHA-256 of its SubjectPublicKeyInfo: any one
@@ -40,6 +42,9 @@ class RelayChannel {
   tcp::socket& Socket() { return socket_; }
   // Why the handshake failed (the relay not verified, say), for the log.
   const std::string& Problem() const { return problem_; }
+  // Which of the agent's relays it leads to (its index in their list).
+  std::size_t Relay() const { return relay_; }
+  void SetRelay(std::size_t index) { relay_ = index; }
 
   // Over the connected Socket(): the handshake, then the relay's proof.
   virtual void AsyncHandshake(Done done) = 0;
@@ -57,6 +62,7 @@ class RelayChannel {
   explicit RelayChannel(const asio::any_io_executor& executor) : socket_(executor) {}
   tcp::socket socket_;
   std::string problem_;
+  std::size_t relay_ = 0;
 };
 
 std::unique_ptr<RelayChannel> MakeRelayChannel(const asio::any_io_executor& executor,
@@ -65,6 +71,7 @@ std::unique_ptr<RelayChannel> MakeRelayChannel(const asio::any_io_executor& exec
 // The pins this build carries (RelayPin.cpp): the key in use and any
 // backup for its rotation; none in a build that trusts the system's roots.
 std::vector<std::string> RelayPins();
+std::string BuildRelays();
 
 // Whether the SHA-256 of a certificate's SubjectPublicKeyInfo is one of
 // `pins`'.

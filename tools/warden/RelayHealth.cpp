@@ -1,17 +1,31 @@
 #include "RelayHealth.h"
 
+#include "Relays.h"
 #include "Status.h"
 
 namespace warden {
 
-RelayHealth::RelayHealth(asio::io_context& io, RelayPool& pool, std::string relayName)
+RelayHealth::RelayHealth(asio::io_context& io, RelayPool& pool)
     : pool_(pool),
-      relayName_(std::move(relayName)),
       random_(std::random_device{}()),
       keeper_(RelayKeeper::Clock::now(),
               [this] { return std::uniform_real_distribution<double>(0.0, 1.0)(random_); }),
       look_(io),
-      network_(io, [this](const std::string& why) { Suspect(why); }) {}
+      network_(io, [this](const std::string& why) { Suspect(why); }) {
+  pool_.OnUnverified([this](std::size_t index, const std::string& problem) {
+    if (!unverifiedTold_) {
+      // Another key on the way to a relay: Umbrane tells the user.
+      unverifiedTold_ = true;
+      Status(status::kIdentifyFailed, std::string(status::kRelayNotVerified) + ": " +
+                                          Place(pool_.List(), index) + ": " + problem);
+    }
+  });
+  pool_.OnSwitched([this](std::size_t index) {
+    // The first to try next time too.
+    Status(status::kQuiet, "now through " + Place(pool_.List(), index));
+    Keep(kInUseFile, pool_.List().list[index].Name());
+  });
+}
 
 void RelayHealth::Start() {
   pool_.OnSeen([this](bool ok) {
@@ -41,11 +55,13 @@ void RelayHealth::Update() {
   pool_.KeepReady(keeper_.Ready(now));
   switch (keeper_.TakeReport()) {
     case RelayKeeper::Report::Lost:
-      Status(status::kDisconnected, "lost the relay " + relayName_);
+      Status(status::kDisconnected,
+             pool_.List().list.size() == 1 ? "lost the relay" : "no relay answers");
       break;
     case RelayKeeper::Report::Back:
       // Ready again: Umbrane switches the browsers back to the tunnel.
-      Status(status::kReady, "the relay answers again; accepting proxy connections");
+      Status(status::kReady,
+             Place(pool_.List(), pool_.InUse()) + " answers again; accepting proxy connections");
       unverifiedTold_ = false;
       break;
     case RelayKeeper::Report::None:
@@ -73,12 +89,6 @@ void RelayHealth::Look() {
     case RelayKeeper::Do::Probe:
       pool_.Open(
           [this](asio::error_code ec, std::unique_ptr<RelayChannel> channel) {
-            if (ec == asio::error::access_denied && channel && !unverifiedTold_) {
-              // Another key on the way to the relay: Umbrane tells the user.
-              unverifiedTold_ = true;
-              Status(status::kIdentifyFailed,
-                     std::string(status::kRelayNotVerified) + ": " + channel->Problem());
-            }
             keeper_.ProbeEnded(RelayKeeper::Clock::now(), !ec);
             if (!ec) {
               pool_.Add(std::move(channel));  // the probe's connection is kept ready

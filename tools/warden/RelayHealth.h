@@ -1,9 +1,10 @@
-// The relay's health and the connections kept ready, on the io_context:
+// The relays' health and the connections kept ready, on the io_context:
 // RelayKeeper's rules driven by one timer, by what the pool sees, by the
-// clients' arrivals and by NetworkWatch. It prints "160037" when the relay
-// is lost and "160138" when it answers again (Umbrane shows busy, then on;
+// clients' arrivals and by NetworkWatch. It prints "160037" when no relay
+// answers and "160138" when one answers again (Umbrane shows busy, then on;
 // the browsers stay on the local proxy throughout, so nothing ever goes
-// around the relay).
+// around the relays), "160244" once when a relay shows a key not its own,
+// and keeps the relay in use for the next run.
 #pragma once
 
 #include <random>
@@ -17,7 +18,8 @@ namespace warden {
 
 class RelayHealth {
  public:
-  RelayHealth(asio::io_context& io, RelayPool& pool, std::string relayName);
+  // Told by the pool from now on; Start() begins the looks.
+  RelayHealth(asio::io_context& io, RelayPool& pool);
 
   void Start();
   void ClientArrived();
@@ -31,13 +33,12 @@ class RelayHealth {
   void Look();
 
   RelayPool& pool_;
-  const std::string relayName_;
   std::minstd_rand random_;
   RelayKeeper keeper_;
   asio::steady_timer look_;
   RelayKeeper::Time armed_ = RelayKeeper::Time::max();  // when look_ fires
   NetworkWatch network_;
-  bool unverifiedTold_ = false;  // since the relay last answered as itself
+  bool unverifiedTold_ = false;  // since a relay last came back
 };
 
 }  // namespace warden

@@ -6,6 +6,15 @@
 #ifndef WARDEN_RELAY_PIN
 #define WARDEN_RELAY_PIN ""
 #endif
+#ifndef WARDEN_RELAYS
+#define WARDEN_RELAYS ""
+#endif
+
+// The build's list of relays (RelayList's form); empty: the command line's
+// relay alone.
+std::string warden::BuildRelays() {
+  return WARDEN_RELAYS;
+}
 
 std::vector<std::string> warden::RelayPins() {
   std::vector<std::string> pins;

@@ -25,10 +25,101 @@ void Close(RelayChannel& channel) {
 
 }  // namespace
 
-RelayPool::RelayPool(asio::io_context& io, const tcp::endpoint& relay, RelayTrust trust)
-    : io_(io), relay_(relay), trust_(std::move(trust)) {}
+RelayPool::RelayPool(asio::io_context& io, Relays relays)
+    : io_(io), relays_(std::move(relays)), choice_(relays_.order) {}
+
+// Attempts to the relays by RelayChoice's rules; the first that answers as
+// itself is handed over, the others are cancelled.
+struct RelayPool::Dial {
+  Dial(asio::io_context& io, DialPlan made, Opened then, std::chrono::milliseconds each)
+      : plan(std::move(made)), timer(io), done(std::move(then)), limit(each) {}
+  DialPlan plan;
+  asio::steady_timer timer;
+  Opened done;
+  std::chrono::milliseconds limit;
+  std::vector<std::function<void()>> cancels;
+  asio::error_code last;
+  bool allSilent = true;
+  bool over = false;
+};
 
 void RelayPool::Open(Opened done, std::chrono::milliseconds limit) {
+  const auto now = RelayChoice::Clock::now();
+  auto dial =
+      std::make_shared<Dial>(io_, DialPlan(choice_.Candidates(now), now), std::move(done), limit);
+  Step(dial);
+}
+
+void RelayPool::Step(const std::shared_ptr<Dial>& dial) {
+  for (const std::size_t index : dial->plan.Due(RelayChoice::Clock::now())) {
+    dial->cancels.push_back(
+        OpenOne(index, dial->limit,
+                [this, dial, index](asio::error_code ec, std::unique_ptr<RelayChannel> channel) {
+                  Ended(dial, index, ec, std::move(channel));
+                }));
+  }
+  const auto next = dial->plan.NextLook();
+  if (next == RelayChoice::Time::max()) {
+    return;
+  }
+  dial->timer.expires_at(next);
+  dial->timer.async_wait([this, dial](asio::error_code ec) {
+    if (!ec && !dial->over) {
+      Step(dial);
+    }
+  });
+}
+
+void RelayPool::Ended(const std::shared_ptr<Dial>& dial, std::size_t index, asio::error_code ec,
+                      std::unique_ptr<RelayChannel> channel) {
+  if (dial->over) {
+    if (channel && !ec) {
+      Close(*channel);  // answered second: not needed
+    }
+    return;
+  }
+  if (!ec) {
+    dial->over = true;
+    dial->timer.cancel();
+    for (const auto& cancel : dial->cancels) {
+      cancel();
+    }
+    if (choice_.Answered(index)) {
+      // The connections kept ready lead to a relay that failed.
+      ready_.erase(std::remove_if(ready_.begin(), ready_.end(),
+                                  [&](Ready& r) {
+                                    if (r.channel->Relay() == index) {
+                                      return false;
+                                    }
+                                    Close(*r.channel);
+                                    return true;
+                                  }),
+                   ready_.end());
+      switched_(index);
+    }
+    const Opened then = std::move(dial->done);
+    then({}, std::move(channel));
+    return;
+  }
+  choice_.Failed(index, RelayChoice::Clock::now());
+  if (ec == asio::error::access_denied && channel) {
+    unverified_(index, channel->Problem());
+  }
+  dial->allSilent = dial->allSilent && ec == asio::error::operation_aborted;
+  dial->last = ec;
+  dial->plan.Failed();
+  if (dial->plan.Exhausted()) {
+    dial->over = true;
+    dial->timer.cancel();
+    const Opened then = std::move(dial->done);
+    then(dial->allSilent ? asio::error::operation_aborted : dial->last, std::move(channel));
+    return;
+  }
+  Step(dial);
+}
+
+std::function<void()> RelayPool::OpenOne(std::size_t index, std::chrono::milliseconds limit,
+                                         Opened done) {
   struct Opening {
     Opening(asio::io_context& io, std::unique_ptr<RelayChannel> made, Opened then,
             std::chrono::milliseconds limit)
@@ -37,18 +128,28 @@ void RelayPool::Open(Opened done, std::chrono::milliseconds limit) {
     asio::steady_timer timer;
     Opened done;
   };
-  auto opening = std::make_shared<Opening>(io_, MakeRelayChannel(io_.get_executor(), trust_),
-                                           std::move(done), limit);
+  const RelayEntry& relay = relays_.list[index];
+  auto opening = std::make_shared<Opening>(
+      io_, MakeRelayChannel(io_.get_executor(), RelayTrust{relay.address, relay.pins}),
+      std::move(done), limit);
+  opening->channel->SetRelay(index);
   asio::error_code ec;
-  opening->channel->Socket().open(relay_.protocol(), ec);
+  const tcp::endpoint endpoint(asio::ip::make_address(relay.address, ec), relay.port);
+  if (!ec) {
+    opening->channel->Socket().open(endpoint.protocol(), ec);
+  }
   if (ec) {
     // Never from within the call: a caller may open again on failure.
     asio::post(io_, [opening, ec] { opening->done(ec, nullptr); });
-    return;
+    return [] {};
   }
   auto finish = [opening](asio::error_code error) {
     opening->timer.cancel();
+    if (!opening->done) {
+      return;
+    }
     const Opened then = std::move(opening->done);
+    opening->done = nullptr;
     then(error, std::move(opening->channel));
   };
   opening->timer.async_wait([opening](asio::error_code timerError) {
@@ -56,13 +157,19 @@ void RelayPool::Open(Opened done, std::chrono::milliseconds limit) {
       Close(*opening->channel);
     }
   });
-  opening->channel->Socket().async_connect(relay_, [opening, finish](asio::error_code error) {
+  opening->channel->Socket().async_connect(endpoint, [opening, finish](asio::error_code error) {
     if (error) {
       finish(error);
       return;
     }
     opening->channel->AsyncHandshake(finish);
   });
+  std::weak_ptr<Opening> weak = opening;
+  return [weak] {
+    if (const auto still = weak.lock(); still && still->channel) {
+      Close(*still->channel);
+    }
+  };
 }
 
 void RelayPool::Take(Taken done) {

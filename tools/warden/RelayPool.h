@@ -3,6 +3,9 @@
 // trips before it. A connection kept ready is used once, by one client,
 // and watched while it waits: one the relay closes or resets is dropped at
 // once. How many to keep, and when to renew them, RelayHealth decides.
+// With several relays, every new connection is dialled by RelayChoice's
+// rules: the relay in use first, another one beside it when it does not
+// answer.
 #pragma once
 
 #include <chrono>
@@ -12,6 +15,8 @@
 #include <memory>
 
 #include "RelayChannel.h"
+#include "RelayChoice.h"
+#include "Relays.h"
 
 namespace warden {
 
@@ -24,17 +29,27 @@ class RelayPool {
   // What the pool saw of the relay on its own: `ok` after an open of a
   // client's or for the ready list, false too for a ready one that died.
   using Seen = std::function<void(bool ok)>;
+  // A relay that showed a key or certificate not its own (`index` in the
+  // list), and why.
+  using Unverified = std::function<void(std::size_t index, const std::string& problem)>;
+  // Another relay is in use from now on.
+  using Switched = std::function<void(std::size_t index)>;
 
   static constexpr std::chrono::seconds kOpenTimeout{10};
   static constexpr std::chrono::milliseconds kProbeTimeout{1500};
 
-  RelayPool(asio::io_context& io, const tcp::endpoint& relay, RelayTrust trust);
+  RelayPool(asio::io_context& io, Relays relays);
   void OnSeen(Seen seen) { seen_ = std::move(seen); }
+  void OnUnverified(Unverified told) { unverified_ = std::move(told); }
+  void OnSwitched(Switched told) { switched_ = std::move(told); }
+  const Relays& List() const { return relays_; }
+  std::size_t InUse() const { return choice_.InUse(); }
   asio::any_io_executor Executor() { return io_.get_executor(); }
 
-  // A new connection: TCP, TLS and the relay verified, within `limit`. On
-  // failure the channel is still handed over when there was one, for its
-  // Problem(). Not told to OnSeen: the caller has the outcome.
+  // A new connection: TCP, TLS and the relay verified, each relay tried
+  // within `limit`. When none answered: operation_aborted when every one
+  // was silent, else the last one's error. Not told to OnSeen: the caller
+  // has the outcome.
   void Open(Opened done, std::chrono::milliseconds limit = kOpenTimeout);
   // One kept ready when there is one still good, else a new one; either way
   // the ready list is topped up again behind it.
@@ -58,19 +73,27 @@ class RelayPool {
     std::chrono::steady_clock::time_point since;
     std::uint64_t id;
   };
+  struct Dial;
+  // One relay's attempt; the function returned cancels it.
+  std::function<void()> OpenOne(std::size_t index, std::chrono::milliseconds limit, Opened done);
+  void Step(const std::shared_ptr<Dial>& dial);
+  void Ended(const std::shared_ptr<Dial>& dial, std::size_t index, asio::error_code ec,
+             std::unique_ptr<RelayChannel> channel);
   void Fill();
   void Keep(std::unique_ptr<RelayChannel> channel);
   void Watch(std::uint64_t id);
   void Trim();
 
   asio::io_context& io_;
-  const tcp::endpoint relay_;
-  const RelayTrust trust_;
+  const Relays relays_;
+  RelayChoice choice_;
   std::deque<Ready> ready_;  // oldest first
   std::size_t wanted_ = 0;
   std::size_t opening_ = 0;
   std::uint64_t nextId_ = 0;
   Seen seen_ = [](bool) {};
+  Unverified unverified_ = [](std::size_t, const std::string&) {};
+  Switched switched_ = [](std::size_t) {};
 };
 
 }  // namespace warden

@@ -49,7 +49,7 @@ class OpenSslChannel final : public RelayChannel {
     asio::error_code ec;
     socket_.non_blocking(true, ec);
     if (ec || ssl_ == nullptr) {
-      Fail(done, "no TLS connection could be made");
+      Unreached(done, "no TLS connection could be made");
       return;
     }
     SSL_set_fd(ssl_, static_cast<int>(socket_.native_handle()));
@@ -154,13 +154,15 @@ class OpenSslChannel final : public RelayChannel {
       return;
     }
     const long verify = SSL_get_verify_result(ssl_);
-    Fail(done,
-         verify != X509_V_OK
-             ? std::string("the relay's certificate: ") + X509_verify_cert_error_string(verify)
-             : "the TLS handshake failed: " +
-                   std::string(ERR_reason_error_string(ERR_peek_last_error()) != nullptr
-                                   ? ERR_reason_error_string(ERR_peek_last_error())
-                                   : "the relay closed the connection"));
+    if (verify != X509_V_OK) {
+      Fail(done, std::string("the relay's certificate: ") + X509_verify_cert_error_string(verify));
+      return;
+    }
+    // Closed, reset or refused before any certificate was judged: a relay
+    // that cannot be reached (a block, a restart), not someone in between.
+    const char* reason = ERR_reason_error_string(ERR_peek_last_error());
+    Unreached(done, std::string("the TLS handshake failed: ") +
+                        (reason != nullptr ? reason : "the relay closed the connection"));
   }
 
   void Verified(const Done& done) {
@@ -188,6 +190,11 @@ class OpenSslChannel final : public RelayChannel {
   void Fail(const Done& done, std::string problem) {
     problem_ = std::move(problem);
     asio::post(socket_.get_executor(), [done] { done(asio::error::access_denied); });
+  }
+
+  void Unreached(const Done& done, std::string problem) {
+    problem_ = std::move(problem);
+    asio::post(socket_.get_executor(), [done] { done(asio::error::connection_reset); });
   }
 
   RelayTrust trust_;

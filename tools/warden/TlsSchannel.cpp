@@ -68,7 +68,7 @@ class SchannelChannel final : public RelayChannel {
 
   void AsyncHandshake(Done done) override {
     if (!SchannelClient::Available()) {
-      Fail(done, "the system offers no TLS 1.2 or newer");
+      Unreached(done, "the system offers no TLS 1.2 or newer");
       return;
     }
     HandshakeStep(std::move(done));
@@ -172,7 +172,9 @@ class SchannelChannel final : public RelayChannel {
       if (ec) {
         done(ec);
       } else if (!goesOn) {
-        Fail(done, "the TLS handshake failed (" + Hex(status) + ")");
+        // The certificate is judged after the handshake, here: a handshake
+        // that fails is a relay that cannot be reached, not someone else.
+        Unreached(done, "the TLS handshake failed (" + Hex(status) + ")");
       } else if (status == SEC_E_OK) {
         Established(done);
       } else if (status == SEC_I_INCOMPLETE_CREDENTIALS || !cipher_.empty()) {
@@ -193,18 +195,20 @@ class SchannelChannel final : public RelayChannel {
     auto chunk = std::make_shared<std::array<char, 16 * 1024>>();
     socket_.async_read_some(asio::buffer(*chunk),
                             [this, chunk, done](asio::error_code ec, std::size_t n) {
-                              if (ec) {
-                                Fail(done, "the relay ended the TLS handshake");
-                                return;
+                              if (ec == asio::error::operation_aborted) {
+                                done(ec);  // no answer in time
+                              } else if (ec) {
+                                Unreached(done, "the relay ended the TLS handshake");
+                              } else {
+                                cipher_.append(chunk->data(), n);
+                                HandshakeStep(done);
                               }
-                              cipher_.append(chunk->data(), n);
-                              HandshakeStep(done);
                             });
   }
 
   void Established(const Done& done) {
     if (!tls_.Established()) {
-      Fail(done, "the relay offers no TLS 1.2 or newer");
+      Unreached(done, "the relay offers no TLS 1.2 or newer");
       return;
     }
     PCCERT_CONTEXT certificate = tls_.PeerCertificate();
@@ -235,6 +239,11 @@ class SchannelChannel final : public RelayChannel {
   void Fail(const Done& done, std::string problem) {
     problem_ = std::move(problem);
     asio::post(socket_.get_executor(), [done] { done(asio::error::access_denied); });
+  }
+
+  void Unreached(const Done& done, std::string problem) {
+    problem_ = std::move(problem);
+    asio::post(socket_.get_executor(), [done] { done(asio::error::connection_reset); });
   }
 
   RelayTrust trust_;

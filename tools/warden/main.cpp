@@ -6,11 +6,13 @@
 //
 //   warden -name USER -key TOKEN -do -H LOCALPORT -umbrane -port RELAYPORT -say RELAYIP
 //
-// Where things are: Options (the command line), Listener and Session (the
-// local proxy and its clients), RelayRace (a client's first words against a
-// silent connection), RelayPool (verified connections, some kept ready),
-// RelayHealth with RelayKeeper and NetworkWatch (when to open connections
-// of our own, and what to tell Umbrane about the relay).
+// Where things are: Options (the command line), Relays (which relays, in
+// what order), Listener and Session (the local proxy and its clients),
+// RelayRace (a client's first words against a silent connection),
+// RelayPool (verified connections, some kept ready, each dialled by
+// RelayChoice's rules), RelayHealth with RelayKeeper and NetworkWatch (when
+// to open connections of our own, and what to tell Umbrane about the
+// relays).
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
@@ -23,6 +25,7 @@
 #include "Listener.h"
 #include "Relay.h"
 #include "RelayAnswer.h"
+#include "Relays.h"
 #include "Status.h"
 
 namespace warden {
@@ -45,10 +48,9 @@ bool RunWithin(asio::io_context& io, const bool& done, std::chrono::seconds limi
   return false;
 }
 
-// The first connection to the relay, verified; the agent stops when there
+// The first connection to a relay, verified; the agent stops when there
 // is none.
-std::unique_ptr<RelayChannel> OpenFirst(asio::io_context& io, RelayPool& relays,
-                                        const std::string& relayName) {
+std::unique_ptr<RelayChannel> OpenFirst(asio::io_context& io, RelayPool& relays) {
   std::unique_ptr<RelayChannel> channel;
   asio::error_code openError;
   relays.Open([&](asio::error_code e, std::unique_ptr<RelayChannel> made) {
@@ -56,27 +58,32 @@ std::unique_ptr<RelayChannel> OpenFirst(asio::io_context& io, RelayPool& relays,
     channel = std::move(made);
   });
   io.restart();
-  io.run();  // the pool's own time-out bounds it
-  if (openError == asio::error::access_denied && channel) {
-    // Not the relay, or not provably: it gets nothing of ours.
-    Stop(status::kIdentifyFailed,
-         std::string(status::kRelayNotVerified) + ": " + channel->Problem());
-  }
+  io.run();  // each relay's own time-out bounds it
+  const std::string tried =
+      relays.List().list.size() == 1
+          ? "the relay"
+          : "any of the " + std::to_string(relays.List().list.size()) + " relays";
   if (openError == asio::error::operation_aborted) {
-    Stop(status::kTimedOut, "no answer from the relay " + relayName);
+    Stop(status::kTimedOut, "no answer from " + tried);
+  }
+  if (openError == asio::error::access_denied) {
+    // Not the relay, or not provably (told already): it gets nothing of ours.
+    Stop(status::kCannotConnect, "no relay could be verified");
   }
   if (openError) {
-    Stop(status::kCannotConnect,
-         "cannot reach the relay " + relayName + ": " + openError.message());
+    Stop(status::kCannotConnect, "cannot reach " + tried + ": " + openError.message());
   }
   return channel;
 }
 
-// A CONNECT to the relay's own address: 200 means the credentials are good.
+// A CONNECT to the relay's own address: the relay checks the credentials
+// before the destination, so 200 (a relay that lets it through) or 403 (one
+// that keeps its own network to itself, as it should) both mean they are
+// good.
 void CheckCredentials(asio::io_context& io, RelayChannel& channel, const Options& options,
-                      const std::string& relayName) {
+                      const RelayEntry& relay) {
   Status(status::kIdentifying, "the relay checks the credentials");
-  const std::string check = ConnectRequest(relayName, options.user, options.token);
+  const std::string check = ConnectRequest(relay.Name(), options.user, options.token);
   std::string answer;
   bool answered = false;
   asio::error_code answerError;
@@ -98,13 +105,28 @@ void CheckCredentials(asio::io_context& io, RelayChannel& channel, const Options
     Stop(status::kTimedOut, "the relay did not answer the credentials check");
   }
   const int code = StatusCode(answer).value_or(0);
-  if (answerError || code != 200) {
+  if (answerError || (code != 200 && code != 403)) {
     if (CredentialsRefused(code)) {
       Stop(status::kIdentifyFailed, "the relay refused the credentials");
     }
     Stop(status::kCannotConnect, "the relay answered " + std::to_string(code));
   }
   Status(status::kConnected, "the relay accepted the credentials");
+}
+
+// The relays this run may use, in the order to try them.
+Relays RunsRelays(const Options& options) {
+  const RelayEntry commandLine{options.relayAddress, options.relayPort, RelayPins()};
+  std::minstd_rand random(std::random_device{}());
+  std::string note;
+  std::string lastGood = ReadKept(kInUseFile).value_or("");
+  lastGood.erase(std::min(lastGood.find_first_of("\r\n"), lastGood.size()));
+  Relays relays = ChooseRelays(commandLine, BuildRelays(), ReadKept(kListFile), lastGood,
+                               !RelayPins().empty(), random, note);
+  if (!note.empty()) {
+    Status(status::kQuiet, note);
+  }
+  return relays;
 }
 
 int Run(int argc, char** argv) {
@@ -115,19 +137,21 @@ int Run(int argc, char** argv) {
     return 2;
   }
   asio::error_code ec;
-  const auto relayAddress = asio::ip::make_address(options->relayAddress, ec);
+  (void)asio::ip::make_address_v4(options->relayAddress, ec);
   if (ec) {
     Status(status::kMissionFailed, "bad relay address " + options->relayAddress);
     return 2;
   }
-  const tcp::endpoint relay(relayAddress, options->relayPort);
-  const std::string relayName = relay.address().to_string() + ":" + std::to_string(relay.port());
   asio::io_context io;
   Status(status::kSearching, "preparing");
-
-  Status(status::kConnecting, "connecting to the relay " + relayName);
-  RelayPool relays(io, relay, RelayTrust{options->relayAddress, RelayPins()});
-  CheckCredentials(io, *OpenFirst(io, relays, relayName), *options, relayName);
+  RelayPool relays(io, RunsRelays(*options));
+  // The log names relays by their place in the list, never by address.
+  Status(status::kConnecting, "connecting to " + Place(relays.List(), relays.InUse()));
+  RelayHealth health(io, relays);
+  auto first = OpenFirst(io, relays);
+  const RelayEntry& inUse = relays.List().list[first->Relay()];
+  CheckCredentials(io, *first, *options, inUse);
+  Keep(kInUseFile, inUse.Name());
 
   // Only the loopback address is ever bound.
   tcp::acceptor acceptor(io);
@@ -137,8 +161,8 @@ int Run(int argc, char** argv) {
          "cannot listen on 127.0.0.1:" + std::to_string(options->localPort) + ": " + ec.message());
   }
   Status(status::kReady,
-         "accepting proxy connections on 127.0.0.1:" + std::to_string(options->localPort));
-  RelayHealth health(io, relays, relayName);
+         "accepting proxy connections on 127.0.0.1:" + std::to_string(options->localPort) +
+             " through " + Place(relays.List(), relays.InUse()));
   Listener listener(io, std::move(acceptor), *options, relays, health);
   health.Start();
   listener.Start();
