@@ -47,8 +47,10 @@ cp -r "$build/bin/umbrane.exe" "$build/bin/umbrane-guard.exe" "$build/bin/defaul
 [ -f "$build/bin/help.chm" ] && cp "$build/bin/help.chm" "$app/"
 cp "$build/agent/warden-pinned.exe" "$app/warden.exe"
 
+# The demo's web page lives on this machine: the relay lets "localhost"
+# through and nothing else of its own network.
 RELAY_CERT=$pki/relay.pem RELAY_KEY=$pki/relay.key RELAY_RECORD=$relay_state/wire.bin \
-  bash tools/relay/relay.sh start "$relay_state" 127.0.0.2 80 publicuser umbrane-demo
+  RELAY_OPEN=localhost bash tools/relay/relay.sh start "$relay_state" 127.0.0.2 80 publicuser umbrane-demo
 bash tools/update-service/service.sh start "$service_state" 8808 "$pki" >/dev/null
 cp tools/update-service/demo-reply.ini "$service_state/reply.ini"
 echo reply >"$service_state/mode"

@@ -133,6 +133,7 @@ class TfrmMain {
   void FailStartup(const std::string& message);
   // The highest number of an update reply accepted before (settings).
   std::uint64_t HighestUpdateSerial() const;
+  void KeepRelays(const std::string& list);
   void ConnectionFailed();
   // "160244" because the relay did not prove itself: `why` is logged and the
   // user told that the connection may be intercepted.

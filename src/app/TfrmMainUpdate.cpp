@@ -8,6 +8,7 @@
 #include "base/IniValues.h"
 #include "base/Text.h"
 #include "tunnel/Cipher.h"
+#include "tunnel/RelayList.h"
 #include "update/Download.h"
 
 namespace umbrane {
@@ -67,6 +68,7 @@ bool TfrmMain::SilentUpdate() {
                                   std::to_string(verdict.serial))) {
     Report("SilentUpdate could not keep the reply's number in umbrane.ini");
   }
+  KeepRelays(answer.relays);
   if (ParseIniInteger(answer.newVersion).value_or(0) != 0) {
     const std::string message = "New Version of Umbrane is needed";
     ports_.dialogs.ShowMessageBox(message, MessageKind::Warning, MessageButtons::Ok);
@@ -88,6 +90,27 @@ bool TfrmMain::SilentUpdate() {
   (void)ports_.files.RemoveFile(reply);
   Report("SilentUpdate Successfully!");
   return true;
+}
+
+// A newer list of relays replaces the build's (and any older one): the
+// agent reads it from the user's folder at its next start.
+void TfrmMain::KeepRelays(const std::string& list) {
+  if (list.empty()) {
+    return;
+  }
+  std::string problem;
+  const auto relays = ParseRelayList(list, problem);
+  if (!relays) {
+    Report("SilentUpdate passed over a relay list that is not one: " + problem);
+    return;
+  }
+  if (!ports_.files.ReplaceFileSafely(g_.DataPath + kRelayListFile, RelayListText(*relays),
+                                      problem)) {
+    Report("SilentUpdate could not keep the relays in " + std::string(kRelayListFile) + ": " +
+           problem);
+    return;
+  }
+  Report("SilentUpdate kept a list of " + std::to_string(relays->size()) + " relays");
 }
 
 std::uint64_t TfrmMain::HighestUpdateSerial() const {

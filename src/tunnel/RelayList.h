@@ -29,6 +29,10 @@ struct RelayEntry {
 inline constexpr std::size_t kMostRelays = 32;
 inline constexpr std::size_t kMostPinsPerRelay = 4;
 
+// The file in the user's folder that holds the update service's list: the
+// program writes it, the agent reads it.
+inline constexpr char kRelayListFile[] = "relays.txt";
+
 // The list, or nothing with `problem` saying what is wrong: an address that
 // is not IPv4, a port not 1 to 65535, a pin that is not the base64 of 32
 // bytes, the same relay twice, no relay or more than kMostRelays.

@@ -1,5 +1,7 @@
 #include "update/UpdateReply.h"
 
+#include "tunnel/RelayList.h"
+
 #include <charconv>
 #include <limits>
 #include <optional>
@@ -102,6 +104,10 @@ Verdict CheckReply(const UpdateReply& reply, const UpdateRequest& request, const
   if (!issued || !expires || !serial || *issued > *expires || reply.key.size() > kMaxKeyChars) {
     return {Refusal::OutOfBounds, 0};
   }
+  std::string problem;
+  if (!reply.relays.empty() && !ParseRelayList(reply.relays, problem)) {
+    return {Refusal::NotARelayList, 0};
+  }
   if (reply.id != request.id || reply.sn != request.sn || reply.version != request.version) {
     return {Refusal::AnotherMachine, 0};
   }
@@ -126,6 +132,8 @@ std::string RefusalText(Refusal refusal) {
       return "the reply is signed by another key";
     case Refusal::OutOfBounds:
       return "the reply's times, number or token are over the limits";
+    case Refusal::NotARelayList:
+      return "the reply's relay list is not one (ADDRESS:PORT=PIN|PIN, ...)";
     case Refusal::AnotherMachine:
       return "the reply is for another machine (another id, sn or version)";
     case Refusal::Expired:

@@ -27,7 +27,7 @@ struct UpdateRequest {
 struct UpdateReply {
   std::string newVersion;
   std::string key;
-  std::string relays;  // not acted on yet: signed, so the list can come
+  std::string relays;  // the relays' list (tunnel/RelayList.h), or empty
   std::string id;
   std::string sn;
   std::string version;
@@ -81,6 +81,7 @@ enum class Refusal {
   NotASignature,
   AnotherKey,
   OutOfBounds,
+  NotARelayList,
   AnotherMachine,
   Expired,
   Older,

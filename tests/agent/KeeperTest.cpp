@@ -10,7 +10,9 @@
 #include <set>
 #include <vector>
 
+#include "RelayChoice.h"
 #include "RelayKeeper.h"
+#include "Relays.h"
 
 namespace warden {
 namespace {
@@ -166,6 +168,220 @@ TEST(RelayKeeper, ASuspectIsProbedAtOnceLostOrNot) {
     ASSERT_GT(run.opened.size(), before) << up;
     EXPECT_LE(run.opened[before], 201.0) << up << ": probes are a second apart at least";
   }
+}
+
+Time At(double s) {
+  return Time() + std::chrono::duration_cast<Time::duration>(std::chrono::duration<double>(s));
+}
+
+// How a relay meets an attempt: it answers as itself or fails (refused,
+// reset, another key) after `after` seconds; a black hole never does.
+struct Meets {
+  double after;
+  bool answers;
+};
+constexpr double kNever = 1e9;
+constexpr Meets kGood{0.05, true}, kRefuses{0.01, false}, kBlackHole{kNever, false};
+
+struct Dialled {
+  std::vector<std::pair<std::size_t, double>> started;  // relay, when
+  std::optional<std::size_t> winner;
+  double ended = 0;
+};
+
+// One new connection dialled by the rules from `t` on, each attempt given
+// up after `limit` seconds, as RelayPool does over its sockets.
+Dialled Dial(RelayChoice& choice, const std::vector<Meets>& relays, double t, double limit = 10) {
+  Dialled d;
+  DialPlan plan(choice.Candidates(At(t)), At(t));
+  std::vector<std::pair<double, std::size_t>> running;  // end, relay
+  for (double now = t;;) {
+    for (const std::size_t relay : plan.Due(At(now))) {
+      d.started.emplace_back(relay, now);
+      running.emplace_back(now + std::min(relays[relay].after, limit), relay);
+    }
+    const auto first = std::min_element(running.begin(), running.end());
+    const double look = std::chrono::duration<double>(plan.NextLook() - Time()).count();
+    if (first == running.end() || look < first->first) {
+      now = look;
+      continue;
+    }
+    now = d.ended = first->first;
+    const std::size_t relay = first->second;
+    running.erase(first);
+    if (relays[relay].after <= limit && relays[relay].answers) {
+      choice.Answered(relay);
+      d.winner = relay;
+      return d;  // the others are cancelled: neither answered nor failed
+    }
+    choice.Failed(relay, At(now));
+    plan.Failed();
+    if (plan.Exhausted()) {
+      return d;
+    }
+  }
+}
+
+// The relay in use answers: no other is contacted. It does not: a second
+// joins after 1.5 s of silence, at once after a failure, never more than
+// two at once; the first to answer is used from then on.
+TEST(RelayChoice, TheRelayInUseAloneWhileItAnswersThenTwoAtOnceStaggered) {
+  using Started = std::vector<std::pair<std::size_t, double>>;
+  const struct {
+    const char* name;
+    std::vector<Meets> relays;
+    Started started;
+    std::optional<std::size_t> winner;
+  } cases[] = {
+      {"answers", {kGood, kGood, kGood}, {{0, 0}}, 0},
+      {"black hole", {kBlackHole, kGood, kGood}, {{0, 0}, {1, 1.5}}, 1},
+      {"refuses", {kRefuses, kGood, kGood}, {{0, 0}, {1, 0.01}}, 1},
+      {"two black holes", {kBlackHole, kBlackHole, kGood}, {{0, 0}, {1, 1.5}, {2, 10}}, 2},
+      {"two refuse", {kRefuses, kRefuses, kGood}, {{0, 0}, {1, 0.01}, {2, 0.02}}, 2},
+      {"slow but first", {{1.6, true}, kBlackHole, kGood}, {{0, 0}, {1, 1.5}}, 0},
+      {"none", {kRefuses, kBlackHole, kRefuses}, {{0, 0}, {1, 0.01}, {2, 1.51}}, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    RelayChoice choice({0, 1, 2});
+    const Dialled d = Dial(choice, c.relays, 0);
+    ASSERT_EQ(d.started.size(), c.started.size()) << c.name;
+    for (std::size_t i = 0; i < d.started.size(); ++i) {
+      EXPECT_EQ(d.started[i].first, c.started[i].first) << c.name << " #" << i;
+      EXPECT_NEAR(d.started[i].second, c.started[i].second, 1e-6) << c.name << " #" << i;
+    }
+    EXPECT_EQ(d.winner, c.winner) << c.name;
+    EXPECT_EQ(choice.InUse(), c.winner.value_or(0)) << c.name;
+  }
+}
+
+// A relay that fails again and again is tried after the others, for 10 s,
+// then twice as long each time, up to 10 minutes; an answer ends its bench.
+TEST(RelayChoice, OneThatKeepsFailingIsBenchedForLongerEachTime) {
+  RelayChoice choice({0, 1});
+  std::vector<double> benches;
+  double t = 0;
+  for (int i = 0; i < 8; ++i) {
+    choice.Failed(0, At(t));
+    double back = t;
+    while (choice.Candidates(At(back)).front() != 0) {
+      back += 1;
+    }
+    benches.push_back(back - t);
+    t = back;
+  }
+  EXPECT_EQ(benches, (std::vector<double>{10, 20, 40, 80, 160, 320, 600, 600}));
+  choice.Failed(0, At(t));
+  EXPECT_EQ(choice.Candidates(At(t)), (std::vector<std::size_t>{1, 0}));
+  EXPECT_FALSE(choice.Answered(0)) << "still the relay in use";
+  EXPECT_EQ(choice.Candidates(At(t)), (std::vector<std::size_t>{0, 1}));
+  choice.Failed(0, At(t));
+  choice.Failed(1, At(t + 1));
+  EXPECT_EQ(choice.Candidates(At(t + 2)), (std::vector<std::size_t>{0, 1}))
+      << "both benched: the sooner back first";
+}
+
+// The list and the first tries: the relay found good last time, then the
+// command line's, then the others in random order; a kept list replaces
+// the build's unless it is not one; a pinned build passes over relays
+// without pins.
+TEST(Relays, TheOneFoundGoodFirstThenTheCommandLinesThenTheOthersShuffled) {
+  const std::string pin = "sk4P5mlGGOkCCA2nuX95tmSoPSmTxvF6PC8qW1gtD/w=";
+  const RelayEntry commandLine{"192.0.2.1", 80, {pin}};
+  const struct {
+    const char* name;
+    std::string build;
+    std::optional<std::string> kept;
+    std::string lastGood;
+    bool pinned;
+    std::vector<std::string> list;
+    std::vector<std::string> first;  // the first tries, in order
+    bool noted;
+  } cases[] = {
+      {"alone", "", std::nullopt, "", true, {"192.0.2.1:80"}, {"192.0.2.1:80"}, false},
+      {"the build's",
+       "192.0.2.2:443=" + pin + ",192.0.2.1:80=" + pin,
+       std::nullopt,
+       "",
+       true,
+       {"192.0.2.2:443", "192.0.2.1:80"},
+       {"192.0.2.1:80"},
+       false},
+      {"not in the build's",
+       "192.0.2.2:443",
+       std::nullopt,
+       "",
+       false,
+       {"192.0.2.1:80", "192.0.2.2:443"},
+       {"192.0.2.1:80", "192.0.2.2:443"},
+       false},
+      {"last good first",
+       "192.0.2.2:443,192.0.2.3:443",
+       std::nullopt,
+       "192.0.2.3:443",
+       false,
+       {"192.0.2.1:80", "192.0.2.2:443", "192.0.2.3:443"},
+       {"192.0.2.3:443", "192.0.2.1:80", "192.0.2.2:443"},
+       false},
+      {"last good gone",
+       "192.0.2.2:443",
+       std::nullopt,
+       "192.0.2.9:443",
+       false,
+       {"192.0.2.1:80", "192.0.2.2:443"},
+       {"192.0.2.1:80"},
+       false},
+      {"kept replaces the build's",
+       "192.0.2.2:443",
+       "192.0.2.5:443\n",
+       "",
+       false,
+       {"192.0.2.1:80", "192.0.2.5:443"},
+       {"192.0.2.1:80"},
+       false},
+      {"kept not one",
+       "192.0.2.2:443",
+       "192.0.2.5:99999",
+       "",
+       false,
+       {"192.0.2.1:80", "192.0.2.2:443"},
+       {"192.0.2.1:80"},
+       true},
+      {"pinned build",
+       "192.0.2.2:443,192.0.2.3:443=" + pin,
+       std::nullopt,
+       "192.0.2.2:443",
+       true,
+       {"192.0.2.1:80", "192.0.2.3:443"},
+       {"192.0.2.1:80"},
+       false},
+  };
+  for (const auto& c : cases) {
+    std::set<std::vector<std::size_t>> orders;
+    for (unsigned seed = 1; seed <= 20; ++seed) {
+      std::minstd_rand random(seed);
+      std::string note;
+      const Relays relays =
+          ChooseRelays(commandLine, c.build, c.kept, c.lastGood, c.pinned, random, note);
+      std::vector<std::string> names;
+      for (const RelayEntry& relay : relays.list) {
+        names.push_back(relay.Name());
+        EXPECT_TRUE(!c.pinned || !relay.pins.empty()) << c.name;
+      }
+      EXPECT_EQ(names, c.list) << c.name;
+      ASSERT_EQ(relays.order.size(), relays.list.size()) << c.name;
+      for (std::size_t i = 0; i < c.first.size(); ++i) {
+        EXPECT_EQ(relays.list[relays.order[i]].Name(), c.first[i]) << c.name << " #" << i;
+      }
+      EXPECT_EQ(note.empty(), !c.noted) << c.name;
+      orders.insert(relays.order);
+    }
+    EXPECT_EQ(orders.size() > 1, c.list.size() - c.first.size() > 1) << c.name << ": shuffled";
+  }
+  std::minstd_rand random(1);
+  std::string note;
+  const Relays many = ChooseRelays(commandLine, "192.0.2.2:443,192.0.2.3:443,192.0.2.4:443", {}, "",
+                                   false, random, note);
+  EXPECT_EQ(Place(many, 2), "relay 3 of 4");
 }
 
 }  // namespace

@@ -53,6 +53,23 @@ class Agent : public ::testing::Test {
   std::uint16_t wardenRelayPort = 0;  // where the agent finds its relay: relayPort when 0
 
   Agent() { TrustTestAuthority(); }
+  ~Agent() override {
+    if (!folder_.empty()) {
+      unsetenv("WARDEN_FOLDER");
+      (void)std::system(("rm -rf '" + folder_ + "'").c_str());
+    }
+  }
+  // The agents started from now on read their relays' list (and keep the
+  // one found good) in a folder of this test's own.
+  std::string UseRelays(const std::string& list) {
+    if (folder_.empty()) {
+      char name[] = "/tmp/warden-folder-XXXXXX";
+      folder_ = mkdtemp(name);
+      setenv("WARDEN_FOLDER", folder_.c_str(), 1);
+    }
+    std::ofstream(folder_ + "/relays.txt") << list;
+    return folder_;
+  }
   void StartRelay(const std::string& kind = "tinyproxy", const std::string& record = "") {
     relay = std::make_unique<Relay>(relayPort, "publicuser", "s3cret", kind, "", "relay", record);
     ASSERT_TRUE(relay->Started()) << kind;
@@ -89,6 +106,9 @@ class Agent : public ::testing::Test {
     return reply.size() == 10 ? static_cast<unsigned char>(reply[1]) : -1;
   }
   std::string Port(std::uint16_t p) { return std::string{char(p >> 8), char(p & 0xFF)}; }
+
+ private:
+  std::string folder_;
 };
 
 TEST_F(Agent, EveryLocalProtocolReachesTheTargetThroughTheRelay) {
@@ -205,6 +225,20 @@ TEST_F(Agent, AFailureThatStopsTheAgentPrintsItsCodeThen160033) {
   ASSERT_GE(codes.size(), 2u);
   EXPECT_EQ(codes[codes.size() - 2], "171001") << "the port is taken";
   close(taken);
+
+  // A blocked relay cannot be reached; it is not called an interception.
+  for (const bool silently : {false, true}) {
+    wardenRelayPort = FreePort();
+    Forwarder blocked(wardenRelayPort, relayPort);
+    blocked.Block(silently);
+    StartWarden();
+    ASSERT_TRUE(warden->WaitForLine("160033", 20));
+    std::vector<std::string> expected = {"160036", "160032", "160033"};
+    if (silently) {
+      expected.insert(expected.begin() + 2, "110033");  // no answer within 10 s
+    }
+    EXPECT_EQ(Codes(*warden), expected) << testing::PrintToString(warden->lines);
+  }
 }
 
 TEST_F(Agent, NoRelayIs160033) {
@@ -795,6 +829,76 @@ TEST_F(Agent, AnotherUsersProgramsAreRefusedBeforeAnythingReachesTheRelay) {
 TEST_F(Agent, MalformedCommandLineIsReportedAndEnds) {
   Child bad({WARDEN_EXE, "-name", "x", "-H", "notaport"});
   EXPECT_TRUE(bad.WaitForLine("171001"));
+}
+
+// Seconds since `start`.
+double Since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Two relays, the first blocked as censors block one: a black hole, resets,
+// or another key in the relay's place; at start or under a running agent. A
+// page of 6 loads whole through the second within 5 s of a black hole and
+// 1.5 s of the others, and only another key is called an interception.
+// While the first works, the second is never contacted.
+TEST_F(Agent, ABlockedRelayCostsSecondsThePageLoadsWholeThroughTheNext) {
+  const struct {
+    const char* label;
+    bool running;
+    const char* block;  // "silence", "reset" or "key"
+    double within;
+  } cases[] = {
+      {"black hole at start", false, "silence", 5.0}, {"resets at start", false, "reset", 1.5},
+      {"another key at start", false, "key", 1.5},    {"black hole while on", true, "silence", 5.0},
+      {"resets while on", true, "reset", 1.5},
+  };
+  StartRelay();
+  for (const auto& c : cases) {
+    const std::uint16_t first = FreePort();
+    const std::uint16_t second = FreePort();
+    Forwarder firstWay(first, relayPort);
+    Forwarder secondWay(second, relayPort);
+    std::unique_ptr<RecordingRelay> impostor;
+    const std::string folder = UseRelays("127.0.0.1:" + std::to_string(first) +
+                                         "\n127.0.0.1:" + std::to_string(second) + "\n");
+    std::remove((folder + "/relay-in-use.txt").c_str());
+    wardenRelayPort = first;
+    if (!c.running) {
+      if (std::string(c.block) == "key") {
+        firstWay.Block(false);  // nothing behind it: the impostor stands on its own port
+        impostor = std::make_unique<RecordingRelay>(wardenRelayPort = FreePort(), "self");
+        UseRelays("127.0.0.1:" + std::to_string(wardenRelayPort) +
+                  ",127.0.0.1:" + std::to_string(second));
+      } else {
+        firstWay.Block(std::string(c.block) == "silence");
+      }
+    }
+    const auto start = Clock::now();
+    StartWarden();
+    ASSERT_TRUE(warden->WaitForLine("160138", 20)) << c.label;
+    if (c.running) {
+      const auto before = LoadPage(localPort, target.Port(), 6);
+      ASSERT_EQ(std::count_if(before.begin(), before.end(), [](double t) { return t >= 0; }), 6);
+      std::this_thread::sleep_for(std::chrono::seconds(1));  // the ready connections are open
+      EXPECT_TRUE(secondWay.Opened().empty()) << c.label << ": the first relay works";
+      firstWay.Block(std::string(c.block) == "silence");
+    }
+    const auto blocked = c.running ? Clock::now() : start;
+    const auto page = LoadPage(localPort, target.Port(), 6);
+    EXPECT_EQ(std::count_if(page.begin(), page.end(), [](double t) { return t >= 0; }), 6)
+        << c.label;
+    EXPECT_LT(Since(blocked), c.within) << c.label;
+    EXPECT_FALSE(secondWay.Opened().empty()) << c.label;
+    const auto codes = Codes(*warden);
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), "160244"), std::string(c.block) == "key")
+        << c.label << ": " << testing::PrintToString(warden->lines);
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), "160037"), 0) << c.label;
+    std::ifstream inUse(folder + "/relay-in-use.txt");
+    std::string kept;
+    inUse >> kept;
+    EXPECT_EQ(kept, "127.0.0.1:" + std::to_string(second)) << c.label << ": first next time";
+    warden->Kill();
+  }
 }
 
 }  // namespace

@@ -77,12 +77,14 @@ std::string AskLocalProxy(const std::string& request, bool headOnly = false, int
   return answer;
 }
 
-// A request for `path` on 127.0.0.1:8809, sent the way a WinINet client
+// A request for `path` on the stand-in site (the service's plain port,
+// 8809, by the name only the relay knows), sent the way a WinINet client
 // with the system proxy "127.0.0.1:7070" sends it: an HTTP proxy request.
-std::string FetchThroughLocalProxy(const std::string& path, int* ended = nullptr) {
-  return AskLocalProxy("GET http://127.0.0.1:8809" + path +
-                           " HTTP/1.1\r\nHost: 127.0.0.1:8809\r\nConnection: close\r\n\r\n",
-                       false, ended);
+std::string FetchThroughLocalProxy(const std::string& path, int* ended = nullptr,
+                                   const std::string& site = "www.umbrane.test:8809") {
+  return AskLocalProxy(
+      "GET http://" + site + path + " HTTP/1.1\r\nHost: " + site + "\r\nConnection: close\r\n\r\n",
+      false, ended);
 }
 
 // Whether `answer` is a 200, in the relay's HTTP version (a CONNECT) or in
@@ -101,7 +103,7 @@ int LoadPage() {
     requests.emplace_back([&answered, i] {
       const std::string answer =
           i % 2 == 0 ? FetchThroughLocalProxy("/page-" + std::to_string(i))
-                     : AskLocalProxy("CONNECT 127.0.0.1:8808 HTTP/1.1\r\n\r\n", true);
+                     : AskLocalProxy("CONNECT www.umbrane.test:8808 HTTP/1.1\r\n\r\n", true);
       answered += Ok(answer);
     });
   }
@@ -141,9 +143,17 @@ TEST(RealAgent, AWinInetStyleRequestTravelsAgentAndRelayToTheLocalServer) {
   EXPECT_EQ(wire[0], '\x16');
   for (const char* secret :
        {"CONNECT", "publicuser", "umbrane-public",
-        "cHVibGljdXNlcjp1bWJyYW5lLXB1YmxpYw==", "through-the-tunnel", "127.0.0.1:8809"}) {
+        "cHVibGljdXNlcjp1bWJyYW5lLXB1YmxpYw==", "through-the-tunnel", "www.umbrane.test"}) {
     EXPECT_EQ(wire.find(secret), std::string::npos) << secret << " in clear on the wire";
   }
+
+  // The relay keeps its own network to itself: its loopback by address, by
+  // a name that resolves there, and its own address are refused.
+  for (const char* inside : {"127.0.0.1:8809", "inside.umbrane.test:8809", "127.0.0.2:80"}) {
+    EXPECT_FALSE(Ok(FetchThroughLocalProxy("/inside", nullptr, inside))) << inside;
+  }
+  const auto seen = testing::UpdateRequests();
+  EXPECT_EQ(std::find(seen.begin(), seen.end(), "/inside"), seen.end());
 
   ASSERT_TRUE(PostMessageA(main, WM_CLOSE, 0, 0));
   EXPECT_EQ(WaitForExit(umbrane), 0u);
@@ -170,7 +180,7 @@ TEST(RealAgent, APageLoadsWholeAfterEveryRelayConnectionGoesSilentOrIsReset) {
     ASSERT_EQ(LoadPage(), 6) << "before the change";
     // A tunnel open when its relay connection is cut; its read is waiting
     // (Wine reports a reset that came before the read as a clean end).
-    const SOCKET open = OpenLocalProxy("CONNECT 127.0.0.1:8808 HTTP/1.1\r\n\r\n");
+    const SOCKET open = OpenLocalProxy("CONNECT www.umbrane.test:8808 HTTP/1.1\r\n\r\n");
     ASSERT_EQ(ReadAnswer(open, true).rfind("HTTP/1.1 200", 0), 0u);
     int ended = 0;
     std::thread reading;

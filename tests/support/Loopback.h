@@ -376,6 +376,9 @@ class Forwarder {
   void Reset() { Signal(SIGUSR2); }
   // Every connection it carries ends at once with a FIN, both ends.
   void Cut() { Signal(SIGHUP); }
+  // Blocked from now on, as a censor blocks a relay's address: what it
+  // carries and every connection made afterwards fall silent, or are reset.
+  void Block(bool silently) { Signal(silently ? SIGRTMIN : SIGRTMIN + 1); }
   // When each connection it carried was opened (seconds of the wall clock).
   std::vector<double> Opened() const {
     std::ifstream log(log_);
@@ -407,18 +410,20 @@ inline void TrustTestAuthority() {
 // (a hosts file of its own) when one is given. It speaks TLS with the test
 // certificate `certificate` names ("relay", "other", "self", "elsewhere";
 // empty: clear text); with `record`, the bytes between agent and relay are
-// appended to that file.
+// appended to that file. The relay refuses its own network but for `open`
+// (the stand-in internet: these tests' servers on 127.0.0.1).
 class Relay {
  public:
   struct ClientMode {};
   Relay(std::uint16_t port, const std::string& user, const std::string& token,
         const std::string& kind = "tinyproxy", const std::string& hosts = "",
-        const std::string& certificate = "relay", const std::string& record = "")
+        const std::string& certificate = "relay", const std::string& record = "",
+        const std::string& open = "127.0.0.1 localhost ::1 0:0:0:0:0:0:0:1")
       : state_(MakeFolder()) {
-    started_ =
-        Run(Tls(certificate) + (record.empty() ? "" : "RELAY_RECORD='" + record + "' ") +
-            "bash '" RELAY_SCRIPT "' start '" + state_ + "' 127.0.0.1 " + std::to_string(port) +
-            " '" + user + "' '" + token + "' " + kind + (hosts.empty() ? "" : " '" + hosts + "'"));
+    started_ = Run(Tls(certificate) + (record.empty() ? "" : "RELAY_RECORD='" + record + "' ") +
+                   "RELAY_OPEN='" + open + "' " + "bash '" RELAY_SCRIPT "' start '" + state_ +
+                   "' 127.0.0.1 " + std::to_string(port) + " '" + user + "' '" + token + "' " +
+                   kind + (hosts.empty() ? "" : " '" + hosts + "'"));
   }
   // Only the TLS front, for a server of the test's own on 127.0.0.1:`back`.
   Relay(std::uint16_t port, std::uint16_t back, const std::string& certificate = "relay")

@@ -11,7 +11,13 @@ at that moment what a change of network does to it:
              other side closes it), whatever was still to come; a TLS
              stream so cut lacks its close_notify
 
-Connections made afterwards are carried as usual.
+Connections made afterwards are carried as usual, unless the address is
+blocked from then on, as a censor blocks a relay:
+
+    SIGRTMIN     a black hole: what it carries falls silent, and so does
+                 every connection made afterwards (accepted, never answered)
+    SIGRTMIN+1   resets: what it carries is reset, and so is every
+                 connection made afterwards
 
     forwarder.py LISTEN_ADDRESS LISTEN_PORT BACK_PORT [--record FILE] [--log FILE]
 
@@ -39,6 +45,7 @@ log = open(args.log, "a", buffering=1) if args.log else None
 
 class Connection:
     live = set()
+    blocked = None  # None, "silence" or "reset": what new connections meet
 
     def __init__(self, client):
         self.writers = [client]
@@ -80,6 +87,13 @@ async def carry(connection, reader, writer):
 async def serve(client_reader, client_writer):
     connection = Connection(client_writer)
     Connection.live.add(connection)
+    if Connection.blocked == "reset":
+        Connection.live.discard(connection)
+        connection.reset()
+        return
+    if Connection.blocked == "silence":
+        connection.silence()
+        return  # left open, never answered
     try:
         # A knock that says nothing (a check that the port is open) is no
         # connection to carry or record.
@@ -115,8 +129,15 @@ def each(action):
         Connection.live.clear()
 
 
+def block(how):
+    Connection.blocked = how
+    each(Connection.silence if how == "silence" else Connection.reset)
+
+
 async def main():
     loop = asyncio.get_running_loop()
+    loop.add_signal_handler(signal.SIGRTMIN, block, "silence")
+    loop.add_signal_handler(signal.SIGRTMIN + 1, block, "reset")
     loop.add_signal_handler(signal.SIGUSR1, each, Connection.silence)
     loop.add_signal_handler(signal.SIGUSR2, each, Connection.reset)
     loop.add_signal_handler(signal.SIGHUP, each, Connection.cut)

@@ -10,6 +10,7 @@
 #include "BuildConfig.h"
 #include "app/Commands.h"
 #include "tunnel/Cipher.h"
+#include "tunnel/RelayList.h"
 #include "update/Download.h"
 #include "update/UpdateProxy.h"
 
@@ -314,6 +315,10 @@ TEST(UpdateReply, ARefusedReplyChangesNothingAndTheLogSaysWhy) {
        Refusal::OutOfBounds},
       {"token too long", [](UpdateReply& r, auto&, auto) { r.key.assign(1025, 'k'); }, none,
        Refusal::OutOfBounds},
+      {"relay list not one", [](UpdateReply& r, auto&, auto) { r.relays = "192.0.2.7:65536"; },
+       none, Refusal::NotARelayList},
+      {"relay list changed", [](UpdateReply& r, auto&, auto) { r.relays = "192.0.2.7:443"; },
+       [](UpdateReply& r, auto&, auto) { r.relays = "203.0.113.66:443"; }, Refusal::AnotherKey},
   };
   for (const Case& c : cases) {
     AppHarness fresh;
@@ -338,18 +343,23 @@ TEST(UpdateReply, ARefusedReplyChangesNothingAndTheLogSaysWhy) {
     EXPECT_EQ(fresh.files.Content(std::string(kHarnessData) + "umbrane.ini"),
               "[Update]\r\nSerial=41\r\n")
         << c.name;
+    EXPECT_FALSE(fresh.files.Content(std::string(kHarnessData) + kRelayListFile)) << c.name;
   }
 }
 
-// A reply the backup key signed is acted on and its number kept: the same
-// reply later is a replay. A build that accepts unsigned replies acts on
-// one as it stands.
+// A reply the backup key signed is acted on, its list of relays kept for
+// the agent, and its number kept: the same reply later is a replay. A build
+// that accepts unsigned replies acts on one as it stands.
 TEST_F(Update, AnAcceptedReplysNumberIsKeptSoItsReplayIsRefused) {
-  const std::string backupSigned =
-      SignedReply(ReplyFor("", Token("n3w-T0ken")), "update-backup.key");
+  UpdateReply accepted = ReplyFor("", Token("n3w-T0ken"));
+  const std::string pin = "sk4P5mlGGOkCCA2nuX95tmSoPSmTxvF6PC8qW1gtD/w=";
+  accepted.relays = "192.0.2.7:443=" + pin + ", 198.51.100.9:80=" + pin + "|" + pin;
+  const std::string backupSigned = SignedReply(accepted, "update-backup.key");
   fetcher.reply = backupSigned;
   Start();
   EXPECT_EQ(g.AccessToken, "n3w-T0ken");
+  EXPECT_EQ(files.Content(std::string(kHarnessData) + kRelayListFile),
+            "192.0.2.7:443=" + pin + "\n198.51.100.9:80=" + pin + "|" + pin + "\n");
   EXPECT_EQ(profile.ReadString(std::string(kHarnessData) + "umbrane.ini", "Update", "Serial", ""),
             "42");
 
@@ -421,4 +431,49 @@ TEST_F(Update, TheCheckStopsThePollFirst) {
 }
 
 }  // namespace
+// The relays' list, as the build, the service and the agent's file give
+// it: what is read back, or why not.
+TEST(RelayList, EachEntryIsAnIpv4AddressAPortAndPinsOrTheListIsRefused) {
+  const std::string pin = "sk4P5mlGGOkCCA2nuX95tmSoPSmTxvF6PC8qW1gtD/w=";
+  std::string many;
+  for (int i = 1; i <= 33; ++i) {
+    many += "192.0.2." + std::to_string(i) + ":443,";
+  }
+  const struct {
+    std::string text;
+    std::string read;  // RelayListText of the list, or empty when refused
+  } cases[] = {
+      {"192.0.2.7:443", "192.0.2.7:443\n"},
+      {" 192.0.2.7:443=" + pin + " ,\r\n\n198.51.100.9:80=" + pin + "|" + pin + "\n",
+       "192.0.2.7:443=" + pin + "\n198.51.100.9:80=" + pin + "|" + pin + "\n"},
+      {"0.0.0.0:1,255.255.255.255:65535", "0.0.0.0:1\n255.255.255.255:65535\n"},
+      {"", ""},
+      {" , \n", ""},
+      {"192.0.2.7", ""},
+      {"192.0.2.7:", ""},
+      {"192.0.2.256:80", ""},
+      {"192.0.2:80", ""},
+      {"192.0.2.7.1:80", ""},
+      {"192.0.2.07:80", ""},
+      {"relay.example:80", ""},
+      {"[2001:db8::1]:80", ""},
+      {"192.0.2.7:0", ""},
+      {"192.0.2.7:65536", ""},
+      {"192.0.2.7:+80", ""},
+      {"192.0.2.7:80=", ""},
+      {"192.0.2.7:80=" + pin + "|", ""},
+      {"192.0.2.7:80=" + pin.substr(0, 42) + "x=", ""},  // bits left over
+      {"192.0.2.7:80=" + pin.substr(1) + "=", ""},
+      {"192.0.2.7:80=" + pin + "|" + pin + "|" + pin + "|" + pin + "|" + pin, ""},
+      {"192.0.2.7:80,192.0.2.7:80=" + pin, ""},
+      {many, ""},
+  };
+  for (const auto& c : cases) {
+    std::string problem;
+    const auto list = ParseRelayList(c.text, problem);
+    EXPECT_EQ(list ? RelayListText(*list) : "", c.read) << c.text;
+    EXPECT_EQ(problem.empty(), list.has_value()) << c.text << ": " << problem;
+  }
+}
+
 }  // namespace umbrane

@@ -7,6 +7,13 @@
 # With RELAY_CERT and RELAY_KEY set (PEM files), the relay speaks TLS on
 # ADDRESS:PORT: stunnel there, in front of the relay on a free loopback port.
 # `tls` puts stunnel in front of a server already listening on 127.0.0.1:BACK.
+# The relay keeps its own network to itself: it refuses destinations on
+# loopback, link-local and private ranges and its own address, also when a
+# name resolves there (Squid checks the address it resolved; tinyproxy,
+# which cannot, lets nothing through but the names below). RELAY_OPEN names
+# the stand-in internet of the tests and the demo, which lives on this
+# machine's loopback: the names (or, for the agent's own tests, addresses)
+# let through, space-separated.
 # With RELAY_RECORD set too, the tests' forwarder (tests/support/forwarder.py)
 # stands on ADDRESS:PORT in front of stunnel and appends what travels
 # between the agent and the relay to that file; `silence`, `reset` and `cut`
@@ -34,9 +41,33 @@ Timeout 600
 MaxClients 2000
 BasicAuth $user $token
 LogLevel Critical
+Filter "$state/open"
+FilterDefaultDeny Yes
+FilterType ere
 CONF
+  # Only the stand-in internet's names: tinyproxy cannot see where a name
+  # resolves, so on a real relay a firewall rule keeps it off the relay's
+  # own network (docs/AGENT.md).
+  : >"$state/open"
+  for name in ${RELAY_OPEN:-}; do
+    printf '^\\[?%s\\]?$\n' "$(printf %s "$name" | sed 's/[.]/\\./g')" >>"$state/open"
+  done
   setsid tinyproxy -d -c "$state/tinyproxy.conf" </dev/null >/dev/null 2>&1 &
   echo $! >>"$state/pid"
+}
+
+# The stand-in internet's names and addresses let through, as Squid rules.
+standin_rules() {
+  local name i=0
+  for name in ${RELAY_OPEN:-}; do
+    i=$((i + 1))
+    if [[ $name =~ ^[0-9.]+$ || $name == *:* ]]; then
+      echo "acl standin$i dst $name"
+    else
+      echo "acl standin$i dstdomain -n $name"
+    fi
+    echo "http_access allow standin$i"
+  done
 }
 
 squid_start() {
@@ -67,7 +98,15 @@ auth_param basic program $state/auth.sh
 auth_param basic children 2 startup=1
 auth_param basic realm relay
 acl credentials proxy_auth REQUIRED
-# CONNECT to every port, every destination, for the holder of the token.
+# The relay's own network: loopback, link-local and private ranges and its
+# own address, checked on the address a name resolves to.
+acl inside dst 0.0.0.0/8 10.0.0.0/8 100.64.0.0/10 127.0.0.0/8 169.254.0.0/16 172.16.0.0/12
+acl inside dst 192.168.0.0/16 ::1 fc00::/7 fe80::/10 $relay_address
+# The credentials first (407 without them), then the destination (403).
+http_access deny !credentials
+$(standin_rules)
+http_access deny inside
+# CONNECT to every port of every other destination, for the holder of the token.
 http_access allow credentials
 http_access deny all
 CONF
@@ -111,6 +150,7 @@ case "$cmd" in
   start)
     address=${3:?address} port=${4:?port} user=${5:?user} token=${6:?token}
     kind=${7:-tinyproxy}
+    relay_address=$address
     rm -f "$state/pid"
     front=$address:$port
     if [ -n "${RELAY_CERT:-}" ]; then

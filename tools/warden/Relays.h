@@ -39,7 +39,7 @@ std::string Place(const Relays& relays, std::size_t index);
 // The user's folder, where the list and the relay found good are kept:
 // Umbrane's own on Windows; natively only when WARDEN_FOLDER names one.
 std::optional<std::filesystem::path> RelayFolder();
-inline constexpr char kListFile[] = "relays.txt";
+inline constexpr const char* kListFile = umbrane::kRelayListFile;
 inline constexpr char kInUseFile[] = "relay-in-use.txt";
 std::optional<std::string> ReadKept(const char* name);
 void Keep(const char* name, const std::string& text);
