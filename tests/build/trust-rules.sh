@@ -49,4 +49,32 @@ $current|${key:4}|$current|OFF|OFF|no|is not a key
 $current|$key||OFF|OFF|no|No update service pin
 $current|$key|$backup,${current:2}|OFF|OFF|no|is not a pin
 TABLE
+
+# The build's list of more relays: relay pin | list | trust the system's
+# roots | configures? | the message must contain
+# (CURRENT, BACKUP: the pins above; SHORT: one cut short; ^ stands for |)
+while IFS='|' read -r pins relays roots accepted says; do
+  pins=${pins//CURRENT/$current}
+  relays=${relays//CURRENT/$current} relays=${relays//BACKUP/$backup}
+  relays=${relays//SHORT/${current%=}} relays=${relays//^/|}
+  out=$("$cmake" -S "$source" -B "$build" -DUMBRANE_BUILD_TESTS=OFF \
+    -DUMBRANE_RELAY_ADDRESS=203.0.113.10 "-DUMBRANE_RELAY_PIN=$pins" "-DUMBRANE_RELAYS=$relays" \
+    "-DUMBRANE_UPDATE_KEY=$key" "-DUMBRANE_UPDATE_PIN=$current" \
+    "-DUMBRANE_TRUST_SYSTEM_ROOTS=$roots" 2>&1)
+  result=$([ $? -eq 0 ] && echo yes || echo no)
+  if [ "$result" != "$accepted" ] || ! tr -s ' \n' ' ' <<<"$out" | grep -qF -- "$says"; then
+    echo "FAIL: relays [$relays] pin [$pins] roots $roots: configured $result, wanted $accepted" \
+         "and \"$says\""
+    grep -A4 "CMake Error" <<<"$out"
+    failed=1
+  fi
+done <<'TABLE'
+|203.0.113.10:80=CURRENT^BACKUP,198.51.100.9:443=BACKUP|OFF|yes|
+|198.51.100.9:443=CURRENT|OFF|no|No relay pin
+CURRENT|198.51.100.9:443|OFF|no|198.51.100.9:443 has no pin
+CURRENT|198.51.100.9:443|ON|yes|
+CURRENT|relay.example:443=CURRENT|OFF|no|is not ADDRESS:PORT
+CURRENT|198.51.100.9=CURRENT|OFF|no|is not ADDRESS:PORT
+CURRENT|198.51.100.9:443=SHORT|OFF|no|is not a pin
+TABLE
 exit $failed

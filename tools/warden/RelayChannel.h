@@ -72,6 +72,7 @@ std::unique_ptr<RelayChannel> MakeRelayChannel(const asio::any_io_executor& exec
 // backup for its rotation; none in a build that trusts the system's roots.
 std::vector<std::string> RelayPins();
 std::string BuildRelays();
+bool TrustsSystemRoots();
 
 // Whether the SHA-256 of a certificate's SubjectPublicKeyInfo is one of
 // `pins`'.

@@ -9,6 +9,16 @@
 #ifndef WARDEN_RELAYS
 #define WARDEN_RELAYS ""
 #endif
+#ifndef WARDEN_SYSTEM_ROOTS
+#define WARDEN_SYSTEM_ROOTS 0
+#endif
+
+// Only a test build says so: a relay without pins is then verified by the
+// system's roots and its address. Otherwise a relay is known by its key
+// alone, and one without pins is never trusted.
+bool warden::TrustsSystemRoots() {
+  return WARDEN_SYSTEM_ROOTS != 0;
+}
 
 // The build's list of relays (RelayList's form); empty: the command line's
 // relay alone.

@@ -30,7 +30,10 @@ Relays ChooseRelays(const RelayEntry& commandLine, const std::string& buildList,
                      [&](const RelayEntry& r) { return r.Name() == name; }) -
         relays.list.begin());
   };
-  if (named(commandLine.Name()) == relays.list.size()) {
+  if (named(commandLine.Name()) == relays.list.size() &&
+      (!pinned || !commandLine.pins.empty() || relays.list.empty())) {
+    // (Without pins in a pinned build only when there is no other: its
+    // connections then fail, and say why.)
     relays.list.insert(relays.list.begin(), commandLine);
   }
   const std::size_t first = named(commandLine.Name());
@@ -41,9 +44,11 @@ Relays ChooseRelays(const RelayEntry& commandLine, const std::string& buildList,
     }
   }
   std::shuffle(relays.order.begin(), relays.order.end(), random);
-  relays.order.insert(relays.order.begin(), first);
-  if (good < relays.list.size() && good != first) {
-    relays.order.insert(relays.order.begin(), good);
+  for (const std::size_t leading : {first, good}) {
+    if (leading < relays.list.size() &&
+        std::find(relays.order.begin(), relays.order.end(), leading) == relays.order.end()) {
+      relays.order.insert(relays.order.begin(), leading);
+    }
   }
   return relays;
 }

@@ -26,7 +26,7 @@ asio::ssl::context& SharedContext() {
     // A held connection with nothing to carry keeps no record buffers.
     SSL_CTX_set_mode(ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER |
                               SSL_MODE_RELEASE_BUFFERS);
-    if (RelayPins().empty()) {
+    if (TrustsSystemRoots()) {
       // Only a build that trusts the system's roots looks at them; a
       // pinned one knows the relay by its key alone.
       asio::error_code ignored;
@@ -53,6 +53,10 @@ class OpenSslChannel final : public RelayChannel {
       return;
     }
     SSL_set_fd(ssl_, static_cast<int>(socket_.native_handle()));
+    if (trust_.pins.empty() && !TrustsSystemRoots()) {
+      Fail(done, "no pin is known for this relay");
+      return;
+    }
     if (trust_.pins.empty()) {
       // The chain to a trusted root and the relay's address in the
       // certificate, checked during the handshake.

@@ -221,6 +221,8 @@ class SchannelChannel final : public RelayChannel {
       if (!PinMatches(trust_.pins, umbrane::win32::KeyDigest(certificate))) {
         problem = "the relay's key is not the pinned one";
       }
+    } else if (!TrustsSystemRoots()) {
+      problem = "no pin is known for this relay";
     } else if (!umbrane::win32::ChainTrusted(certificate)) {
       problem = "the relay's certificate does not chain to a trusted root";
     } else if (!NamesAddress(certificate, trust_.address)) {

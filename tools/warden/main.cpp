@@ -122,7 +122,7 @@ Relays RunsRelays(const Options& options) {
   std::string lastGood = ReadKept(kInUseFile).value_or("");
   lastGood.erase(std::min(lastGood.find_first_of("\r\n"), lastGood.size()));
   Relays relays = ChooseRelays(commandLine, BuildRelays(), ReadKept(kListFile), lastGood,
-                               !RelayPins().empty(), random, note);
+                               !TrustsSystemRoots(), random, note);
   if (!note.empty()) {
     Status(status::kQuiet, note);
   }
