@@ -440,6 +440,85 @@ void Idle(const std::vector<double>& opened, double since, int minutes) {
               gaps.empty() ? 0.0 : gaps.front(), gaps.empty() ? 0.0 : gaps.back());
 }
 
+// Two relays, the first blocked as a censor blocks one, at start or under a
+// running agent: the seconds until a page of 6 is whole through the second,
+// against the same agent with the first relay alone (the old way: one
+// address). And whether the second was contacted while the first worked.
+int Failover() {
+  TrustTestAuthority();
+  LoopbackServer site([](int c) {
+    if (!ReceiveHead(c).empty()) {
+      SendAll(c, kPage);
+    }
+  });
+  const std::uint16_t relayPort = FreePort();
+  Relay relay(relayPort, kUser, kToken);
+  char name[] = "/tmp/umbrane-bench-relays-XXXXXX";
+  const std::string folder = mkdtemp(name);
+  setenv("WARDEN_FOLDER", folder.c_str(), 1);
+  std::printf("a page of 6 after the first relay is blocked (%s), seconds to the whole page:\n",
+              "best and worst of 3");
+  std::printf("%-22s %-20s %s\n", "", "two relays", "the first alone");
+  const struct {
+    const char* label;
+    bool running;
+    bool silently;
+  } cases[] = {{"black hole at start", false, true},
+               {"resets at start", false, false},
+               {"black hole while on", true, true},
+               {"resets while on", true, false}};
+  int secondWhileFirstWorks = 0;
+  for (const auto& c : cases) {
+    std::string cells[2];
+    for (const bool both : {true, false}) {
+      std::vector<double> took;
+      for (int round = 0; round < 3; ++round) {
+        const std::uint16_t first = FreePort();
+        const std::uint16_t second = FreePort();
+        Forwarder firstWay(first, relayPort);
+        Forwarder secondWay(second, relayPort);
+        std::ofstream(folder + "/relays.txt")
+            << "127.0.0.1:" << first << (both ? "\n127.0.0.1:" + std::to_string(second) : "");
+        std::remove((folder + "/relay-in-use.txt").c_str());
+        const std::uint16_t port = FreePort();
+        if (!c.running) {
+          firstWay.Block(c.silently);
+        }
+        const auto start = Clock::now();
+        Child agent({WARDEN_EXE, "-name", kUser, "-key", kToken, "-do", "-H", std::to_string(port),
+                     "-umbrane", "-port", std::to_string(first), "-say", "127.0.0.1"});
+        auto since = start;
+        if (c.running) {
+          agent.WaitForLine("160138");
+          LoadPage(port, site.Port(), 6);
+          std::this_thread::sleep_for(std::chrono::seconds(1));
+          secondWhileFirstWorks += static_cast<int>(secondWay.Opened().size());
+          firstWay.Block(c.silently);
+          since = Clock::now();
+        } else if (!agent.WaitForLine("160138", 12)) {
+          took.push_back(-1);
+          continue;
+        }
+        took.push_back(Whole(LoadPage(port, site.Port(), 6)) ? Seconds(since) : -1);
+      }
+      std::sort(took.begin(), took.end());
+      char cell[64];
+      if (took.front() < 0) {
+        std::snprintf(cell, sizeof cell, "no page (%d of 3)",
+                      static_cast<int>(std::count(took.begin(), took.end(), -1.0)));
+      } else {
+        std::snprintf(cell, sizeof cell, "%.2f to %.2f", took.front(), took.back());
+      }
+      cells[both ? 0 : 1] = cell;
+    }
+    std::printf("%-22s %-20s %s\n", c.label, cells[0].c_str(), cells[1].c_str());
+  }
+  std::printf("connections to the second relay while the first worked: %d\n",
+              secondWhileFirstWorks);
+  (void)std::system(("rm -rf '" + folder + "'").c_str());
+  return 0;
+}
+
 }  // namespace
 
 // Plain HTTP through the agent (and an earlier one, when named) over TLS
@@ -490,6 +569,9 @@ int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each row as soon as it is measured
   if (argc >= 2 && std::string(argv[1]) == "--http") {
     return HttpOnly(argc >= 3 ? argv[2] : nullptr);
+  }
+  if (argc >= 2 && std::string(argv[1]) == "--failover") {
+    return Failover();
   }
   int idleMinutes = 10;
   if (argc == 3 && std::string(argv[1]) == "--idle-minutes") {

@@ -106,8 +106,10 @@ void TfrmMain::KeepRelays(const std::string& list) {
   }
   if (!ports_.files.ReplaceFileSafely(g_.DataPath + kRelayListFile, RelayListText(*relays),
                                       problem)) {
-    Report("SilentUpdate could not keep the relays in " + std::string(kRelayListFile) + ": " +
-           problem);
+    Report(std::string("SilentUpdate could not keep the relays in ")
+               .append(kRelayListFile)
+               .append(": ")
+               .append(problem));
     return;
   }
   Report("SilentUpdate kept a list of " + std::to_string(relays->size()) + " relays");

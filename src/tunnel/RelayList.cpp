@@ -64,7 +64,7 @@ std::optional<RelayEntry> ParseEntry(std::string_view text, std::string& problem
   const auto port =
       colon == std::string_view::npos ? std::nullopt : Decimal(where.substr(colon + 1), 65535);
   if (!port || *port == 0 || !IsIpv4(where.substr(0, colon))) {
-    problem = "\"" + std::string(where) + "\" is not ADDRESS:PORT (an IPv4 address)";
+    problem.assign(1, '"').append(where).append("\" is not ADDRESS:PORT (an IPv4 address)");
     return std::nullopt;
   }
   entry.address = std::string(where.substr(0, colon));
@@ -77,7 +77,7 @@ std::optional<RelayEntry> ParseEntry(std::string_view text, std::string& problem
     const auto bar = pins.find('|');
     const std::string_view pin = pins.substr(0, bar);
     if (!IsPin(pin)) {
-      problem = "\"" + std::string(pin) + "\" is not a pin (the base64 of 32 bytes)";
+      problem.assign(1, '"').append(pin).append("\" is not a pin (the base64 of 32 bytes)");
       return std::nullopt;
     }
     entry.pins.emplace_back(pin);

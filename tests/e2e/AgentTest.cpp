@@ -292,5 +292,55 @@ TEST(RealAgent, ThisUsersProgramIsNamedAndServed) {
   }
 }
 
+// The user's folder, where the update service's list of relays and the
+// relay found good are kept for the agent.
+std::string UserFile(const char* name) {
+  const std::string log = LogPath();
+  return log.substr(0, log.find_last_of('\\') + 1) + name;
+}
+
+// The update service hands out two relays; the one found good last time
+// now shows a certificate that is not the relay's. The user is told, once,
+// and the tunnel comes on through the next one, which is kept for the
+// next run.
+TEST(RealAgent, TheServicesRelaysAreUsedAndOneNotItselfIsPassedForTheNext) {
+  testing::UpdateServiceReset reset;
+  SetUpdateService("reply", "[Update]\r\nRelays=127.0.0.1:8443, 127.0.0.2:80\r\n");
+  ScratchFolder folder("umbrane-two-relays");
+  std::string error;
+  win32::Win32FileSystem files;
+  ASSERT_TRUE(InstallProgram(folder.Path(), "", UMBRANE_REAL_AGENT));
+  (void)CreateDirectoryA(UserFile("").c_str(), nullptr);
+  ASSERT_TRUE(
+      files.WriteFile(UserFile("relay-in-use.txt"), "127.0.0.1:8443", WriteMode::Replace, error));
+  (void)DeleteFileA(LogPath().c_str());
+  Running umbrane = Start(folder.Path() + "umbrane.exe");
+  HWND main = WaitForMainWindow(umbrane);
+  ASSERT_NE(main, nullptr);
+  ASSERT_TRUE(WaitForUpdateDone());
+  EXPECT_EQ(files.ReadFile(UserFile("relays.txt")), "127.0.0.1:8443\n127.0.0.2:80\n");
+  ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdUmbrane1, 0));
+  std::string told;
+  EXPECT_TRUE(WaitFor([&] {
+    told = BoxTexts(umbrane.id);
+    return told.find("could not verify its relay") != std::string::npos;
+  })) << told;
+  CloseBoxes(umbrane.id);
+  EXPECT_TRUE(WaitFor([] {
+    const auto messages = MessagesAfterUpdate();
+    return !messages.empty() && messages.back() == "Umbrane ON";
+  }));
+  const auto messages = MessagesAfterUpdate();
+  EXPECT_EQ(std::count(messages.begin(), messages.end(), "Identify failed"), 1);
+  EXPECT_EQ(std::count(messages.begin(), messages.end(), "Can not connect to internet"), 0);
+  EXPECT_EQ(files.ReadFile(UserFile("relay-in-use.txt")), "127.0.0.2:80");
+  ASSERT_TRUE(Ok(FetchThroughLocalProxy("/through-the-second")));
+
+  ASSERT_TRUE(PostMessageA(main, WM_CLOSE, 0, 0));
+  EXPECT_EQ(WaitForExit(umbrane), 0u);
+  (void)DeleteFileA(UserFile("relays.txt").c_str());
+  (void)DeleteFileA(UserFile("relay-in-use.txt").c_str());
+}
+
 }  // namespace
 }  // namespace umbrane::e2e
