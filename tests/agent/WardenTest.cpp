@@ -225,19 +225,35 @@ TEST_F(Agent, AFailureThatStopsTheAgentPrintsItsCodeThen160033) {
   ASSERT_GE(codes.size(), 2u);
   EXPECT_EQ(codes[codes.size() - 2], "171001") << "the port is taken";
   close(taken);
+}
 
-  // A blocked relay cannot be reached; it is not called an interception.
-  for (const bool silently : {false, true}) {
-    wardenRelayPort = FreePort();
-    Forwarder blocked(wardenRelayPort, relayPort);
-    blocked.Block(silently);
+// The relay keeps its own network to itself (tools/relay/relay.sh, both
+// kinds): its loopback, by address or by a name that resolves there, and
+// its own address are refused; the stand-in site, named, is reached.
+TEST_F(Agent, TheRelaysOwnNetworkIsRefusedAndOtherSitesReached) {
+  for (const auto& [kind, hosts, site] :
+       {std::tuple<std::string, std::string, std::string>{"tinyproxy", "", "localhost"},
+        {"squid", RELAY_HOSTS, "www.umbrane.test"}}) {
+    relayPort = FreePort();
+    relay =
+        std::make_unique<Relay>(relayPort, "publicuser", "s3cret", kind, hosts, "relay", "", site);
+    ASSERT_TRUE(relay->Started()) << kind;
     StartWarden();
-    ASSERT_TRUE(warden->WaitForLine("160033", 20));
-    std::vector<std::string> expected = {"160036", "160032", "160033"};
-    if (silently) {
-      expected.insert(expected.begin() + 2, "110033");  // no answer within 10 s
+    ASSERT_TRUE(warden->WaitForLine("160138")) << kind << ": the check passes on a refusal";
+    const auto reached = [&](const std::string& authority) {
+      const int s = Connect(localPort);
+      SendAll(s, "CONNECT " + authority + " HTTP/1.1\r\n\r\n");
+      const bool ok = ReceiveHead(s).rfind("HTTP/1.1 200", 0) == 0;
+      close(s);
+      return ok;
+    };
+    const std::string port = ":" + std::to_string(target.Port());
+    EXPECT_TRUE(reached(site + port)) << kind;
+    for (const std::string& inside : {"127.0.0.1" + port, "inside.umbrane.test" + port,
+                                      "127.0.0.1:" + std::to_string(relayPort)}) {
+      EXPECT_FALSE(reached(inside)) << kind << " " << inside;
     }
-    EXPECT_EQ(Codes(*warden), expected) << testing::PrintToString(warden->lines);
+    warden->Kill();
   }
 }
 
@@ -831,11 +847,6 @@ TEST_F(Agent, MalformedCommandLineIsReportedAndEnds) {
   EXPECT_TRUE(bad.WaitForLine("171001"));
 }
 
-// Seconds since `start`.
-double Since(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
 // Two relays, the first blocked as censors block one: a black hole, resets,
 // or another key in the relay's place; at start or under a running agent. A
 // page of 6 loads whole through the second within 5 s of a black hole and
@@ -854,24 +865,19 @@ TEST_F(Agent, ABlockedRelayCostsSecondsThePageLoadsWholeThroughTheNext) {
   };
   StartRelay();
   for (const auto& c : cases) {
-    const std::uint16_t first = FreePort();
+    const std::string block = c.block;
+    Forwarder firstWay(wardenRelayPort = FreePort(), relayPort);
     const std::uint16_t second = FreePort();
-    Forwarder firstWay(first, relayPort);
     Forwarder secondWay(second, relayPort);
     std::unique_ptr<RecordingRelay> impostor;
-    const std::string folder = UseRelays("127.0.0.1:" + std::to_string(first) +
+    if (block == "key") {  // a relay with the right address and another key
+      impostor = std::make_unique<RecordingRelay>(wardenRelayPort = FreePort(), "self");
+    }
+    const std::string folder = UseRelays("127.0.0.1:" + std::to_string(wardenRelayPort) +
                                          "\n127.0.0.1:" + std::to_string(second) + "\n");
     std::remove((folder + "/relay-in-use.txt").c_str());
-    wardenRelayPort = first;
     if (!c.running) {
-      if (std::string(c.block) == "key") {
-        firstWay.Block(false);  // nothing behind it: the impostor stands on its own port
-        impostor = std::make_unique<RecordingRelay>(wardenRelayPort = FreePort(), "self");
-        UseRelays("127.0.0.1:" + std::to_string(wardenRelayPort) +
-                  ",127.0.0.1:" + std::to_string(second));
-      } else {
-        firstWay.Block(std::string(c.block) == "silence");
-      }
+      firstWay.Block(block == "silence");
     }
     const auto start = Clock::now();
     StartWarden();
@@ -881,16 +887,16 @@ TEST_F(Agent, ABlockedRelayCostsSecondsThePageLoadsWholeThroughTheNext) {
       ASSERT_EQ(std::count_if(before.begin(), before.end(), [](double t) { return t >= 0; }), 6);
       std::this_thread::sleep_for(std::chrono::seconds(1));  // the ready connections are open
       EXPECT_TRUE(secondWay.Opened().empty()) << c.label << ": the first relay works";
-      firstWay.Block(std::string(c.block) == "silence");
+      firstWay.Block(block == "silence");
     }
     const auto blocked = c.running ? Clock::now() : start;
     const auto page = LoadPage(localPort, target.Port(), 6);
     EXPECT_EQ(std::count_if(page.begin(), page.end(), [](double t) { return t >= 0; }), 6)
         << c.label;
-    EXPECT_LT(Since(blocked), c.within) << c.label;
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - blocked).count(), c.within) << c.label;
     EXPECT_FALSE(secondWay.Opened().empty()) << c.label;
     const auto codes = Codes(*warden);
-    EXPECT_EQ(std::count(codes.begin(), codes.end(), "160244"), std::string(c.block) == "key")
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), "160244"), block == "key")
         << c.label << ": " << testing::PrintToString(warden->lines);
     EXPECT_EQ(std::count(codes.begin(), codes.end(), "160037"), 0) << c.label;
     std::ifstream inUse(folder + "/relay-in-use.txt");

@@ -262,6 +262,12 @@ TEST(RealAgent, ARelayThatCannotProveItselfGetsNoCredentials) {
   const std::vector<std::string> refused = {"160036", "160032", "160244", "160033"};
   EXPECT_EQ(CodesUntilItGivesUp(UMBRANE_REAL_AGENT, 8443), refused);
   EXPECT_EQ(CodesUntilItGivesUp(UMBRANE_PINNED_AGENT, 8444), refused);
+  // A handshake that fails on its own (no TLS there: the service's plain
+  // port) is a relay not reached, never one not verified.
+  testing::UpdateServiceReset reset;
+  SetUpdateService("reply", "");
+  EXPECT_EQ(CodesUntilItGivesUp(UMBRANE_REAL_AGENT, 8809),
+            (std::vector<std::string>{"160036", "160032", "160033"}));
   const auto pinned = CodesUntilItGivesUp(UMBRANE_PINNED_AGENT, 8443);
   std::string seen;
   for (const std::string& code : pinned) {
