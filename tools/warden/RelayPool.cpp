@@ -129,9 +129,11 @@ std::function<void()> RelayPool::OpenOne(std::size_t index, std::chrono::millise
     Opened done;
   };
   const RelayEntry& relay = relays_.list[index];
-  auto opening = std::make_shared<Opening>(
-      io_, MakeRelayChannel(io_.get_executor(), RelayTrust{relay.address, relay.pins}),
-      std::move(done), limit);
+  // Not make_shared: the dial's weak handle (to cancel it) must not keep
+  // the whole attempt's memory while the connection it made is held.
+  std::shared_ptr<Opening> opening(
+      new Opening(io_, MakeRelayChannel(io_.get_executor(), RelayTrust{relay.address, relay.pins}),
+                  std::move(done), limit));
   opening->channel->SetRelay(index);
   asio::error_code ec;
   const tcp::endpoint endpoint(asio::ip::make_address(relay.address, ec), relay.port);
