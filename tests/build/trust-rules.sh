@@ -15,21 +15,27 @@ backup=6Sj5y2wbUzh7Q99Si2Ig1ZpUEVJ9y4WKVj1d0Cse6Gw=
 key=qVBn6hzYpbxWiEzZL0tQRQR6bcu3Gh+kIBPJoStt79o0D4pG4cm3FpG61pRXKV+qLOAwV29V8jel3WS9tDNSwg==
 key2=LTd83ZIElalcZkNJypFx8bYLvzfoQAHsAT8mNQ9P46uw0Vyv8FJhnGbPhJZdR6fhMk0R+mRRwsId2IBSTsNfWw==
 failed=0
-# relay pins | update keys | update pins | trust the system's roots | unsigned replies |
-# configures? | the message must contain
-while IFS='|' read -r pins keys updatePins roots unsigned accepted says; do
+# Configures with the cache settings after ACCEPTED and SAYS: whether it
+# configures must be ACCEPTED (yes or no), and the output must contain SAYS.
+check() {
+  local accepted=$1 says=$2 out result
+  shift 2
   out=$("$cmake" -S "$source" -B "$build" -DUMBRANE_BUILD_TESTS=OFF \
-    -DUMBRANE_RELAY_ADDRESS=203.0.113.10 "-DUMBRANE_RELAY_PIN=$pins" \
-    "-DUMBRANE_UPDATE_KEY=$keys" "-DUMBRANE_UPDATE_PIN=$updatePins" \
-    "-DUMBRANE_TRUST_SYSTEM_ROOTS=$roots" "-DUMBRANE_UNSIGNED_UPDATES=$unsigned" 2>&1)
+    -DUMBRANE_RELAY_ADDRESS=203.0.113.10 "$@" 2>&1)
   result=$([ $? -eq 0 ] && echo yes || echo no)
   # CMake folds its messages: compared with the folds undone.
   if [ "$result" != "$accepted" ] || ! tr -s ' \n' ' ' <<<"$out" | grep -qF -- "$says"; then
-    echo "FAIL: [$pins] [$keys] [$updatePins] roots $roots unsigned $unsigned:" \
-         "configured $result, wanted $accepted and \"$says\""
+    echo "FAIL: $*: configured $result, wanted $accepted and \"$says\""
     grep -A4 "CMake Error" <<<"$out"
     failed=1
   fi
+}
+# relay pins | update keys | update pins | trust the system's roots | unsigned replies |
+# configures? | the message must contain
+while IFS='|' read -r pins keys updatePins roots unsigned accepted says; do
+  check "$accepted" "$says" "-DUMBRANE_RELAY_PIN=$pins" "-DUMBRANE_UPDATE_KEY=$keys" \
+    "-DUMBRANE_UPDATE_PIN=$updatePins" "-DUMBRANE_TRUST_SYSTEM_ROOTS=$roots" \
+    "-DUMBRANE_UNSIGNED_UPDATES=$unsigned"
 done <<TABLE
 |$key|$current|OFF|OFF|no|openssl dgst -sha256 -binary | base64
 |$key||ON|OFF|yes|
@@ -57,17 +63,8 @@ while IFS='|' read -r pins relays roots accepted says; do
   pins=${pins//CURRENT/$current}
   relays=${relays//CURRENT/$current} relays=${relays//BACKUP/$backup}
   relays=${relays//SHORT/${current%=}} relays=${relays//^/|}
-  out=$("$cmake" -S "$source" -B "$build" -DUMBRANE_BUILD_TESTS=OFF \
-    -DUMBRANE_RELAY_ADDRESS=203.0.113.10 "-DUMBRANE_RELAY_PIN=$pins" "-DUMBRANE_RELAYS=$relays" \
-    "-DUMBRANE_UPDATE_KEY=$key" "-DUMBRANE_UPDATE_PIN=$current" \
-    "-DUMBRANE_TRUST_SYSTEM_ROOTS=$roots" 2>&1)
-  result=$([ $? -eq 0 ] && echo yes || echo no)
-  if [ "$result" != "$accepted" ] || ! tr -s ' \n' ' ' <<<"$out" | grep -qF -- "$says"; then
-    echo "FAIL: relays [$relays] pin [$pins] roots $roots: configured $result, wanted $accepted" \
-         "and \"$says\""
-    grep -A4 "CMake Error" <<<"$out"
-    failed=1
-  fi
+  check "$accepted" "$says" "-DUMBRANE_RELAY_PIN=$pins" "-DUMBRANE_RELAYS=$relays" \
+    "-DUMBRANE_UPDATE_KEY=$key" "-DUMBRANE_UPDATE_PIN=$current" "-DUMBRANE_TRUST_SYSTEM_ROOTS=$roots"
 done <<'TABLE'
 |203.0.113.10:80=CURRENT^BACKUP,198.51.100.9:443=BACKUP|OFF|yes|
 |198.51.100.9:443=CURRENT|OFF|no|No relay pin
