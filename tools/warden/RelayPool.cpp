@@ -106,7 +106,9 @@ void RelayPool::Ended(const std::shared_ptr<Dial>& dial, std::size_t index, asio
     unverified_(index, channel->Problem());
   }
   dial->allSilent = dial->allSilent && ec == asio::error::operation_aborted;
-  dial->last = ec;
+  if (ec != asio::error::operation_aborted) {
+    dial->last = ec;  // what the relays that answered said, not a silent one's time-out
+  }
   dial->plan.Failed();
   if (dial->plan.Exhausted()) {
     dial->over = true;

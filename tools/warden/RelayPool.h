@@ -48,7 +48,7 @@ class RelayPool {
 
   // A new connection: TCP, TLS and the relay verified, each relay tried
   // within `limit`. When none answered: operation_aborted when every one
-  // was silent, else the last one's error. Not told to OnSeen: the caller
+  // was silent, else the last error of one that was not. Not told to OnSeen: the caller
   // has the outcome.
   void Open(Opened done, std::chrono::milliseconds limit = kOpenTimeout);
   // One kept ready when there is one still good, else a new one; either way
