@@ -14,6 +14,7 @@
 #include "FakeFileSystem.h"
 #include "FakeProfile.h"
 #include "SignedReply.h"
+#include "tunnel/RelayList.h"
 #include "update/Signature.h"
 #include "update/UpdateReply.h"
 
@@ -64,6 +65,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
        reply.version != request.version ||
        std::strtoll(reply.expires.c_str(), nullptr, 10) <= now)) {
     std::abort();  // accepted against a rule
+  }
+  if (verdict.refusal == Refusal::None && !reply.relays.empty()) {
+    // The relays it hands out are kept as the agent reads them back.
+    std::string problem;
+    const auto relays = ParseRelayList(reply.relays, problem);
+    const auto kept = relays ? ParseRelayList(RelayListText(*relays), problem) : std::nullopt;
+    if (!kept || RelayListText(*kept) != RelayListText(*relays)) {
+      std::abort();
+    }
   }
   return 0;
 }
