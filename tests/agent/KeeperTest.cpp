@@ -259,25 +259,18 @@ TEST(RelayChoice, TheRelayInUseAloneWhileItAnswersThenTwoAtOnceStaggered) {
 TEST(RelayChoice, OneThatKeepsFailingIsBenchedForLongerEachTime) {
   RelayChoice choice({0, 1});
   std::vector<double> benches;
-  double t = 0;
-  for (int i = 0; i < 8; ++i) {
+  for (double t = 0, back = 0; benches.size() < 8; benches.push_back(back - t), t = back) {
     choice.Failed(0, At(t));
-    double back = t;
-    while (choice.Candidates(At(back)).front() != 0) {
-      back += 1;
+    for (back = t; choice.Candidates(At(back)).front() != 0;) {
+      back += 1;  // still benched: the other comes first
     }
-    benches.push_back(back - t);
-    t = back;
   }
   EXPECT_EQ(benches, (std::vector<double>{10, 20, 40, 80, 160, 320, 600, 600}));
-  choice.Failed(0, At(t));
-  EXPECT_EQ(choice.Candidates(At(t)), (std::vector<std::size_t>{1, 0}));
-  EXPECT_FALSE(choice.Answered(0)) << "still the relay in use";
-  EXPECT_EQ(choice.Candidates(At(t)), (std::vector<std::size_t>{0, 1}));
-  choice.Failed(0, At(t));
-  choice.Failed(1, At(t + 1));
-  EXPECT_EQ(choice.Candidates(At(t + 2)), (std::vector<std::size_t>{0, 1}))
-      << "both benched: the sooner back first";
+  choice.Failed(1, At(1e4));
+  choice.Failed(0, At(1e4 + 1));
+  EXPECT_EQ(choice.Candidates(At(1e4 + 2)), (std::vector<std::size_t>{1, 0})) << "sooner back";
+  EXPECT_TRUE(choice.Answered(1)) << "in use from now on";
+  EXPECT_EQ(choice.InUse(), 1u);
 }
 
 // "2p 3": relays 192.0.2.2:80 (with a pin) and 192.0.2.3:80, as a list's
