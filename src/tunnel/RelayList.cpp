@@ -87,7 +87,7 @@ std::optional<RelayEntry> ParseEntry(std::string_view text, std::string& problem
     pins.remove_prefix(bar + 1);
   }
   if (entry.pins.size() > kMostPinsPerRelay) {
-    problem = entry.Name() + " has more than " + std::to_string(kMostPinsPerRelay) + " pins";
+    problem = entry.Name().append(" has too many pins");
     return std::nullopt;
   }
   return entry;
@@ -110,12 +110,12 @@ std::optional<std::vector<RelayEntry>> ParseRelayList(std::string_view text, std
     }
     if (std::any_of(relays.begin(), relays.end(),
                     [&](const RelayEntry& r) { return r.Name() == entry->Name(); })) {
-      problem = entry->Name() + " is named twice";
+      problem = entry->Name().append(" is named twice");
       return std::nullopt;
     }
     relays.push_back(std::move(*entry));
     if (relays.size() > kMostRelays) {
-      problem = "more than " + std::to_string(kMostRelays) + " relays";
+      problem = std::to_string(relays.size()).append(" relays are too many");
       return std::nullopt;
     }
   }
