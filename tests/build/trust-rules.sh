@@ -8,8 +8,9 @@
 #   trust-rules.sh CMAKE SOURCE_DIR
 set -uo pipefail
 cmake=${1:?cmake} source=${2:?source folder}
-build=$(mktemp -d)
-trap 'rm -rf "$build"' EXIT
+scratch=$(mktemp -d) release=$(mktemp -d)
+build=$scratch
+trap 'rm -rf "$scratch" "$release"' EXIT
 current=nbNVXB4Uv65+N+cqFRCw9fXhqKYJFcUlFbedvh3a5Vk=
 backup=6Sj5y2wbUzh7Q99Si2Ig1ZpUEVJ9y4WKVj1d0Cse6Gw=
 key=qVBn6hzYpbxWiEzZL0tQRQR6bcu3Gh+kIBPJoStt79o0D4pG4cm3FpG61pRXKV+qLOAwV29V8jel3WS9tDNSwg==
@@ -73,5 +74,17 @@ CURRENT|198.51.100.9:443|ON|yes|
 CURRENT|relay.example:443=CURRENT|OFF|no|is not ADDRESS:PORT
 CURRENT|198.51.100.9=CURRENT|OFF|no|is not ADDRESS:PORT
 CURRENT|198.51.100.9:443=SHORT|OFF|no|is not a pin
+TABLE
+
+# The release preset, as shipped: it trusts no root of the user's machine
+# and acts on no unsigned reply, so it configures only with pins and keys.
+build=$release
+while IFS='|' read -r pins accepted says; do
+  check "$accepted" "$says" --preset release "-DUMBRANE_RELAY_PIN=$pins" \
+    "-DUMBRANE_UPDATE_KEY=$key" "-DUMBRANE_UPDATE_PIN=$current"
+done <<TABLE
+|no|openssl dgst -sha256 -binary | base64
+$current,$backup|yes|
+$current,${current%?=}B=|no|is not a pin
 TABLE
 exit $failed
