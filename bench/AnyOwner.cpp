@@ -2,6 +2,10 @@
 // is, to measure what the question costs.
 #include "ClientOwner.h"
 
+bool warden::ServesUnnamedClients() {
+  return false;
+}
+
 void warden::PrepareOwnerCheck() {}
 
 warden::OwnerVerdict warden::OwnerOf(const asio::ip::tcp::endpoint&,

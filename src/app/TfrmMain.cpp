@@ -95,6 +95,7 @@ void TfrmMain::FormClose() {
   logFile_.reset();
   g_.Settings.reset();
   Sweep();
+  ports_.agents.ReleasePort();
 }
 
 bool TfrmMain::FormQueryEndSession() {

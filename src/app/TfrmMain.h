@@ -138,6 +138,12 @@ class TfrmMain {
   // "160244" because the relay did not prove itself: `why` is logged and the
   // user told that the connection may be intercepted.
   void RelayNotVerified(const std::string& why);
+  // The local proxy's port could not be held (`why`: who holds it): no
+  // agent starts, and the browsers are not pointed at whoever holds it.
+  void PortTaken(const std::string& why);
+  // The port is held from a start until the session is off and the
+  // browsers are back: then another program may have it.
+  void LetPortGo();
   // The browsers to the local proxy and back. Either may show a modal
   // notice under which timers and the menu run: while it is up nothing
   // switches again, and a stop, connect or exit asked meanwhile is carried

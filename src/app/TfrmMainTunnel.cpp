@@ -38,6 +38,8 @@ constexpr const char* kRetryQuestion =
 constexpr const char* kRelayIntercepted =
     "Umbrane could not verify its relay: the connection to it may be intercepted. Nothing was "
     "sent through it.";
+constexpr const char* kPortTaken =
+    "Umbrane can not use 127.0.0.1:7070, where the browsers reach the tunnel: ";
 
 }  // namespace
 
@@ -66,12 +68,19 @@ void TfrmMain::Umbrane() {
       if (browsersOnProxy_) {
         RestoreBrowsers();
       }
+      LetPortGo();
     }
     return;
   }
   Sweep();  // one agent at a time
   if (agent_) {
     return;  // the old one could not be ended: a second would fight it for the port
+  }
+  // Held from here until the session is off, across every agent's end and
+  // reconnect: no other program can take the port the browsers point at.
+  if (const std::string why = ports_.agents.HoldPort(kLocalPort); !why.empty()) {
+    PortTaken(why);
+    return;
   }
   ports_.menu.SetEnabled(kCmdUmbrane1, false);
   ports_.menu.SetEnabled(kCmdStopUmbrane1, true);
@@ -127,8 +136,27 @@ void TfrmMain::StopSession(bool restoreBrowsers) {
     return;  // an exit or a connect asked under the restore's notice took over
   }
   Move(SessionEvent::Stopped);
+  LetPortGo();
   SetUmbraneStatus(kStatusOff, "User stopped Umbrane", kBalloonInfo);
   Report("User stopped Umbrane");
+}
+
+void TfrmMain::PortTaken(const std::string& why) {
+  const std::string text = std::string(kPortTaken).append(why).append(".");
+  timReset_.Disarm();
+  Report(text);
+  SetUmbraneStatus(kStatusOff, "Umbrane OFF", kBalloonError);
+  Move(SessionEvent::Stopped);
+  if (browsersOnProxy_) {
+    RestoreBrowsers();
+  }
+  ports_.dialogs.ShowMessageBox(text, MessageKind::Error, MessageButtons::Ok);
+}
+
+void TfrmMain::LetPortGo() {
+  if (session_ == Session::Off && !browsersOnProxy_) {
+    ports_.agents.ReleasePort();
+  }
 }
 
 void TfrmMain::timResetTimer() {
@@ -255,7 +283,9 @@ void TfrmMain::ProcessMsg() {
       SetUmbraneStatus(kStatusOff, "SilentUpdate Error", kBalloonError);
     } else if (code == status::kRefusedStranger) {
       // The agent tells it at most once a minute.
-      Report("Refused a connection from another user's program");
+      Report(line.find(status::kOwnerUnknown) != std::string::npos
+                 ? "Refused a connection from a program the system does not name"
+                 : "Refused a connection from another user's program");
     } else if (code == status::kQuiet || code == status::kQuietToo) {
       // silent codes
     } else {
@@ -310,6 +340,7 @@ void TfrmMain::ConnectionFailed() {
   if (browsersOnProxy_) {
     RestoreBrowsers();
   }
+  LetPortGo();
 }
 
 }  // namespace umbrane

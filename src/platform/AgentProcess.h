@@ -46,6 +46,15 @@ class IAgentLauncher {
   // program at the latest.
   virtual std::unique_ptr<IAgentProcess> Start(const std::string& program,
                                                const std::string& commandLine) = 0;
+
+  // Listens on 127.0.0.1:`port` for the agents to come: each agent started
+  // takes the listening socket over, and it stays bound between them, so
+  // that no other program can take the port while the browsers point at
+  // it. Empty when held (or held already); else why it cannot be, naming
+  // the program that holds the port where the system says.
+  virtual std::string HoldPort(std::uint16_t port) = 0;
+  // Lets the port go (the agent running keeps its own hold until it ends).
+  virtual void ReleasePort() = 0;
 };
 
 }  // namespace umbrane

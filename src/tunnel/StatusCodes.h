@@ -18,7 +18,7 @@ inline constexpr char kDisconnected[] = "160037";    // a relay that worked is l
 inline constexpr char kReady[] = "160138";           // the local proxy accepts (again)
 inline constexpr char kCannotConnect[] = "160033";   // the agent gives up: end it, retry
 inline constexpr char kSilentUpdateError[] = "160243";
-inline constexpr char kRefusedStranger[] = "160246";  // another user's program was refused
+inline constexpr char kRefusedStranger[] = "160246";  // a program not the user's was refused
 inline constexpr char kQuiet[] = "160325";            // nothing for the user
 inline constexpr char kQuietToo[] = "160129";         // nothing for the user
 
@@ -26,5 +26,9 @@ inline constexpr char kQuietToo[] = "160129";         // nothing for the user
 // certificate or key did not prove it is the relay (someone between may be
 // reading), and nothing of ours was sent.
 inline constexpr char kRelayNotVerified[] = "the relay could not be verified";
+
+// In a "160246": the client refused was not shown to be another user's,
+// but the system could not name whose it was.
+inline constexpr char kOwnerUnknown[] = "a program the system does not name";
 
 }  // namespace umbrane::status

@@ -40,26 +40,48 @@ const Toolhelp& ResolveToolhelp() {
   return toolhelp;
 }
 
-}  // namespace
-
-std::vector<std::string> Win32ProcessList::Names() {
-  std::vector<std::string> names;
+// Calls `visit` with each process of a snapshot until it says stop.
+template <typename Visit>
+void EachProcess(Visit visit) {
   const Toolhelp& toolhelp = ResolveToolhelp();
   if (toolhelp.snapshot == nullptr || toolhelp.first == nullptr || toolhelp.next == nullptr) {
-    return names;
+    return;
   }
   UniqueHandle snapshot(toolhelp.snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot.Valid()) {
-    return names;
+    return;
   }
   PROCESSENTRY32 entry = {};
   entry.dwSize = sizeof entry;
   for (BOOL more = toolhelp.first(snapshot.Get(), &entry); more;
        more = toolhelp.next(snapshot.Get(), &entry)) {
     entry.szExeFile[MAX_PATH - 1] = '\0';
-    names.emplace_back(entry.szExeFile);
+    if (!visit(entry)) {
+      return;
+    }
   }
+}
+
+}  // namespace
+
+std::vector<std::string> Win32ProcessList::Names() {
+  std::vector<std::string> names;
+  EachProcess([&](const PROCESSENTRY32& entry) {
+    names.emplace_back(entry.szExeFile);
+    return true;
+  });
   return names;
+}
+
+std::string ProcessName(std::uint32_t pid) {
+  std::string name;
+  EachProcess([&](const PROCESSENTRY32& entry) {
+    if (entry.th32ProcessID == pid) {
+      name = entry.szExeFile;
+    }
+    return name.empty();
+  });
+  return name;
 }
 
 }  // namespace umbrane::win32

@@ -3,6 +3,8 @@
 // empty list instead of a program that cannot load.
 #pragma once
 
+#include <cstdint>
+
 #include "platform/ProcessList.h"
 
 namespace umbrane::win32 {
@@ -11,5 +13,8 @@ class Win32ProcessList final : public IProcessList {
  public:
   std::vector<std::string> Names() override;
 };
+
+// The executable file name of process `pid`; empty when it is not listed.
+std::string ProcessName(std::uint32_t pid);
 
 }  // namespace umbrane::win32

@@ -7,6 +7,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -288,6 +289,55 @@ TEST(RealAgent, ThisUsersProgramIsNamedAndServed) {
     EXPECT_EQ(line.find("whose program"), std::string::npos) << line;
     EXPECT_NE(line.substr(0, 6), "160246") << line;
   }
+}
+
+// The agent killed while on, then the next one while it connects (a death
+// and a failed connection's retry): the program holds the port across both,
+// so that another account's program trying to listen on it every 0.2 s for
+// 15 s never gets it, and the tunnel comes on again.
+TEST(RealAgent, NoOtherAccountTakesThePortWhileAgentsAreReplaced) {
+  testing::UpdateServiceReset reset;
+  SetUpdateService("reply", "");  // pages served; the update asks for nothing
+  ScratchFolder folder("umbrane-port-held");
+  Running umbrane;
+  HWND main = StartAndConnectRealAgent(folder.Path(), umbrane);
+  ASSERT_NE(main, nullptr) << "not on";
+  bool tried = false;
+  std::thread stranger([&] {
+    tried = testing::RunOnHost(UMBRANE_TAKE_PORT_SCRIPT, UMBRANE_STRANGER_STATE, 30000, "7070 15");
+  });
+  Sleep(500);
+  EXPECT_EQ(KillAgents(), 1);
+  EXPECT_TRUE(WaitFor([] { return KillAgents() > 0; }, 15000)) << "no agent started again";
+  stranger.join();
+  const auto ons = [] {
+    const auto messages = MessagesAfterUpdate();
+    return std::count(messages.begin(), messages.end(), "Umbrane ON");
+  };
+  std::string log;
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        const auto messages = MessagesAfterUpdate();
+        log.clear();
+        for (const std::string& m : messages) {
+          log.append(m).append(" | ");
+        }
+        return ons() >= 2 && messages.back() == "Umbrane ON";
+      },
+      30000))
+      << "on again: " << log;
+  const std::string taken = win32::Win32FileSystem()
+                                .ReadFile(HostPath(UMBRANE_STRANGER_STATE "/taken"))
+                                .value_or("<none>");
+  ASSERT_TRUE(tried) << taken;
+  if (taken.rfind("skip", 0) == 0) {
+    GTEST_SKIP() << "only root can run a program as another user";
+  }
+  EXPECT_EQ(taken.substr(0, 2), "0 ") << "times taken, tries: " << taken;
+  const std::string answer = FetchThroughLocalProxy("/after-two-agents");
+  EXPECT_TRUE(Ok(answer)) << answer;
+  ASSERT_TRUE(PostMessageA(main, WM_CLOSE, 0, 0));
+  EXPECT_EQ(WaitForExit(umbrane), 0u);
 }
 
 // The user's folder, where the update service's list of relays and the

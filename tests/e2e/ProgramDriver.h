@@ -5,6 +5,7 @@
 
 #include <windows.h>
 #include <shlobj.h>
+#include <tlhelp32.h>
 
 #include <string>
 #include <vector>
@@ -176,6 +177,22 @@ inline HWND StartAndConnectRealAgent(const std::string& folder, Running& umbrane
       },
       20000);
   return on ? main : nullptr;
+}
+
+// Ends every running agent as a crash would; how many there were.
+inline int KillAgents() {
+  int killed = 0;
+  UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot.Get(), &entry); more;
+       more = Process32Next(snapshot.Get(), &entry)) {
+    if (lstrcmpiA(entry.szExeFile, "warden.exe") == 0) {
+      UniqueHandle agent(OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID));
+      killed += agent.Valid() && TerminateProcess(agent.Get(), 1) ? 1 : 0;
+    }
+  }
+  return killed;
 }
 
 inline DWORD WaitForExit(const Running& running) {

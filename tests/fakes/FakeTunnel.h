@@ -69,6 +69,7 @@ struct FakeAgentState {
   bool terminateFails = false;
   bool terminated = false;
   bool released = false;
+  bool portHanded = false;  // started with the held listening socket
   std::size_t largestRead = 0;
   std::vector<std::string> later;  // what the agent writes while a tick waits
   int awaits = 0;
@@ -128,6 +129,8 @@ class FakeAgentLauncher : public IAgentLauncher {
   std::vector<std::shared_ptr<FakeAgentState>> started;
   std::vector<std::string> programs;  // the program file of each start
   bool failNext = false;
+  std::string portTakenBy;  // HoldPort's answer while the port is not held
+  bool portHeld = false;
 
   FakeAgentState& Last() { return *started.back(); }
 
@@ -143,8 +146,22 @@ class FakeAgentLauncher : public IAgentLauncher {
     }
     auto state = std::make_shared<FakeAgentState>();
     state->commandLine = commandLine;
+    state->portHanded = portHeld;
     started.push_back(state);
     return std::make_unique<FakeAgent>(state, log_);
+  }
+  std::string HoldPort(std::uint16_t port) override {
+    if (!portHeld && portTakenBy.empty() && log_ != nullptr) {
+      log_->Add("HoldPort " + std::to_string(port));
+    }
+    portHeld = portHeld || portTakenBy.empty();
+    return portHeld ? std::string() : portTakenBy;
+  }
+  void ReleasePort() override {
+    if (portHeld && log_ != nullptr) {
+      log_->Add("ReleasePort");
+    }
+    portHeld = false;
   }
 
  private:

@@ -87,14 +87,15 @@ TEST_F(Tunnel, EveryCodeIsLoggedInOrderWithinOneRead) {
   main.OnCommand(kCmdUmbrane1);
   Agent().Print(
       "160036 x\r\n160032\r\n160238\r\n160270\r\n160239\r\n110033\r\n171001\r\n160244\r\n"
-      "160037\r\n160325 silent\r\n160129\r\n160246 (uid 1001)\r\n999999 what\r\n1601\r\n\r\n");
+      "160037\r\n160325 silent\r\n160129\r\n160246 (uid 1001)\r\n999999 what\r\n1601\r\n\r\n"
+      "160246 refused a connection from a program the system does not name (x)\r\n");
   Tick();
-  EXPECT_EQ(Log(),
-            (Texts{"Searching Internet", "Connecting to Internet", "Identifying", "Identifying",
-                   "Connected to Internet", "Connection time out", "Mission failed",
-                   "Identify failed", "Disconnected from Internet",
-                   "Refused a connection from another user's program", "999999", "1601", ""}));
-  EXPECT_EQ(g.LineIndex, 15);
+  EXPECT_EQ(Log(), (Texts{"Searching Internet", "Connecting to Internet", "Identifying",
+                          "Identifying", "Connected to Internet", "Connection time out",
+                          "Mission failed", "Identify failed", "Disconnected from Internet",
+                          "Refused a connection from another user's program", "999999", "1601", "",
+                          "Refused a connection from a program the system does not name"}));
+  EXPECT_EQ(g.LineIndex, 16);
 }
 
 TEST_F(Tunnel, ReadyCodeSwitchesTheBrowsersThenLogsAndShowsOn) {
@@ -318,7 +319,8 @@ TEST_F(Tunnel, FailureAfterAnEarlierSuccessCountsAndNoPutsTheBrowsersBack) {
   dialogs.answers.push_back(MessageAnswer::No);
   calls.calls.clear();
   Fail();
-  EXPECT_EQ(calls.calls.back(), "SetBrowsersProxy off [][][]") << "off means off";
+  EXPECT_EQ(calls.calls.back(), "ReleasePort") << "off means off";
+  EXPECT_EQ(calls.calls.end()[-2], "SetBrowsersProxy off [][][]") << "the port goes only after";
   EXPECT_FALSE(Marker());
 }
 
@@ -370,7 +372,7 @@ TEST_F(Tunnel, StopEndsTheAgentRestoresTheBrowsersAndCancelsAPendingReconnect) {
   ConnectAndGoOn();
   calls.calls.clear();
   main.OnCommand(kCmdStopUmbrane1);
-  EXPECT_EQ(calls.calls, (Texts{"TerminateAgent", "SetBrowsersProxy off [][][]",
+  EXPECT_EQ(calls.calls, (Texts{"TerminateAgent", "SetBrowsersProxy off [][][]", "ReleasePort",
                                 "Status User stopped Umbrane", "Report User stopped Umbrane"}));
   EXPECT_EQ(Tip(), "Umbrane OFF");
   EXPECT_FALSE(Marker());
@@ -455,15 +457,16 @@ TEST_F(Tunnel, ReconnectThatFindsNoAgentFileTurnsTheBrowsersBack) {
   files.RemoveFile(std::string(kAppPath) + "warden.exe");
   calls.calls.clear();
   Tick(5000);
-  EXPECT_EQ(calls.calls, (Texts{"MessageBox Can not find Wardan", "SetBrowsersProxy off [][][]"}));
+  EXPECT_EQ(calls.calls, (Texts{"MessageBox Can not find Wardan", "SetBrowsersProxy off [][][]",
+                                "ReleasePort"}));
 }
 
 TEST_F(Tunnel, ExitRestoresLogsAndThenEndsTheAgent) {
   ConnectAndGoOn();
   calls.calls.clear();
   main.FormClose();
-  EXPECT_EQ(calls.calls,
-            (Texts{"SetBrowsersProxy off [][][]", "Report Closing...", "TerminateAgent"}));
+  EXPECT_EQ(calls.calls, (Texts{"SetBrowsersProxy off [][][]", "Report Closing...",
+                                "TerminateAgent", "ReleasePort"}));
   EXPECT_TRUE(agents.started[0]->terminated);
   EXPECT_FALSE(Marker());
 }
@@ -563,6 +566,11 @@ TEST_F(Tunnel, EachStateAndEventGivesItsActionsAndNextState) {
   };
   const auto nothing = [] {};
   const Texts failed = {"Report Can not connect to internet", "TerminateAgent", "Report Try again"};
+  // The port is held from a connect until off: no row between holds or
+  // lets it go again, and no agent starts without it.
+  const std::string taken =
+      "Umbrane can not use 127.0.0.1:7070, where the browsers reach the tunnel: it is used by "
+      "x.exe (process 7).";
   const struct {
     const char* name;
     std::function<void()> reach, event;
@@ -570,7 +578,11 @@ TEST_F(Tunnel, EachStateAndEventGivesItsActionsAndNextState) {
     Session next;
   } rows[] = {
       {"off, connect", nothing, connect,
-       Texts{"Status Connecting to Internet. Please wait...", "StartAgent"}, S::Connecting},
+       Texts{"HoldPort 7070", "Status Connecting to Internet. Please wait...", "StartAgent"},
+       S::Connecting},
+      {"off, connect, the port taken",
+       [&] { agents.portTakenBy = "it is used by x.exe (process 7)"; }, connect,
+       Texts{"Report " + taken, "Status Umbrane OFF", "MessageBox " + taken}, S::Off},
       {"connecting, 160239", connect, say("160239"), Texts{"Report Connected to Internet"},
        S::Connected},
       {"connected, 160138", [&] { connect(), say("160239")(); }, say("160138"),
@@ -607,17 +619,18 @@ TEST_F(Tunnel, EachStateAndEventGivesItsActionsAndNextState) {
        Texts{"Status Connecting to Internet. Please wait...", "StartAgent"}, S::Connecting},
       {"retry wait, stop", [&] { connect(), say("160033")(); },
        [&] { main.OnCommand(kCmdStopUmbrane1); },
-       Texts{"SetBrowsersProxy off [][][]", "Status User stopped Umbrane",
+       Texts{"SetBrowsersProxy off [][][]", "ReleasePort", "Status User stopped Umbrane",
              "Report User stopped Umbrane"},
        S::Off},
       {"on, stop", on, [&] { main.OnCommand(kCmdStopUmbrane1); },
-       Texts{"TerminateAgent", "SetBrowsersProxy off [][][]", "Status User stopped Umbrane",
-             "Report User stopped Umbrane"},
+       Texts{"TerminateAgent", "SetBrowsersProxy off [][][]", "ReleasePort",
+             "Status User stopped Umbrane", "Report User stopped Umbrane"},
        S::Off},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     main.OnCommand(kCmdStopUmbrane1);
+    agents.portTakenBy.clear();
     g.RetryCount = 3;
     row.reach();
     calls.calls.clear();

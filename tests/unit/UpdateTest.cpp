@@ -237,7 +237,7 @@ TEST_F(Update, BothKeysAnnounceFirstThenConnect) {
   main.InitRun();
   EXPECT_EQ(calls.calls, (Texts{"Report SilentUpdate", "Status SilentUpdate. Please wait...",
                                 "MessageBox New Version of Umbrane is needed",
-                                "Status New Version of Umbrane is needed",
+                                "Status New Version of Umbrane is needed", "HoldPort 7070",
                                 "Status Connecting to Internet. Please wait...", "StartAgent",
                                 "Report SilentUpdate Successfully!"}));
   EXPECT_EQ(Tip(), "Connecting to Internet. Please wait...");

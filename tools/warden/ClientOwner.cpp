@@ -12,6 +12,8 @@
 #include <sddl.h>
 
 #include <vector>
+
+#include "base/GrowingTable.h"
 #else
 #include <fcntl.h>
 #include <linux/inet_diag.h>
@@ -27,6 +29,14 @@
 namespace warden {
 
 using asio::ip::tcp;
+
+bool ServesUnnamedClients() {
+#if WARDEN_SERVE_UNNAMED
+  return true;
+#else
+  return false;
+#endif
+}
 
 #ifdef _WIN32
 
@@ -67,18 +77,19 @@ std::string OurUser() {
 // (0: none named), -1 when there is no such connection (any more), nothing
 // when the table cannot be read.
 std::optional<DWORD> OwningProcess(const tcp::endpoint& from, const tcp::endpoint& to) {
-  std::vector<unsigned char> buffer;
-  DWORD size = 16 * 1024;
-  DWORD result = ERROR_INSUFFICIENT_BUFFER;
-  for (int tries = 0; tries < 4 && result == ERROR_INSUFFICIENT_BUFFER; ++tries) {
-    buffer.resize(size);
-    result = GetExtendedTcpTable(buffer.data(), &size, FALSE, AF_INET,
-                                 TCP_TABLE_OWNER_PID_CONNECTIONS, 0);
-  }
-  if (result != NO_ERROR) {
+  const auto buffer = umbrane::ReadGrowingTable([](unsigned char* into, std::uint32_t* size) {
+    DWORD asked = *size;
+    const DWORD result =
+        GetExtendedTcpTable(into, &asked, FALSE, AF_INET, TCP_TABLE_OWNER_PID_CONNECTIONS, 0);
+    *size = asked;
+    return result == NO_ERROR                    ? umbrane::TableRead::Done
+           : result == ERROR_INSUFFICIENT_BUFFER ? umbrane::TableRead::TooSmall
+                                                 : umbrane::TableRead::Failed;
+  });
+  if (!buffer) {
     return std::nullopt;
   }
-  const auto* table = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(buffer.data());
+  const auto* table = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(buffer->data());
   const auto address = [](const tcp::endpoint& e) { return htonl(e.address().to_v4().to_uint()); };
   const auto port = [](DWORD p) { return ntohs(static_cast<u_short>(p)); };
   for (DWORD i = 0; i < table->dwNumEntries; ++i) {

@@ -10,19 +10,13 @@
 
 #include <asio.hpp>
 
+#include "Admission.h"
+
 namespace warden {
 
-enum class Owner {
-  ThisUser,   // a program of the user who started the agent
-  OtherUser,  // anyone else: refused before a byte reaches the relay
-  Gone,       // the client's end is no longer there: nothing to serve
-  Unknown,    // the system does not say
-};
-
-struct OwnerVerdict {
-  Owner owner = Owner::Unknown;
-  std::string who;  // the other user, for the log ("uid 1001"), or why unknown
-};
+// Whether this build serves a client whose owner the system does not name:
+// only a test build, where Wine names no owner of a host program.
+bool ServesUnnamedClients();
 
 // Opens what the check reads, before the first client: a check must never
 // need a descriptor of its own, or a client that used up the descriptors

@@ -155,7 +155,8 @@ int Run(int argc, char** argv) {
 
   // Only the loopback address is ever bound.
   tcp::acceptor acceptor(io);
-  ec = ListenLocally(acceptor, options->localPort);
+  HandedSocket handed;
+  ec = ListenLocally(acceptor, options->localPort, handed);
   if (ec) {
     Stop(status::kMissionFailed,
          "cannot listen on 127.0.0.1:" + std::to_string(options->localPort) + ": " + ec.message());
@@ -163,7 +164,7 @@ int Run(int argc, char** argv) {
   Status(status::kReady,
          "accepting proxy connections on 127.0.0.1:" + std::to_string(options->localPort) +
              " through " + Place(relays.List(), relays.InUse()));
-  Listener listener(io, std::move(acceptor), *options, relays, health);
+  Listener listener(io, std::move(acceptor), handed, *options, relays, health);
   health.Start();
   listener.Start();
   io.restart();
