@@ -26,8 +26,8 @@ struct BrowserPorts {
   IDialogs& dialogs;
 };
 
-// The program's folder (for the PAC file), skin (for the restart notice)
-// and data folder (for the saved state), as settled at start-up.
+// The program's folder, skin (for the restart notice) and data folder (for
+// the saved state and Opera's PAC file), as settled at start-up.
 struct BrowserContext {
   const std::string& appPath;
   const std::string& skinFile;

@@ -1,5 +1,6 @@
 #include "proxy/OperaProxy.h"
 
+#include "base/Text.h"
 #include "proxy/Probes.h"
 
 namespace umbrane {
@@ -14,6 +15,17 @@ constexpr const char* kPacName = "umbrane.pac";
 // The ownership test: any address naming "umbrane" is the program's.
 bool NamesUmbrane(const std::string& url) {
   return url.find("umbrane") != std::string::npos;
+}
+
+// The PAC file is the user's own, in their data folder: beside the program
+// another account able to write there could send Opera anywhere. Earlier
+// versions put it beside the program; Opera is moved off that one.
+std::string PacPath(const BrowserContext& context) {
+  return context.dataPath + kPacName;
+}
+
+bool PointsHere(const std::string& url, const BrowserContext& context) {
+  return NamesUmbrane(url) && LowerCase(url) != LowerCase(context.appPath + kPacName);
 }
 
 void NotifyIfRunning(BrowserPorts& ports, const BrowserContext& context) {
@@ -65,7 +77,7 @@ class OperaStep final : public IBrowserStep {
         !NamesUmbrane(environment_.ports.profile.ReadString(ini, kSection, kKey, ""))) {
       return {};
     }
-    const auto pac = environment_.ports.files.ReadFile(environment_.context.appPath + kPacName);
+    const auto pac = environment_.ports.files.ReadFile(PacPath(environment_.context));
     return pac && !pac->empty() ? std::vector<std::string>{"Opera"} : std::vector<std::string>{};
   }
 
@@ -100,8 +112,8 @@ void SetOperaProxy(BrowserPorts& ports, const BrowserContext& context, bool enab
   if (!ports.files.FileExists(ini)) {
     return;  // Opera is not installed for this user
   }
-  const std::string pac = context.appPath + kPacName;
-  if (!NamesUmbrane(ports.profile.ReadString(ini, kSection, kKey, ""))) {
+  const std::string pac = PacPath(context);
+  if (!PointsHere(ports.profile.ReadString(ini, kSection, kKey, ""), context)) {
     (void)ports.profile.WriteString(ini, kSection, kKey, pac);
     NotifyIfRunning(ports, context);
   }
@@ -123,7 +135,7 @@ bool RestoreOperaProxy(BrowserPorts& ports, const BrowserContext& context,
     restored = ports.profile.WriteString(ini, kSection, kKey, *saved);
     NotifyIfRunning(ports, context);
   }
-  const std::string pac = context.appPath + kPacName;
+  const std::string pac = PacPath(context);
   std::string error;
   // A PAC file that was never written needs no emptying.
   if (!ports.files.ReplaceFileSafely(pac, OperaPac(false, ""), error) &&

@@ -1,6 +1,6 @@
 // Opera follows the tunnel through a proxy auto-configuration file of the
-// program's ("umbrane.pac" beside umbrane.exe), which Opera's settings are
-// pointed at once.
+// program's ("umbrane.pac" in the user's data folder), which Opera's
+// settings are pointed at once.
 #pragma once
 
 #include <memory>

@@ -28,6 +28,12 @@ inline std::string LogPath() {
   return std::string(appData) + "\\Umbrane\\log.txt";
 }
 
+// Opera's PAC file: the user's own, beside the log.
+inline std::string UserPac() {
+  const std::string log = LogPath();
+  return log.substr(0, log.find_last_of('\\') + 1) + "umbrane.pac";
+}
+
 inline std::vector<std::string> LogEntries() {
   LineList lines;
   lines.SetText(win32::Win32FileSystem().ReadFile(LogPath()).value_or(""));

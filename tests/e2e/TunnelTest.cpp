@@ -276,8 +276,8 @@ TEST_F(TunnelProgram, FirefoxOperaAndNetscapeFollowConnectAndStop) {
   char pacUrl[MAX_PATH] = {};
   (void)GetPrivateProfileStringA("Proxy", "Automatic Proxy Configuration URL", "", pacUrl,
                                  sizeof pacUrl, installed.OperaIni().c_str());
-  EXPECT_EQ(std::string(pacUrl), folder.Path() + "umbrane.pac");
-  EXPECT_EQ(Read(folder.Path() + "umbrane.pac"),
+  EXPECT_EQ(std::string(pacUrl), UserPac());
+  EXPECT_EQ(Read(UserPac()),
             "function FindProxyForURL(url, host)\r\n{return \"PROXY 127.0.0.1:7070\";\r\n}\r\n");
   EXPECT_EQ(Read(installed.UserJs()),
             "user_pref(\"browser.startup.page\", 0);\r\n"
@@ -292,7 +292,7 @@ TEST_F(TunnelProgram, FirefoxOperaAndNetscapeFollowConnectAndStop) {
   ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdStopUmbrane1, 0));
   ASSERT_TRUE(WaitFor([] { return Logged("User stopped Umbrane"); }));
   EXPECT_EQ(Read(extension.Path() + "umbrane.tmp"), "0\r\n\r\n\r\n\r\n\r\n");
-  EXPECT_EQ(Read(folder.Path() + "umbrane.pac"), "");
+  EXPECT_EQ(Read(UserPac()), "");
   EXPECT_NE(Read(installed.UserJs()).find("user_pref(\"network.proxy.type\", 0);"),
             std::string::npos);
 }
@@ -319,7 +319,7 @@ TEST_F(TunnelProgram, TheUsersOwnProxiesComeBackAfterStopAndAfterClose) {
   SetUsersLan();
   StartAndConnect();
   EXPECT_TRUE(LanOnLocalProxy());
-  EXPECT_EQ(OperaUrl(installed), folder.Path() + "umbrane.pac");
+  EXPECT_EQ(OperaUrl(installed), UserPac());
   EXPECT_NE(Read(installed.UserJs()).find("\"127.0.0.1\""), std::string::npos);
   EXPECT_TRUE(WaitFor(GuardAlive)) << "a guard while on";
 
@@ -359,7 +359,7 @@ TEST_F(TunnelProgram, KilledWhileOnItsGuardGivesEverythingBackWithinThreeSeconds
   EXPECT_LE(back, 3000u);
   EXPECT_EQ(Read(installed.UserJs()), kUsersUserJs);
   EXPECT_EQ(OperaUrl(installed), kUsersPac);
-  EXPECT_EQ(Read(folder.Path() + "umbrane.pac"), "");
+  EXPECT_EQ(Read(UserPac()), "");
   EXPECT_TRUE(WaitFor([] { return !GuardAlive() && !AgentAlive(); }, 3000));
   EXPECT_TRUE(WaitFor([] { return Logged(kGuardRestored); }));
   EXPECT_EQ(Message(LogEntries().back()), kGuardRestored) << "appended to the run's log";
@@ -399,7 +399,7 @@ TEST_F(TunnelProgram, StopWhileOperasRestartNoticeIsUpEndsOffWithEverythingBack)
   ASSERT_TRUE(WaitFor([] { return Logged("User stopped Umbrane"); }));
   EXPECT_FALSE(Logged("Umbrane ON"));
   EXPECT_FALSE(LanOnLocalProxy());
-  EXPECT_EQ(Read(folder.Path() + "umbrane.pac"), "");
+  EXPECT_EQ(Read(UserPac()), "");
   EXPECT_NE(Read(installed.UserJs()).find("user_pref(\"network.proxy.type\", 0);"),
             std::string::npos);
   EXPECT_TRUE(WaitFor([] { return !AgentAlive(); }));

@@ -26,7 +26,10 @@ inline constexpr const char* kUserJs =
     "C:\\Users\\ann\\AppData\\Roaming\\Mozilla\\Profiles\\default\\ab12cd.slt\\user.js";
 inline constexpr const char* kOperaIni =
     "C:\\Users\\ann\\AppData\\Roaming\\Opera\\Opera\\profile\\opera6.ini";
-inline constexpr const char* kPac = "C:\\Program Files\\Umbrane\\umbrane.pac";
+// In the user's own folder: not beside the program, where earlier versions
+// put it (kOldPac).
+inline constexpr const char* kPac = "C:\\Users\\ann\\AppData\\Roaming\\Umbrane\\umbrane.pac";
+inline constexpr const char* kOldPac = "C:\\Program Files\\Umbrane\\umbrane.pac";
 
 class Browsers : public ::testing::Test {
  protected:

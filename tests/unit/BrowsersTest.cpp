@@ -157,13 +157,21 @@ TEST_F(Browsers, OperaIsPointedAtThePacFileOnceAndThePacCarriesTheState) {
       << "an empty address keeps pointing at the emptied PAC file";
 }
 
-TEST_F(Browsers, OperaKeyNamingAnyUmbraneFileCountsAsSet) {
-  files.AddFile(kOperaIni, "[Proxy]\r\nAutomatic Proxy Configuration URL=D:\\old\\umbrane.pac\r\n");
-  processes.names = {"opera.exe"};
-  browsers.SetBrowsersProxy(true, kLocalProxy, "usa", "");
-  EXPECT_EQ(profile.ReadString(kOperaIni, "Proxy", "Automatic Proxy Configuration URL", ""),
-            "D:\\old\\umbrane.pac");
-  EXPECT_TRUE(dialogs.notices.empty());
+// Any file naming "umbrane" counts as set, except the one beside the
+// program that earlier versions wrote: Opera is moved to the user's own.
+TEST_F(Browsers, OperaKeyNamingAnyUmbraneFileCountsAsSetButTheOneBesideTheProgram) {
+  for (const std::string& before : {std::string("D:\\old\\umbrane.pac"), std::string(kOldPac)}) {
+    files.AddFile(kOperaIni, "[Proxy]\r\nAutomatic Proxy Configuration URL=" + before + "\r\n");
+    processes.names = {"opera.exe"};
+    dialogs.notices.clear();
+    browsers.SetBrowsersProxy(true, kLocalProxy, "usa", "");
+    const bool moved = before == kOldPac;
+    EXPECT_EQ(profile.ReadString(kOperaIni, "Proxy", "Automatic Proxy Configuration URL", ""),
+              moved ? kPac : before);
+    EXPECT_EQ(dialogs.notices.size(), moved ? 1u : 0u) << before;
+    browsers.SetBrowsersProxy(false, "", "", "");
+  }
+  EXPECT_FALSE(files.FileExists(kOldPac)) << "nothing is written beside the program";
 }
 
 TEST_F(Browsers, OperaWithoutItsSettingsFileGetsNoPacFile) {
