@@ -4,12 +4,18 @@
 
 #include "win32/Handle.h"
 #include "win32/SystemError.h"
+#include "win32/UserObjects.h"
 
 namespace umbrane::win32 {
 
 std::string StartGuard(const std::string& appPath, const std::string& dataPath) {
-  if (UniqueHandle running(OpenMutexA(SYNCHRONIZE, FALSE, kGuardMutex)); running.Valid()) {
-    return {};
+  switch (SeeUserMutex(kGuardMutex)) {
+    case MutexSeen::Ours:
+      return {};
+    case MutexSeen::NotOurs:
+      return "another account on this computer has taken the guard's name";
+    case MutexSeen::None:
+      break;
   }
   const std::string exe = appPath + kGuardExe;
   std::string command =
@@ -38,8 +44,7 @@ std::string StartGuard(const std::string& appPath, const std::string& dataPath) 
 void WaitForEarlierGuard(unsigned ms) {
   const ULONGLONG end = GetTickCount64() + ms;
   while (GetTickCount64() < end) {
-    UniqueHandle running(OpenMutexA(SYNCHRONIZE, FALSE, kGuardMutex));
-    if (!running.Valid()) {
+    if (SeeUserMutex(kGuardMutex) != MutexSeen::Ours) {
       return;
     }
     Sleep(50);

@@ -1,5 +1,6 @@
 // The guard process on Windows: its file beside umbrane.exe, the named
-// mutex that says one is running for this logon session, and its start.
+// mutex of this user's that says one is running for this logon session
+// (UserObjects.h), and its start.
 #pragma once
 
 #include <string>
@@ -7,7 +8,7 @@
 namespace umbrane::win32 {
 
 inline constexpr const char* kGuardExe = "umbrane-guard.exe";
-inline constexpr const char* kGuardMutex = "Local\\UmbraneGuard";
+inline constexpr const char* kGuardMutex = "Local\\UmbraneGuard";  // and "-" SID
 
 // Starts the guard of this process for the data folder `dataPath`, unless
 // one is running already (it is this program's: one program runs at a

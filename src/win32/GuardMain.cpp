@@ -10,6 +10,7 @@
 #include "base/Text.h"
 #include "proxy/BrowserSwitch.h"
 #include "win32/Guard.h"
+#include "win32/UserObjects.h"
 #include "win32/Handle.h"
 #include "win32/Win32Clock.h"
 #include "win32/Win32Dialogs.h"
@@ -60,9 +61,12 @@ bool Parse(const std::string& line, Arguments& out) {
 
 // Claims the guard's place; null when another guard has it.
 HANDLE ClaimPlace() {
-  HANDLE mutex = CreateMutexA(nullptr, FALSE, win32::kGuardMutex);
-  if (mutex != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
-    (void)CloseHandle(mutex);
+  HANDLE mutex = nullptr;
+  if (win32::ClaimUserMutex(win32::kGuardMutex, false, mutex) != win32::MutexClaim::Created) {
+    // Another guard of ours has the place, or another account the name.
+    if (mutex != nullptr) {
+      (void)CloseHandle(mutex);
+    }
     return nullptr;
   }
   return mutex;

@@ -26,10 +26,21 @@
 
 using namespace umbrane;
 
+namespace {
+
+constexpr const char* kNameTaken =
+    "Umbrane can not start: another account on this computer has taken its name.";
+
+}  // namespace
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   win32::SingleInstance single("Umbrane");
   if (single.AlreadyRunning()) {
     return 0;  // the running instance is left alone and nothing is shown
+  }
+  if (single.NameTaken()) {
+    (void)MessageBoxA(nullptr, kNameTaken, "Umbrane", MB_OK | MB_ICONERROR);
+    return 1;
   }
   win32::WaitForEarlierGuard(5000);
 

@@ -1,6 +1,8 @@
 // The Win32 adapters against the real API as Wine implements it.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include "WaitFor.h"
 #include "app/ActivityLog.h"
@@ -219,6 +221,40 @@ TEST(SingleInstance, SecondHolderOfTheNameIsToldItRuns) {
   }
   SingleInstance third(name.c_str());
   EXPECT_TRUE(third.AlreadyRunning()) << "the first still holds it";
+}
+
+// The name carries the user's SID and the object lets only this user in; a
+// name another account made first (here: one whose list lets only the
+// system in) is never taken for this user's program or guard.
+TEST(SingleInstance, TheNameIsTheUsersAndOneMadeByAnotherAccountIsNotTakenForIt) {
+  const std::string base = "UmbraneOwned" + std::to_string(GetCurrentProcessId());
+  ASSERT_FALSE(CurrentUserSid().empty());
+  EXPECT_EQ(UserObjectName(base), base + "-" + CurrentUserSid());
+  SingleInstance mine(base.c_str());
+  EXPECT_FALSE(mine.AlreadyRunning() || mine.NameTaken());
+  EXPECT_EQ(SeeUserMutex(base), MutexSeen::Ours);
+  UniqueHandle opened(OpenMutexA(READ_CONTROL, FALSE, UserObjectName(base).c_str()));
+  PACL list = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_EQ(GetSecurityInfo(opened.Get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                            nullptr, &list, nullptr, &descriptor),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(list->AceCount, 1) << "this user's entry alone";
+  (void)LocalFree(descriptor);
+
+  const std::string squatted = base + "-squatted";
+  PSECURITY_DESCRIPTOR systemOnly = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+      "D:P(A;;GA;;;SY)", SDDL_REVISION_1, &systemOnly, nullptr));
+  SECURITY_ATTRIBUTES attributes = {sizeof attributes, systemOnly, FALSE};
+  UniqueHandle stranger(CreateMutexA(&attributes, FALSE, UserObjectName(squatted).c_str()));
+  (void)LocalFree(systemOnly);
+  ASSERT_TRUE(stranger.Valid());
+  EXPECT_EQ(SeeUserMutex(squatted), MutexSeen::NotOurs);
+  SingleInstance taken(squatted.c_str());
+  EXPECT_TRUE(taken.NameTaken());
+  EXPECT_FALSE(taken.AlreadyRunning());
 }
 
 }  // namespace
