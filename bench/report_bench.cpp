@@ -33,6 +33,7 @@ class Files : public IFileSystem {
  public:
   bool FileExists(const std::string& p) override { return std::filesystem::is_regular_file(p); }
   bool FolderExists(const std::string& p) override { return std::filesystem::is_directory(p); }
+  std::string OthersWhoMayChange(const std::string&) override { return {}; }
   bool CreateFolder(const std::string& p) override { return std::filesystem::create_directory(p); }
   bool WriteFile(const std::string& path, std::string_view data, WriteMode mode,
                  std::string& error) override {

@@ -35,6 +35,18 @@ void TfrmMain::InitRun() {
 
 bool TfrmMain::InitSettings() {
   g_.AppPath = ExtractFilePath(ports_.system.ExecutablePath());
+  // Another account that may change the program's folder could put its own
+  // agent, guard or help file there, and they would run as this user.
+  if (const std::string who = ports_.files.OthersWhoMayChange(g_.AppPath); !who.empty()) {
+    FailStartup(std::string("Umbrane can not run from ")
+                    .append(g_.AppPath)
+                    .append(": ")
+                    .append(who)
+                    .append(" may change the files there, and so what Umbrane runs. Install "
+                            "Umbrane for this user, or put it in a folder only you and the "
+                            "administrators can change."));
+    return false;
+  }
   g_.DataPath = GetAppDataFolder(ports_.system) + "Umbrane";
   g_.TempPath = GetTempFolder(ports_.system);
   if (!EnsureFolder(ports_.files, g_.DataPath)) {

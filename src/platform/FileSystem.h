@@ -53,6 +53,11 @@ class IFileSystem {
   virtual std::optional<std::string> FirstMatch(const std::string& pattern) = 0;
   // The whole file, or nothing when it cannot be read to its end.
   virtual std::optional<std::string> ReadFile(const std::string& path) = 0;
+  // An account other than this user, the system and the administrators that
+  // may change what is in `folder` (add, replace or remove files, or change
+  // who may), by name; empty when there is none, or when the system does
+  // not say.
+  virtual std::string OthersWhoMayChange(const std::string& folder) = 0;
 };
 
 }  // namespace umbrane

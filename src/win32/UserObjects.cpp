@@ -34,6 +34,33 @@ std::string OwnerOf(HANDLE object) {
   return sid;
 }
 
+// The rights that change what a folder holds or who may.
+constexpr DWORD kChanges = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE |
+                           WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+
+// This user, the system, the administrators and the installer service:
+// whoever of them may change the program's folder could change the
+// program anyway.
+bool Trusted(PSID sid) {
+  const std::string name = SidText(sid);
+  return !name.empty() &&
+         (name == CurrentUserSid() || name == "S-1-5-18" || name == "S-1-5-32-544" ||
+          name == "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464");
+}
+
+std::string AccountName(PSID sid) {
+  char name[256] = {};
+  char domain[256] = {};
+  DWORD nameSize = sizeof name;
+  DWORD domainSize = sizeof domain;
+  SID_NAME_USE use;
+  if (LookupAccountSidA(nullptr, sid, name, &nameSize, domain, &domainSize, &use)) {
+    return name;
+  }
+  const std::string text = SidText(sid);
+  return text.empty() ? "another account" : text;
+}
+
 }  // namespace
 
 std::string CurrentUserSid() {
@@ -100,6 +127,31 @@ MutexClaim ClaimUserMutex(const std::string& base, bool own, HANDLE& mutex) {
   }
   mutex = made.Release();
   return error == ERROR_ALREADY_EXISTS ? MutexClaim::OursAlready : MutexClaim::Created;
+}
+
+std::string OthersWhoMayChange(PSID owner, PACL list) {
+  if (owner != nullptr && !Trusted(owner)) {
+    return AccountName(owner);  // an owner may always change who may change it
+  }
+  if (list == nullptr) {
+    return "Everyone";  // no list at all: nothing is kept from anyone (FAT drives)
+  }
+  for (DWORD i = 0; i < list->AceCount; ++i) {
+    void* entry = nullptr;
+    if (!GetAce(list, i, &entry)) {
+      continue;
+    }
+    const auto* header = static_cast<const ACE_HEADER*>(entry);
+    // What only later files and folders inherit does not open this one.
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE) != 0) {
+      continue;
+    }
+    auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
+    if ((allowed->Mask & kChanges) != 0 && !Trusted(&allowed->SidStart)) {
+      return AccountName(&allowed->SidStart);
+    }
+  }
+  return {};
 }
 
 MutexSeen SeeUserMutex(const std::string& base) {

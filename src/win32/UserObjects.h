@@ -48,6 +48,12 @@ enum class MutexClaim {
 // handle is put into `mutex` in the first two cases.
 MutexClaim ClaimUserMutex(const std::string& base, bool own, HANDLE& mutex);
 
+// Who other than this user, the system, the administrators and the
+// installer service may change a folder with `owner` and access `list`
+// (add, replace or remove what it holds, or change who may): an account's
+// name, or empty for nobody. A missing list keeps nothing from anyone.
+std::string OthersWhoMayChange(PSID owner, PACL list);
+
 enum class MutexSeen { None, Ours, NotOurs };
 
 // Whether the mutex `base` + SID exists, and whose it is.

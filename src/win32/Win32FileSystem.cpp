@@ -1,9 +1,12 @@
 #include "win32/Win32FileSystem.h"
 
+#include <aclapi.h>
+
 #include <algorithm>
 
 #include "win32/Handle.h"
 #include "win32/SystemError.h"
+#include "win32/UserObjects.h"
 
 namespace umbrane::win32 {
 
@@ -155,6 +158,20 @@ std::optional<std::string> Win32FileSystem::ReadFile(const std::string& path) {
     }
     content.append(buffer, read);
   }
+}
+
+std::string Win32FileSystem::OthersWhoMayChange(const std::string& folder) {
+  PSID owner = nullptr;
+  PACL list = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoA(folder.c_str(), SE_FILE_OBJECT,
+                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
+                            &list, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return {};
+  }
+  std::string who = win32::OthersWhoMayChange(owner, list);
+  (void)LocalFree(descriptor);
+  return who;
 }
 
 }  // namespace umbrane::win32

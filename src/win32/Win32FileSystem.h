@@ -20,6 +20,7 @@ class Win32FileSystem final : public IFileSystem {
   bool RenameFile(const std::string& from, const std::string& to) override;
   std::optional<std::string> FirstMatch(const std::string& pattern) override;
   std::optional<std::string> ReadFile(const std::string& path) override;
+  std::string OthersWhoMayChange(const std::string& folder) override;
 };
 
 }  // namespace umbrane::win32

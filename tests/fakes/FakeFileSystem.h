@@ -52,6 +52,12 @@ class FakeFileSystem : public IFileSystem {
   bool RenameFile(const std::string& from, const std::string& to) override;
   std::optional<std::string> FirstMatch(const std::string& pattern) override;
   std::optional<std::string> ReadFile(const std::string& path) override;
+  // Folders others may change, with who.
+  std::map<std::string, std::string> openFolders;
+  std::string OthersWhoMayChange(const std::string& folder) override {
+    const auto it = openFolders.find(folder);
+    return it == openFolders.end() ? std::string() : it->second;
+  }
 
  private:
   class OpenFile;

@@ -123,6 +123,20 @@ TEST_F(Startup, DataFolderThatCannotBeCreatedStopsBeforeTheSettings) {
   EXPECT_EQ(calls.calls, (std::vector<std::string>{"SetBrowsersProxy off [][][]"}));
 }
 
+TEST_F(Startup, AProgramFolderOthersMayChangeStopsBeforeAnythingElse) {
+  files.openFolders[kAppPath] = "Users";
+  main.InitRun();
+  EXPECT_EQ(calls.calls, (std::vector<std::string>{
+                             "MessageBox Umbrane can not run from " + std::string(kAppPath) +
+                                 ": Users may change the files there, and so what Umbrane runs. "
+                                 "Install Umbrane for this user, or put it in a folder only you "
+                                 "and the administrators can change.",
+                             "CloseForm",
+                         }));
+  EXPECT_FALSE(g.Settings);
+  EXPECT_TRUE(fetcher.urls.empty()) << "no update check";
+}
+
 TEST_F(Startup, UnknownSystemPutsTheDataFolderInTheCurrentFolder) {
   system.version = {3, 7, 0, 0};
   main.InitRun();

@@ -16,6 +16,7 @@
 #include "win32/Win32Profile.h"
 #include "win32/Win32System.h"
 #include "win32/Win32TopLevelWindows.h"
+#include "win32/UserObjects.h"
 
 namespace umbrane::win32 {
 namespace {
@@ -89,6 +90,62 @@ TEST(Win32FileSystem, EnsureFolderCreatesOneLevelOnly) {
   EXPECT_TRUE(EnsureFolder(files, scratch.Path() + "Umbrane")) << "an existing folder";
   EXPECT_TRUE(files.FolderExists(scratch.Path() + "Umbrane"));
   EXPECT_FALSE(files.FileExists(scratch.Path() + "Umbrane"));
+}
+
+// Who else may change a folder the program could run from: nobody for one
+// of this user's, the system's and the administrators'; the account that
+// may add files or folders (as everyone signed in may under C:\), replace
+// or remove them, or change who may (or own it); nobody for rights only
+// what is made later inherits, or for reading alone. Wine keeps no lists of
+// its own on files (it shows the Unix permissions), so the table is judged
+// on descriptors as the system hands them out, and a real folder opened to
+// everyone once.
+TEST(Win32FileSystem, WhoElseMayChangeAFolderIsNamed) {
+  const std::string me = "(A;OICI;FA;;;" + CurrentUserSid() + ")(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+  const struct {
+    const char* owner;
+    const char* others;
+    const char* who;
+  } rows[] = {
+      {"SY", "", ""},
+      {"SY", "(A;OICI;0x1200a9;;;BU)", ""},
+      {"SY", "(A;OICIIO;FA;;;AU)", ""},
+      {"SY", "(A;CI;0x4;;;AU)", "Authenticated Users"},
+      {"SY", "(A;OICI;0x2;;;BU)", "Users"},
+      {"SY", "(A;;0x40000;;;WD)", "Everyone"},
+      {"BU", "", "Users"},
+  };
+  for (const auto& row : rows) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+        (std::string("O:") + row.owner + "D:P" + me + row.others).c_str(), SDDL_REVISION_1,
+        &descriptor, nullptr));
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL list = nullptr;
+    PSID owner = nullptr;
+    ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor, &present, &list, &defaulted));
+    ASSERT_TRUE(GetSecurityDescriptorOwner(descriptor, &owner, &defaulted));
+    EXPECT_EQ(OthersWhoMayChange(owner, list), row.who) << row.owner << " " << row.others;
+    (void)LocalFree(descriptor);
+  }
+
+  ScratchFolder scratch;
+  Win32FileSystem files;
+  EXPECT_EQ(files.OthersWhoMayChange(scratch.Path()), "");
+  PSECURITY_DESCRIPTOR open = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+      ("D:P" + me + "(A;OICI;FA;;;WD)").c_str(), SDDL_REVISION_1, &open, nullptr));
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL list = nullptr;
+  ASSERT_TRUE(GetSecurityDescriptorDacl(open, &present, &list, &defaulted));
+  std::string path = scratch.Path();
+  ASSERT_EQ(SetNamedSecurityInfoA(path.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                  nullptr, list, nullptr),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  (void)LocalFree(open);
+  EXPECT_EQ(files.OthersWhoMayChange(scratch.Path()), "Everyone");
 }
 
 TEST(Win32FileSystem, LogFileBytesAreCrLfWithoutByteOrderMark) {
