@@ -7,8 +7,9 @@
 //                 split a line across writes
 //   repeat N TEXT TEXT and CR LF N times over, in one write (a burst)
 //   sleep MS      wait MS milliseconds
-//   listen        accept connections on 127.0.0.1 at the port of "-H"
-//                 (each is closed at once); it fails with "171001 ..."
+//   listen        accept connections on 127.0.0.1 at the port of "-H", or
+//                 on the socket Umbrane hands over (each is closed at
+//                 once); it fails with "171001 ..."
 //   exit CODE     end with exit code CODE
 //   record FILE   write its own command line to FILE beside it
 //   wait          run until terminated (also what happens after the last line)
@@ -25,6 +26,7 @@
 #include <string>
 #include <thread>
 
+#include "tunnel/AgentCommand.h"
 #include "tunnel/StatusCodes.h"
 
 namespace {
@@ -74,10 +76,16 @@ bool ParseCommandLine(int argc, char** argv, std::map<std::string, std::string>&
   return std::atoi(options["-H"].c_str()) > 0;
 }
 
+bool Accept(SOCKET server);
+
 bool Listen(int port) {
   WSADATA data;
   if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
     return false;
+  }
+  // As the real agent: on the socket Umbrane holds for it, when handed one.
+  if (const char* handed = std::getenv(umbrane::kListenSocketVariable)) {
+    return Accept(static_cast<SOCKET>(std::strtoull(handed, nullptr, 10)));
   }
   SOCKET server = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   sockaddr_in address = {};
@@ -89,6 +97,10 @@ bool Listen(int port) {
       listen(server, 16) != 0) {
     return false;
   }
+  return Accept(server);
+}
+
+bool Accept(SOCKET server) {
   std::thread([server] {
     for (;;) {
       SOCKET client = accept(server, nullptr, nullptr);
