@@ -97,6 +97,41 @@ TEST(Win32AgentLauncher, TheProgramFileGivenRunsWhateverTheCommandLineNames) {
   EXPECT_EQ(ReadUntilBroken(*agent).Lines(), std::vector<std::string>{"160036 the given file"});
 }
 
+// The port is held across agents: each stand-in takes the socket over (no
+// "171001"), it stays held while none runs, and
+// another holder is told who has it (this test's own program, by name where
+// the system says), until it is let go.
+TEST(Win32AgentLauncher, TheHeldPortPassesFromAgentToAgentAndItsHolderIsNamed) {
+  ScratchFolder folder("umbrane-agent");
+  const std::string command = AgentWithScript(folder, "listen\r\nprint 160138\r\nwait\r\n");
+  Win32AgentLauncher launcher;
+  Win32AgentLauncher other;
+  ASSERT_EQ(launcher.HoldPort(7071), "");
+  EXPECT_EQ(launcher.HoldPort(7071), "") << "held already";
+  // Wine lists a listening socket without its process; Windows names it.
+  char exe[MAX_PATH] = {};
+  const std::string self(exe, GetModuleFileNameA(nullptr, exe, MAX_PATH));
+  const std::string named = "it is used by " + self.substr(self.find_last_of('\\') + 1) +
+                            " (process " + std::to_string(GetCurrentProcessId()) + ")";
+  const std::string told = other.HoldPort(7071);
+  EXPECT_TRUE(told == named || told == "it is used by another program") << told;
+  for (int run = 0; run < 2; ++run) {
+    auto agent = launcher.Start("", command);
+    ASSERT_TRUE(agent);
+    std::string said;
+    EXPECT_TRUE(WaitFor([&] {
+      said += agent->Read(agent->Peek().value_or(0));
+      return said.find("160138") != std::string::npos;
+    }));
+    EXPECT_EQ(said.find("171001"), std::string::npos) << said;
+    EXPECT_TRUE(agent->Terminate());
+    EXPECT_TRUE(WaitFor([&] { return agent->ExitCode() == 0u; }));
+    EXPECT_NE(other.HoldPort(7071), "") << "still held between agents";
+  }
+  launcher.ReleasePort();
+  EXPECT_TRUE(WaitFor([&] { return other.HoldPort(7071).empty(); })) << "let go";
+}
+
 class Win32InternetSettingsTest : public ::testing::Test {
  protected:
   Win32InternetSettings internet;
