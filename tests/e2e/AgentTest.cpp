@@ -114,12 +114,22 @@ int LoadPage() {
   return answered;
 }
 
-TEST(RealAgent, AWinInetStyleRequestTravelsAgentAndRelayToTheLocalServer) {
+// The program installed in `name` with the real agent, connected and on;
+// the service's pages are the sites, and the update asks for nothing.
+struct OnThroughTheRealAgent {
   testing::UpdateServiceReset reset;
-  SetUpdateService("reply", "");  // pages served; the update asks for nothing
-  ScratchFolder folder("umbrane-real-agent");
+  ScratchFolder folder;
   Running umbrane;
-  HWND main = StartAndConnectRealAgent(folder.Path(), umbrane);
+  HWND main = nullptr;
+  explicit OnThroughTheRealAgent(const char* name) : folder(name) {
+    SetUpdateService("reply", "");
+    main = StartAndConnectRealAgent(folder.Path(), umbrane);
+  }
+};
+
+TEST(RealAgent, AWinInetStyleRequestTravelsAgentAndRelayToTheLocalServer) {
+  OnThroughTheRealAgent on("umbrane-real-agent");
+  const HWND main = on.main;
   ASSERT_NE(main, nullptr) << "not on";
   EXPECT_EQ(MessagesAfterUpdate(),
             (std::vector<std::string>{"Searching Internet", "Connecting to Internet", "Identifying",
@@ -149,7 +159,7 @@ TEST(RealAgent, AWinInetStyleRequestTravelsAgentAndRelayToTheLocalServer) {
   }
 
   ASSERT_TRUE(PostMessageA(main, WM_CLOSE, 0, 0));
-  EXPECT_EQ(WaitForExit(umbrane), 0u);
+  EXPECT_EQ(WaitForExit(on.umbrane), 0u);
   EXPECT_TRUE(WaitFor([] {
     const auto names = win32::Win32ProcessList().Names();
     return std::find(names.begin(), names.end(), "warden.exe") == names.end();
@@ -163,11 +173,8 @@ TEST(RealAgent, AWinInetStyleRequestTravelsAgentAndRelayToTheLocalServer) {
 // a clean end. The next page loads whole, and the tray stays on: only the
 // old path was lost, not the relay.
 TEST(RealAgent, APageLoadsWholeAfterEveryRelayConnectionGoesSilentOrIsReset) {
-  testing::UpdateServiceReset reset;
-  SetUpdateService("reply", "");
-  ScratchFolder folder("umbrane-network-change");
-  Running umbrane;
-  HWND main = StartAndConnectRealAgent(folder.Path(), umbrane);
+  OnThroughTheRealAgent on("umbrane-network-change");
+  const HWND main = on.main;
   ASSERT_NE(main, nullptr) << "not on";
   for (const std::string change : {"silence", "reset", "cut"}) {
     ASSERT_EQ(LoadPage(), 6) << "before the change";
@@ -191,7 +198,7 @@ TEST(RealAgent, APageLoadsWholeAfterEveryRelayConnectionGoesSilentOrIsReset) {
   EXPECT_EQ(MessagesAfterUpdate().back(), "Umbrane ON");
 
   ASSERT_TRUE(PostMessageA(main, WM_CLOSE, 0, 0));
-  EXPECT_EQ(WaitForExit(umbrane), 0u);
+  EXPECT_EQ(WaitForExit(on.umbrane), 0u);
 }
 
 // warden.exe started as Umbrane starts it (local port 7079), and what it
@@ -296,11 +303,8 @@ TEST(RealAgent, ThisUsersProgramIsNamedAndServed) {
 // so that another account's program trying to listen on it every 0.2 s for
 // 15 s never gets it, and the tunnel comes on again.
 TEST(RealAgent, NoOtherAccountTakesThePortWhileAgentsAreReplaced) {
-  testing::UpdateServiceReset reset;
-  SetUpdateService("reply", "");  // pages served; the update asks for nothing
-  ScratchFolder folder("umbrane-port-held");
-  Running umbrane;
-  HWND main = StartAndConnectRealAgent(folder.Path(), umbrane);
+  OnThroughTheRealAgent on("umbrane-port-held");
+  const HWND main = on.main;
   ASSERT_NE(main, nullptr) << "not on";
   bool tried = false;
   std::thread stranger([&] {
@@ -337,7 +341,7 @@ TEST(RealAgent, NoOtherAccountTakesThePortWhileAgentsAreReplaced) {
   const std::string answer = FetchThroughLocalProxy("/after-two-agents");
   EXPECT_TRUE(Ok(answer)) << answer;
   ASSERT_TRUE(PostMessageA(main, WM_CLOSE, 0, 0));
-  EXPECT_EQ(WaitForExit(umbrane), 0u);
+  EXPECT_EQ(WaitForExit(on.umbrane), 0u);
 }
 
 // The user's folder, where the update service's list of relays and the
