@@ -148,9 +148,11 @@ std::unique_ptr<IAgentProcess> Win32AgentLauncher::Start(const std::string& prog
   // in the environment it copies, only while it is created.
   const auto listening = reinterpret_cast<HANDLE>(listening_);
   const bool handing = listening_ != static_cast<std::uintptr_t>(INVALID_SOCKET);
+  // Never a name left in this program's own environment by someone else.
+  (void)SetEnvironmentVariableA(kListenSocketVariable,
+                                handing ? std::to_string(listening_).c_str() : nullptr);
   if (handing) {
     (void)SetHandleInformation(listening, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
-    (void)SetEnvironmentVariableA(kListenSocketVariable, std::to_string(listening_).c_str());
   }
   // Suspended until it is in the job, so nothing it starts escapes the job.
   const BOOL created =

@@ -318,18 +318,9 @@ TEST(RealAgent, NoOtherAccountTakesThePortWhileAgentsAreReplaced) {
     const auto messages = MessagesAfterUpdate();
     return std::count(messages.begin(), messages.end(), "Umbrane ON");
   };
-  std::string log;
-  EXPECT_TRUE(WaitFor(
-      [&] {
-        const auto messages = MessagesAfterUpdate();
-        log.clear();
-        for (const std::string& m : messages) {
-          log.append(m).append(" | ");
-        }
-        return ons() >= 2 && messages.back() == "Umbrane ON";
-      },
-      30000))
-      << "on again: " << log;
+  EXPECT_TRUE(
+      WaitFor([&] { return ons() >= 2 && MessagesAfterUpdate().back() == "Umbrane ON"; }, 30000))
+      << "on again";
   const std::string taken = win32::Win32FileSystem()
                                 .ReadFile(HostPath(UMBRANE_STRANGER_STATE "/taken"))
                                 .value_or("<none>");

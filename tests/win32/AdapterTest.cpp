@@ -101,50 +101,49 @@ TEST(Win32FileSystem, EnsureFolderCreatesOneLevelOnly) {
 // on descriptors as the system hands them out, and a real folder opened to
 // everyone once.
 TEST(Win32FileSystem, WhoElseMayChangeAFolderIsNamed) {
-  const std::string me = "(A;OICI;FA;;;" + CurrentUserSid() + ")(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+  // A descriptor from its text, owner and list as GetNamedSecurityInfo
+  // hands them out.
+  struct Described {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PSID owner = nullptr;
+    PACL list = nullptr;
+    explicit Described(const std::string& text) {
+      BOOL present = FALSE;
+      BOOL defaulted = FALSE;
+      EXPECT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+          text.c_str(), SDDL_REVISION_1, &descriptor, nullptr));
+      (void)GetSecurityDescriptorDacl(descriptor, &present, &list, &defaulted);
+      (void)GetSecurityDescriptorOwner(descriptor, &owner, &defaulted);
+    }
+    ~Described() { (void)LocalFree(descriptor); }
+  };
+  const std::string me =
+      "D:P(A;OICI;FA;;;" + CurrentUserSid() + ")(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
   const struct {
-    const char* owner;
     const char* others;
     const char* who;
   } rows[] = {
-      {"SY", "", ""},
-      {"SY", "(A;OICI;0x1200a9;;;BU)", ""},
-      {"SY", "(A;OICIIO;FA;;;AU)", ""},
-      {"SY", "(A;CI;0x4;;;AU)", "Authenticated Users"},
-      {"SY", "(A;OICI;0x2;;;BU)", "Users"},
-      {"SY", "(A;;0x40000;;;WD)", "Everyone"},
-      {"BU", "", "Users"},
+      {"O:SY", ""},
+      {"O:SY(A;OICI;0x1200a9;;;BU)", ""},
+      {"O:SY(A;OICIIO;FA;;;AU)", ""},
+      {"O:SY(A;CI;0x4;;;AU)", "Authenticated Users"},
+      {"O:SY(A;OICI;0x2;;;BU)", "Users"},
+      {"O:SY(A;;0x40000;;;WD)", "Everyone"},
+      {"O:BU", "Users"},
   };
   for (const auto& row : rows) {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
-        (std::string("O:") + row.owner + "D:P" + me + row.others).c_str(), SDDL_REVISION_1,
-        &descriptor, nullptr));
-    BOOL present = FALSE;
-    BOOL defaulted = FALSE;
-    PACL list = nullptr;
-    PSID owner = nullptr;
-    ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor, &present, &list, &defaulted));
-    ASSERT_TRUE(GetSecurityDescriptorOwner(descriptor, &owner, &defaulted));
-    EXPECT_EQ(OthersWhoMayChange(owner, list), row.who) << row.owner << " " << row.others;
-    (void)LocalFree(descriptor);
+    const std::string text = row.others;
+    const Described d(text.substr(0, 4) + me + text.substr(4));
+    EXPECT_EQ(OthersWhoMayChange(d.owner, d.list), row.who) << row.others;
   }
-
   ScratchFolder scratch;
   Win32FileSystem files;
   EXPECT_EQ(files.OthersWhoMayChange(scratch.Path()), "");
-  PSECURITY_DESCRIPTOR open = nullptr;
-  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
-      ("D:P" + me + "(A;OICI;FA;;;WD)").c_str(), SDDL_REVISION_1, &open, nullptr));
-  BOOL present = FALSE;
-  BOOL defaulted = FALSE;
-  PACL list = nullptr;
-  ASSERT_TRUE(GetSecurityDescriptorDacl(open, &present, &list, &defaulted));
+  const Described open(me + "(A;OICI;FA;;;WD)");
   std::string path = scratch.Path();
   ASSERT_EQ(SetNamedSecurityInfoA(path.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                                  nullptr, list, nullptr),
+                                  nullptr, open.list, nullptr),
             static_cast<DWORD>(ERROR_SUCCESS));
-  (void)LocalFree(open);
   EXPECT_EQ(files.OthersWhoMayChange(scratch.Path()), "Everyone");
 }
 
@@ -280,9 +279,9 @@ TEST(SingleInstance, SecondHolderOfTheNameIsToldItRuns) {
   EXPECT_TRUE(third.AlreadyRunning()) << "the first still holds it";
 }
 
-// The name carries the user's SID and the object lets only this user in; a
-// name another account made first (here: one whose list lets only the
-// system in) is never taken for this user's program or guard.
+// The name carries the user's SID; a name another account made first (here:
+// one whose list lets only the system in) is never taken for this user's
+// program or guard.
 TEST(SingleInstance, TheNameIsTheUsersAndOneMadeByAnotherAccountIsNotTakenForIt) {
   const std::string base = "UmbraneOwned" + std::to_string(GetCurrentProcessId());
   ASSERT_FALSE(CurrentUserSid().empty());
@@ -290,16 +289,6 @@ TEST(SingleInstance, TheNameIsTheUsersAndOneMadeByAnotherAccountIsNotTakenForIt)
   SingleInstance mine(base.c_str());
   EXPECT_FALSE(mine.AlreadyRunning() || mine.NameTaken());
   EXPECT_EQ(SeeUserMutex(base), MutexSeen::Ours);
-  UniqueHandle opened(OpenMutexA(READ_CONTROL, FALSE, UserObjectName(base).c_str()));
-  PACL list = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  ASSERT_EQ(GetSecurityInfo(opened.Get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                            nullptr, &list, nullptr, &descriptor),
-            static_cast<DWORD>(ERROR_SUCCESS));
-  ASSERT_NE(list, nullptr);
-  EXPECT_EQ(list->AceCount, 1) << "this user's entry alone";
-  (void)LocalFree(descriptor);
-
   const std::string squatted = base + "-squatted";
   PSECURITY_DESCRIPTOR systemOnly = nullptr;
   ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
