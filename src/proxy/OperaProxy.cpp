@@ -25,7 +25,9 @@ std::string PacPath(const BrowserContext& context) {
 }
 
 bool PointsHere(const std::string& url, const BrowserContext& context) {
-  return NamesUmbrane(url) && LowerCase(url) != LowerCase(context.appPath + kPacName);
+  const std::string named = LowerCase(url);
+  return NamesUmbrane(url) &&
+         (named == LowerCase(PacPath(context)) || named != LowerCase(context.appPath + kPacName));
 }
 
 void NotifyIfRunning(BrowserPorts& ports, const BrowserContext& context) {

@@ -171,15 +171,15 @@ TEST_F(UnicodePaths, AProfileOutsideTheCodePageKeepsItsLogSettingsAndBrowserFile
       << Read(log) << BoxTexts(umbrane.id);
   EXPECT_TRUE(Exists(data + "proxy.state"));
   EXPECT_NE(Read(userJs).find("user_pref(\"network.proxy.http_port\",7070);"), std::string::npos);
-  EXPECT_NE(Read(operaIni).find("Automatic Proxy Configuration URL=" + program + "umbrane.pac"),
+  EXPECT_NE(Read(operaIni).find("Automatic Proxy Configuration URL=" + data + "umbrane.pac"),
             std::string::npos)
       << Read(operaIni);
-  EXPECT_NE(Read(program + "umbrane.pac").find("PROXY 127.0.0.1:7070"), std::string::npos);
+  EXPECT_NE(Read(data + "umbrane.pac").find("PROXY 127.0.0.1:7070"), std::string::npos);
 
   ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdStopUmbrane1, 0));
   ASSERT_TRUE(WaitFor([&] { return Logged(log, "User stopped Umbrane"); }));
   EXPECT_NE(Read(userJs).find("user_pref(\"network.proxy.type\", 0);"), std::string::npos);
-  EXPECT_EQ(Read(program + "umbrane.pac"), "");
+  EXPECT_EQ(Read(data + "umbrane.pac"), "");
   EXPECT_FALSE(Exists(data + "proxy.state"));
   ASSERT_TRUE(PostMessageA(main, WM_CLOSE, 0, 0));
   EXPECT_EQ(WaitForExit(umbrane), 0u);
@@ -187,7 +187,7 @@ TEST_F(UnicodePaths, AProfileOutsideTheCodePageKeepsItsLogSettingsAndBrowserFile
 
   for (const std::string& file :
        {program + "umbrane.exe", program + "warden.exe", program + "warden.script",
-        program + "umbrane.pac", skin, data + "umbrane.ini", data + "log.txt", userJs, operaIni}) {
+        data + "umbrane.pac", skin, data + "umbrane.ini", data + "log.txt", userJs, operaIni}) {
     (void)DeleteFileW(W(file).c_str());
   }
 }
