@@ -122,8 +122,13 @@ void Listener::AcceptOnThread(tcp::acceptor::native_handle_type listening) {
         if (error == WSAENOTSOCK || error == WSAEINVAL) {
           return;  // the socket is no more: nothing to accept
         }
+        if (error == WSAECONNRESET) {
+          continue;  // a client that gave up while it waited
+        }
         // Out of descriptors (or memory): as below, room is made.
-        asio::post(pause_.get_executor(), [this] { (void)shared_.sessions.CloseOldestSilent(); });
+        if (error == WSAEMFILE || error == WSAENOBUFS) {
+          asio::post(pause_.get_executor(), [this] { (void)shared_.sessions.CloseOldestSilent(); });
+        }
         std::this_thread::sleep_for(kAcceptPause);
         continue;
       }
