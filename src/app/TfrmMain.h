@@ -15,6 +15,7 @@
 #include "app/FormTimer.h"
 #include "app/Globals.h"
 #include "app/Session.h"
+#include "app/StatusLines.h"
 #include "proxy/BrowserSwitch.h"
 #include "tunnel/AgentOutput.h"
 #include "update/UpdateReply.h"
@@ -138,6 +139,8 @@ class TfrmMain {
   // "160244" because the relay did not prove itself: `why` is logged and the
   // user told that the connection may be intercepted.
   void RelayNotVerified(const std::string& why);
+  // What a status line's event makes the program do (StatusLines.h).
+  void OnAgentEvent(AgentEvent event, const std::string& line);
   // The local proxy's port could not be held (`why`: who holds it): no
   // agent starts, and the browsers are not pointed at whoever holds it.
   void PortTaken(const std::string& why);

@@ -244,58 +244,62 @@ void TfrmMain::ProcessMsg() {
     const std::string code = line.substr(0, 6);
     ++agentLinesRead_;
     ++g_.LineIndex;
-    if (code == status::kSearching) {
-      Report("Searching Internet");
-    } else if (code == status::kConnecting) {
-      Report("Connecting to Internet");
-    } else if (code == status::kIdentifying || code == status::kIdentifyingToo) {
-      Report("Identifying");
-    } else if (code == status::kConnected) {
+    const StatusLine* known = FindStatusLine(code);
+    if (known == nullptr) {
+      Report(code);
+      continue;
+    }
+    if (known->log != nullptr) {
+      Report(known->log);
+    }
+    OnAgentEvent(known->event, line);
+  }
+  if (g_.AgentLines) {
+    g_.AgentLines->RemoveFirst(agentLinesRead_);
+  }
+  agentLinesRead_ = 0;
+}
+
+void TfrmMain::OnAgentEvent(AgentEvent event, const std::string& line) {
+  switch (event) {
+    case AgentEvent::None:
+      break;
+    case AgentEvent::Connected:
       g_.AgentState = 0;
       quietPolls_ = 0;
       Move(SessionEvent::AgentConnected);
-      Report("Connected to Internet");
-    } else if (code == status::kTimedOut) {
-      Report("Connection time out");
-    } else if (code == status::kMissionFailed) {
-      Report("Mission failed");
-    } else if (code == status::kIdentifyFailed) {
-      Report("Identify failed");
+      break;
+    case AgentEvent::IdentifyFailed:
       if (line.find(status::kRelayNotVerified) != std::string::npos) {
         RelayNotVerified(line.substr(std::min<std::size_t>(line.size(), 7)));
       }
-    } else if (code == status::kDisconnected) {
-      Report("Disconnected from Internet");
+      break;
+    case AgentEvent::RelayLost:
       if (onShown_) {
         // The relay is gone: nothing loads until it is back. The browsers
         // stay switched, as through every failure.
         SetUmbraneStatus(kStatusBusy, "Disconnected from Internet", kBalloonWarning);
       }
       Move(SessionEvent::RelayLost);
-    } else if (code == status::kReady) {
+      break;
+    case AgentEvent::Ready:
       g_.AgentState = 3;
       TunnelReady();
-    } else if (code == status::kCannotConnect) {
+      break;
+    case AgentEvent::CannotConnect:
       ConnectionFailed();
-    } else if (code == status::kSilentUpdateError) {
-      Report("Silent Update Error");
+      break;
+    case AgentEvent::UpdateError:
       ports_.dialogs.ShowMessageBox("SilentUpdate Error", MessageKind::Error, MessageButtons::Ok);
       SetUmbraneStatus(kStatusOff, "SilentUpdate Error", kBalloonError);
-    } else if (code == status::kRefusedStranger) {
+      break;
+    case AgentEvent::RefusedStranger:
       // The agent tells it at most once a minute.
       Report(line.find(status::kOwnerUnknown) != std::string::npos
                  ? "Refused a connection from a program the system does not name"
                  : "Refused a connection from another user's program");
-    } else if (code == status::kQuiet || code == status::kQuietToo) {
-      // silent codes
-    } else {
-      Report(code);
-    }
+      break;
   }
-  if (g_.AgentLines) {
-    g_.AgentLines->RemoveFirst(agentLinesRead_);
-  }
-  agentLinesRead_ = 0;
 }
 
 void TfrmMain::RelayNotVerified(const std::string& why) {
