@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -246,10 +247,14 @@ class AgentRun {
 std::vector<std::string> CodesUntilItGivesUp(const std::string& program, int port) {
   AgentRun agent(program, port);
   std::vector<std::string> codes;
+  std::string said;
   for (const std::string& line :
        agent.LinesUntil([](const std::string& l) { return l.rfind("160033", 0) == 0; })) {
     codes.push_back(line.substr(0, 6));
+    said.append(line).append(" | ");
   }
+  std::printf("%s on %d: %s\n", program.substr(program.find_last_of('/') + 1).c_str(), port,
+              said.c_str());  // what the agent said, for a failure's reader
   return codes;
 }
 
