@@ -25,8 +25,6 @@ struct Globals {
   std::unique_ptr<LineList> AgentLines;
   std::unique_ptr<LineList> LogLines;
   std::int32_t LineIndex = 0;
-  std::uint8_t AgentState = 0;
-  std::int32_t RetryCount = 3;
   std::string VersionText = "4.01 Beta";
   std::string AgentCommand;  // the last agent command line built
 };

@@ -83,20 +83,11 @@ void TfrmMain::FailStartup(const std::string& message) {
   ports_.form.Close();
 }
 
-bool TfrmMain::CloseQuery() {
-  if (switching_ > 0) {
-    pending_ = Pending::Exit;
-    return false;
-  }
-  return true;
-}
-
 void TfrmMain::FormClose() {
   if (closed_) {
     return;
   }
-  // Off first: a poll or reconnect under a restart notice of the restore
-  // below could otherwise switch the browsers on again.
+  // Off first: nothing the session still decides may start or switch.
   closed_ = true;
   timRead_.Disarm();
   timReset_.Disarm();
@@ -169,10 +160,7 @@ constexpr FormTimerHandler kFormTimers[] = {
 }  // namespace
 
 void TfrmMain::OnTimer(TimerId id) {
-  // Under a restart notice the poll waits: it could switch again inside the
-  // switch. The poll ticks again a second later and the reconnect timer
-  // stays armed, so nothing is lost.
-  if (switching_ > 0 || Ending()) {
+  if (Ending()) {
     return;
   }
   for (const FormTimerHandler& timer : kFormTimers) {

@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "app/ActivityLog.h"
 #include "app/AppPorts.h"
@@ -32,12 +34,12 @@ class TfrmMain {
   static constexpr unsigned kReadInterval = 1000;
 
   // Status kinds and the balloon icons the program uses.
-  static constexpr std::uint8_t kStatusBusy = 0;
-  static constexpr std::uint8_t kStatusOn = 1;
-  static constexpr std::uint8_t kStatusOff = 2;
-  static constexpr std::uint8_t kBalloonInfo = 1;
-  static constexpr std::uint8_t kBalloonWarning = 2;
-  static constexpr std::uint8_t kBalloonError = 3;
+  static constexpr std::uint8_t kStatusBusy = kShowBusy;
+  static constexpr std::uint8_t kStatusOn = kShowOn;
+  static constexpr std::uint8_t kStatusOff = kShowOff;
+  static constexpr std::uint8_t kBalloonInfo = kIconInfo;
+  static constexpr std::uint8_t kBalloonWarning = kIconWarning;
+  static constexpr std::uint8_t kBalloonError = kIconError;
 
   // The window has been created: the tray icon and the menu are set up, the
   // window stays hidden and the icon is added.
@@ -59,10 +61,6 @@ class TfrmMain {
   // test may stand in a build that acts on unsigned replies).
   UpdateTrust updateTrust = BuiltUpdateTrust();
 
-  // Asked before the main window closes: false while the browsers are being
-  // switched (a restart notice is up); the close then follows once the
-  // switch has ended.
-  bool CloseQuery();
   // The main window's close handler: the timers off, the browsers given
   // back, "Closing...", the state freed, the agent ended. It runs once;
   // afterwards timers and commands change nothing.
@@ -95,7 +93,8 @@ class TfrmMain {
   void Exit1Click();
 
   // The tunnel: start the agent, end it, the one-second poll, the
-  // reconnect, the stop command and the agent's status lines.
+  // reconnect, the stop command and the agent's status lines. Each feeds
+  // the session an event and carries out what it decides (Session.h).
   void Umbrane();
   void Sweep();
   void timReadTimer();
@@ -105,7 +104,12 @@ class TfrmMain {
   void OnTimer(TimerId id);
 
   // Where the tunnel session is (Session.h).
-  Session State() const { return session_; }
+  Phase State() const { return session_.phase; }
+  const SessionState& Memory() const { return session_; }
+  // Tests start from a session of their choosing.
+  SessionState& MemoryForTests() { return session_; }
+  // The user answered the try-again question.
+  void OnAnswer(MessageAnswer answer);
 
   TTimer& timRead() { return timRead_; }
   TTimer& timReset() { return timReset_; }
@@ -135,38 +139,20 @@ class TfrmMain {
   // The highest number of an update reply accepted before (settings).
   std::uint64_t HighestUpdateSerial() const;
   void KeepRelays(const std::string& list);
-  void ConnectionFailed();
-  // "160244" because the relay did not prove itself: `why` is logged and the
-  // user told that the connection may be intercepted.
-  void RelayNotVerified(const std::string& why);
+  // Moves the session with `event` and carries out what it decides, and
+  // then the events those actions found, in order.
+  void Feed(SessionEvent event);
+  // One action; what it found, when the session must hear of it.
+  std::optional<SessionEvent> Carry(const SessionAction& action);
+  // End any agent, hold the port and start one.
+  std::optional<SessionEvent> StartAgent();
   // What a status line's event makes the program do (StatusLines.h).
   void OnAgentEvent(AgentEvent event, const std::string& line);
-  // The local proxy's port could not be held (`why`: who holds it): no
-  // agent starts, and the browsers are not pointed at whoever holds it.
-  void PortTaken(const std::string& why);
-  // The port is held from a start until the session is off and the
-  // browsers are back: then another program may have it.
-  void LetPortGo();
-  // The browsers to the local proxy and back. Either may show a modal
-  // notice under which timers and the menu run: while it is up nothing
-  // switches again, and a stop, connect or exit asked meanwhile is carried
-  // out once the switch has ended. Each returns true when that pending
-  // command took over, so the caller must not go on as planned.
-  bool ApplyBrowsers();
-  // `unreadable`, when given, gets why nothing could be given back.
-  bool RestoreBrowsers(std::string* unreadable = nullptr);
-  // "160138": the browsers to the tunnel (unless every setting is still the
-  // program's own), then on, or off when the system kept its own settings.
-  void TunnelReady();
-  // While on: a setting changed outside the program means off.
-  void WatchBrowsers();
-  // While connecting: an agent that ended or fell silent has failed.
-  void StillConnecting();
-  bool RunPendingCommand(bool afterApply);
-  void StopSession(bool restoreBrowsers);
+  // What the last switch read back: logged, and on or off shown.
+  void TellSwitched();
+  void RestoreBrowsers(std::string* unreadable = nullptr);
   void RecoverFromEarlierRun();
-  // Closed, or closing: nothing may start or switch any more.
-  bool Ending() const { return closed_ || exitAsked_; }
+  bool Ending() const { return closed_; }
 
   AppPorts& ports_;
   IBrowserSwitch& browsers_;
@@ -176,23 +162,11 @@ class TfrmMain {
   TTimer timReset_;
   std::unique_ptr<IAgentProcess> agent_;
   AgentOutput agentOutput_;
-  bool browsersOnProxy_ = false;
-  Session session_ = Session::Off;
-  void Move(SessionEvent event) { session_ = NextSession(session_, event); }
-  unsigned quietPolls_ = 0;         // polls while connecting since the session last moved on
-  bool interceptionTold_ = false;   // the user was told since their last connect
-  std::size_t agentLinesRead_ = 0;  // lines of AgentLines read, dropped when ProcessMsg ends
-  bool onShown_ = false;            // the on display is up
-  SwitchOutcome lastApply_;         // what the last apply read back
-  bool changedOutside_ = false;     // the watch found a setting changed since
-  unsigned watchTicks_ = 0;
-  // What the user asked while the browsers were being switched.
-  enum class Pending { None, Connect, Stop, Exit };
-  Pending pending_ = Pending::None;
-  int switching_ = 0;
-  bool exitAsked_ = false;  // a close has been posted after a switch
-  bool closed_ = false;     // FormClose has run
-  bool sessionEnding_ = false;
+  SessionState session_;
+  SwitchOutcome lastApply_;                // what the last switch read back
+  std::vector<std::string> changedNames_;  // what the last watch found changed
+  bool closed_ = false;                    // FormClose has run: nothing starts or switches
+  bool sessionEnding_ = false;             // Windows is ending: no box may wait
   std::unique_ptr<LogFile> logFile_;
   std::string logFailure_;  // to be shown after the current event
   bool logFailureShown_ = false;

@@ -33,9 +33,6 @@ void TfrmMain::FormDestroy() {
 
 void TfrmMain::SetUmbraneStatus(std::uint8_t kind, const std::string& message,
                                 std::uint8_t balloonIcon) {
-  if (kind <= kStatusOff) {
-    onShown_ = kind == kStatusOn;
-  }
   switch (kind) {
     case kStatusBusy:
       ctiControl_.SetIconList(&imlBusy);

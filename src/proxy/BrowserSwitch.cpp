@@ -18,6 +18,8 @@ class SilentDialogs final : public IDialogs {
   MessageAnswer ShowMessageBox(const std::string&, MessageKind, MessageButtons buttons) override {
     return buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::No;
   }
+  void ShowMessageBoxLater(const std::string&, MessageKind, MessageButtons,
+                           std::function<void(MessageAnswer)>) override {}
   void ShowErrorBox(const std::string&, const std::string&) override {}
   void ShowNotice(const SkinLook&, const std::string&, const std::string&,
                   const std::string&) override {}
@@ -170,28 +172,17 @@ void BrowserSwitch::SaveBeforeApply(IFileSystem& files,
 
 SwitchOutcome BrowserSwitch::Apply(const ProxySetting& setting) {
   BrowserPorts ports = Ports();
-  ++applying_;
-  applyEnded_ = false;
   auto steps = Steps(ports);
   SaveBeforeApply(ports.files, steps);
   const SavedBrowsers state = *saved_;
   SwitchOutcome outcome;
   ownedAfterApply_.clear();
   for (auto& step : steps) {
-    // The Opera and Netscape steps may show a modal notice; a restore that
-    // runs under it (Windows ending the session) ends this apply.
-    if (applyEnded_) {
-      break;
-    }
     const StepResult result = step->Apply(setting, state);
     ownedAfterApply_.insert(ownedAfterApply_.end(), result.ours.begin(), result.ours.end());
     outcome.kept.insert(outcome.kept.end(), result.kept.begin(), result.kept.end());
     outcome.notWritten.insert(outcome.notWritten.end(), result.notWritten.begin(),
                               result.notWritten.end());
-  }
-  --applying_;
-  if (applyEnded_) {
-    ownedAfterApply_.clear();  // given back under the apply: nothing to watch
   }
   outcome.byPolicy = BrowsersProxiedByPolicy(ports.registry);
   if (!webRtcTold_) {
@@ -210,7 +201,6 @@ std::string BrowserSwitch::Restore() {
   const std::optional<SavedBrowsers> state = toldAlready ? std::nullopt : LoadState();
   if (!state && !unreadable_.empty()) {
     ownedAfterApply_.clear();
-    applyEnded_ = applying_ > 0;
     return toldAlready ? std::string() : unreadable_;
   }
   bool restored = true;
@@ -228,9 +218,6 @@ std::string BrowserSwitch::Restore() {
     // Kept, file and all: the next restore (at the latest the next start)
     // tries again, and the ownership rule keeps it from undoing the user's.
     saved_ = state;
-  }
-  if (applying_ > 0) {
-    applyEnded_ = true;
   }
   return {};
 }

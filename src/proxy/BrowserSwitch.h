@@ -107,8 +107,6 @@ class BrowserSwitch final : public IBrowserSwitch {
   std::function<void(const std::string&)> report_;
   std::function<std::string()> stateSaved_;
   bool silent_ = false;
-  int applying_ = 0;                          // applies under way (a restore can run inside one)
-  bool applyEnded_ = false;                   // a restore ran inside the apply: it goes no further
   bool webRtcTold_ = false;                   // the WebRTC notes went with an earlier apply
   std::vector<std::string> ownedAfterApply_;  // what the last apply made the program's
   std::string unreadable_;    // the state file of the last load could not be read: why

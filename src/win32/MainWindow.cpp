@@ -201,16 +201,7 @@ LRESULT MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
       // Closing the main window by any means ends the program after the
       // shutdown sequence; an error in it is shown and the close goes on.
-      // While the browsers are being switched the controller holds the
-      // close back and asks for it again when the switch has ended.
       if (!closing_) {
-        bool close = true;
-        if (main != nullptr) {
-          main->Dispatch([main, &close] { close = main->CloseQuery(); });
-        }
-        if (!close) {
-          return 0;
-        }
         closing_ = true;
         if (main != nullptr) {
           main->Dispatch([main] { main->FormClose(); });

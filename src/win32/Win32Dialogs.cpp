@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <functional>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -48,6 +50,10 @@ struct DialogState {
   const DialogContent* content = nullptr;
   int result = 0;
   bool done = false;
+  // A dialog shown without waiting: it ends itself when answered, and then
+  // tells `answered`.
+  bool modeless = false;
+  std::function<void(int)> answered;
   UINT dpi = kBaseDpi;
   UniqueGdi font;
   UniqueGdi titleFont;
@@ -177,9 +183,39 @@ void PaintTitleBand(HWND dialog, const DialogState& state) {
   (void)EndPaint(dialog, &paint);
 }
 
-void Finish(DialogState& state, int answer) {
+// A dialog shown without waiting, from its creation to its end: the
+// content and state its window reads live here.
+struct Modeless {
+  DialogContent content;
+  DialogState state;
+};
+
+// The dialogs shown without waiting that are open now, for the program's
+// message loop (keys) and for their end.
+std::vector<std::pair<HWND, std::unique_ptr<Modeless>>>& OpenModeless() {
+  static std::vector<std::pair<HWND, std::unique_ptr<Modeless>>> open;
+  return open;
+}
+
+void Finish(HWND dialog, DialogState& state, int answer) {
   state.result = answer;
   state.done = true;
+  if (!state.modeless) {
+    return;  // the modal loop sees it done
+  }
+  auto& open = OpenModeless();
+  const auto it = std::find_if(open.begin(), open.end(),
+                               [dialog](const auto& entry) { return entry.first == dialog; });
+  if (it == open.end()) {
+    return;
+  }
+  // Taken out first: the answer may open another dialog.
+  std::unique_ptr<Modeless> ended = std::move(it->second);
+  open.erase(it);
+  (void)DestroyWindow(dialog);
+  if (ended->state.answered) {
+    ended->state.answered(answer);
+  }
 }
 
 INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -197,20 +233,29 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
     case WM_COMMAND: {
       const int id = LOWORD(wParam);
       if (id == IDCANCEL) {
-        Finish(*state, state->content->cancelAnswer);
+        Finish(dialog, *state, state->content->cancelAnswer);
         return TRUE;
       }
       for (const Button& b : state->content->buttons) {
         if (b.id == id && HIWORD(wParam) == BN_CLICKED) {
-          Finish(*state, id);
+          Finish(dialog, *state, id);
           return TRUE;
         }
       }
       return FALSE;
     }
     case WM_CLOSE:
-      Finish(*state, state->content->cancelAnswer);
+      Finish(dialog, *state, state->content->cancelAnswer);
       return TRUE;
+    case WM_NCDESTROY:
+      if (state->modeless) {
+        // Destroyed with its owner (the program closing): it answers nothing.
+        auto& open = OpenModeless();
+        open.erase(std::remove_if(open.begin(), open.end(),
+                                  [dialog](const auto& entry) { return entry.first == dialog; }),
+                   open.end());
+      }
+      return FALSE;
     case kDpiChangedMessage:
       Layout(dialog, *state, reinterpret_cast<const RECT*>(lParam));
       return TRUE;
@@ -276,23 +321,43 @@ void BringToFront(HWND dialog) {
   (void)FlashWindowEx(&flash);
 }
 
-// Runs the dialog, owned by `owner`, until it is answered; the message loop
-// keeps serving the thread's other windows and timers meanwhile.
-int RunDialog(const DialogContent& content, HWND owner = nullptr) {
+// Creates the dialog, owned by `owner`, with the state its window reads.
+HWND CreateDialogWindow(const DialogContent& content, DialogState& state, HWND owner) {
   struct alignas(DWORD) Template {
     DLGTEMPLATE dialog;
     WORD menu, windowClass, title;
   } tmpl = {};
   tmpl.dialog.style = DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU;
   tmpl.dialog.dwExtendedStyle = WS_EX_DLGMODALFRAME;
-  DialogState state;
   state.content = &content;
   if (content.look != nullptr) {
     state.background.Reset(CreateSolidBrush(ToColorRef(content.look->noticeColor)));
   }
-  HWND dialog = CreateDialogIndirectParamA(GetModuleHandleA(nullptr), &tmpl.dialog,
-                                           owner != nullptr && IsWindow(owner) ? owner : nullptr,
-                                           DialogProc, reinterpret_cast<LPARAM>(&state));
+  return CreateDialogIndirectParamA(GetModuleHandleA(nullptr), &tmpl.dialog,
+                                    owner != nullptr && IsWindow(owner) ? owner : nullptr,
+                                    DialogProc, reinterpret_cast<LPARAM>(&state));
+}
+
+// Ctrl+C in a skinned notice copies its caption, text and button.
+bool CopiedNotice(HWND dialog, const DialogContent& content, const MSG& msg) {
+  const bool forDialog = msg.hwnd == dialog || IsChild(dialog, msg.hwnd);
+  if (!forDialog || content.look == nullptr || msg.message != WM_KEYDOWN ||
+      !IsCopyChord(static_cast<int>(msg.wParam), GetKeyState(VK_CONTROL) < 0)) {
+    return false;
+  }
+  std::vector<std::string> captions;
+  for (const Button& b : content.buttons) {
+    captions.push_back(b.caption);
+  }
+  (void)PutClipboardText(dialog, NoticeCopyText(content.caption, content.text, captions));
+  return true;
+}
+
+// Runs the dialog, owned by `owner`, until it is answered; the message loop
+// keeps serving the thread's other windows and timers meanwhile.
+int RunDialog(const DialogContent& content, HWND owner = nullptr) {
+  DialogState state;
+  HWND dialog = CreateDialogWindow(content, state, owner);
   if (dialog == nullptr) {
     return content.cancelAnswer;
   }
@@ -312,14 +377,7 @@ int RunDialog(const DialogContent& content, HWND owner = nullptr) {
       if (got < 0) {
         break;
       }
-      const bool forDialog = msg.hwnd == dialog || IsChild(dialog, msg.hwnd);
-      if (forDialog && content.look != nullptr && msg.message == WM_KEYDOWN &&
-          IsCopyChord(static_cast<int>(msg.wParam), GetKeyState(VK_CONTROL) < 0)) {
-        std::vector<std::string> captions;
-        for (const Button& b : content.buttons) {
-          captions.push_back(b.caption);
-        }
-        (void)PutClipboardText(dialog, NoticeCopyText(content.caption, content.text, captions));
+      if (CopiedNotice(dialog, content, msg)) {
         continue;
       }
       if (!IsDialogMessageA(dialog, &msg)) {
@@ -334,23 +392,58 @@ int RunDialog(const DialogContent& content, HWND owner = nullptr) {
   return state.result;
 }
 
+// Shows the dialog and returns at once; `answered`, when given, gets the
+// button chosen.
+void OpenDialog(DialogContent content, HWND owner, std::function<void(int)> answered) {
+  auto dialog = std::make_unique<Modeless>();
+  dialog->content = std::move(content);
+  dialog->state.modeless = true;
+  dialog->state.answered = std::move(answered);
+  HWND window = CreateDialogWindow(dialog->content, dialog->state, owner);
+  if (window == nullptr) {
+    if (dialog->state.answered) {
+      dialog->state.answered(dialog->content.cancelAnswer);
+    }
+    return;
+  }
+  OpenModeless().emplace_back(window, std::move(dialog));
+  (void)ShowWindow(window, SW_SHOW);
+  BringToFront(window);
+}
+
+DialogContent MessageBoxContent(const std::string& text, MessageKind kind, MessageButtons buttons) {
+  const bool yesNo = buttons == MessageButtons::YesNo;
+  return {kind == MessageKind::Error ? "Error" : "Warning",
+          text,
+          kind == MessageKind::Error ? IDI_ERROR : IDI_WARNING,
+          yesNo ? std::vector<Button>{{IDYES, "&Yes"}, {IDNO, "&No"}}
+                : std::vector<Button>{{IDOK, "OK"}},
+          yesNo ? IDNO : IDOK,
+          nullptr};
+}
+
+MessageAnswer AnswerOf(int id, MessageButtons buttons) {
+  if (buttons != MessageButtons::YesNo) {
+    return MessageAnswer::Ok;
+  }
+  return id == IDYES ? MessageAnswer::Yes : MessageAnswer::No;
+}
+
 }  // namespace
 
 MessageAnswer Win32Dialogs::ShowMessageBox(const std::string& text, MessageKind kind,
                                            MessageButtons buttons) {
-  const bool yesNo = buttons == MessageButtons::YesNo;
-  DialogContent content{kind == MessageKind::Error ? "Error" : "Warning",
-                        text,
-                        kind == MessageKind::Error ? IDI_ERROR : IDI_WARNING,
-                        yesNo ? std::vector<Button>{{IDYES, "&Yes"}, {IDNO, "&No"}}
-                              : std::vector<Button>{{IDOK, "OK"}},
-                        yesNo ? IDNO : IDOK,
-                        nullptr};
-  const int answer = RunDialog(content, owner_);
-  if (!yesNo) {
-    return MessageAnswer::Ok;
+  return AnswerOf(RunDialog(MessageBoxContent(text, kind, buttons), owner_), buttons);
+}
+
+void Win32Dialogs::ShowMessageBoxLater(const std::string& text, MessageKind kind,
+                                       MessageButtons buttons,
+                                       std::function<void(MessageAnswer)> answered) {
+  std::function<void(int)> told;
+  if (answered) {
+    told = [buttons, answered = std::move(answered)](int id) { answered(AnswerOf(id, buttons)); };
   }
-  return answer == IDYES ? MessageAnswer::Yes : MessageAnswer::No;
+  OpenDialog(MessageBoxContent(text, kind, buttons), owner_, std::move(told));
 }
 
 void Win32Dialogs::ShowErrorBox(const std::string& caption, const std::string& text) {
@@ -359,7 +452,22 @@ void Win32Dialogs::ShowErrorBox(const std::string& caption, const std::string& t
 
 void Win32Dialogs::ShowNotice(const SkinLook& look, const std::string& caption,
                               const std::string& buttonCaption, const std::string& text) {
-  (void)RunDialog({caption, text, IDI_WARNING, {{IDOK, buttonCaption}}, IDOK, &look}, owner_);
+  // The look is kept with the dialog: the caller's goes when it returns.
+  auto kept = std::make_shared<SkinLook>(look);
+  OpenDialog({caption, text, IDI_WARNING, {{IDOK, buttonCaption}}, IDOK, kept.get()}, owner_,
+             [kept](int) {});
+}
+
+bool ModelessDialogMessage(MSG& msg) {
+  for (const auto& [dialog, open] : OpenModeless()) {
+    if (CopiedNotice(dialog, open->content, msg)) {
+      return true;
+    }
+    if (IsDialogMessageA(dialog, &msg)) {
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace umbrane::win32

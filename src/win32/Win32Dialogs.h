@@ -1,8 +1,10 @@
 // The dialog port: the standard message box and the skinned notice, both
 // built here (so that the buttons read "&Yes", "&No" and "OK" everywhere and
 // Escape and the close box answer as the program wants), and the top-level
-// error box. Each runs its own modal loop: timers and the tray keep being
-// served while it is up.
+// error box. A modal one runs its own loop: timers and the tray keep being
+// served while it is up. One shown without waiting (the notices, the
+// session's boxes) lives on the program's loop, which hands it its keys
+// through ModelessDialogMessage.
 #pragma once
 
 #include <windows.h>
@@ -21,6 +23,8 @@ class Win32Dialogs final : public IDialogs {
 
   MessageAnswer ShowMessageBox(const std::string& text, MessageKind kind,
                                MessageButtons buttons) override;
+  void ShowMessageBoxLater(const std::string& text, MessageKind kind, MessageButtons buttons,
+                           std::function<void(MessageAnswer)> answered) override;
   void ShowErrorBox(const std::string& caption, const std::string& text) override;
   void ShowNotice(const SkinLook& look, const std::string& caption,
                   const std::string& buttonCaption, const std::string& text) override;
@@ -28,5 +32,9 @@ class Win32Dialogs final : public IDialogs {
  private:
   HWND owner_ = nullptr;
 };
+
+// Tab, Enter, Escape and a notice's Ctrl+C for a dialog shown without
+// waiting: true when `msg` went to one of them.
+bool ModelessDialogMessage(MSG& msg);
 
 }  // namespace umbrane::win32

@@ -86,7 +86,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
 
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-      // Tab, Enter and Escape work in the about window.
+      // Tab, Enter and Escape work in the about window and the boxes the
+      // program shows without waiting.
+      if (win32::ModelessDialogMessage(msg)) {
+        continue;
+      }
       if (!IsWindowVisible(window.Hwnd()) || !IsDialogMessageA(window.Hwnd(), &msg)) {
         (void)TranslateMessage(&msg);
         (void)DispatchMessageA(&msg);

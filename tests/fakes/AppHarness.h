@@ -21,23 +21,6 @@ inline constexpr const char* kHarnessAppPath = "C:\\Program Files\\Umbrane\\";
 inline constexpr const char* kHarnessData = "C:\\Users\\ann\\AppData\\Roaming\\Umbrane\\";
 inline constexpr const char* kHarnessTemp = "C:\\Users\\ann\\AppData\\Local\\Temp\\";
 
-// Dialogs whose answers may first let virtual time pass, the way a person
-// takes a while to answer while timers keep firing under the box.
-class TimedDialogs : public FakeDialogs {
- public:
-  explicit TimedDialogs(CallLog* log) : FakeDialogs(log) {}
-  std::function<void()> whileOpen;
-
-  MessageAnswer ShowMessageBox(const std::string& text, MessageKind kind,
-                               MessageButtons buttons) override {
-    if (whileOpen) {
-      auto hook = std::exchange(whileOpen, nullptr);
-      hook();
-    }
-    return FakeDialogs::ShowMessageBox(text, kind, buttons);
-  }
-};
-
 struct AppHarness {
   CallLog calls;
   FakeFileSystem files;
@@ -45,7 +28,7 @@ struct AppHarness {
   FakeClock clock;
   FakeSystem system;
   FakeShell shell;
-  TimedDialogs dialogs{&calls};
+  FakeDialogs dialogs{&calls};
   FakeMainForm form{&calls};
   FakeNotificationArea tray;
   FakeTrayMenu menu;
@@ -105,6 +88,9 @@ struct AppHarness {
     return messages;
   }
   std::string Tip() { return tray.calls.back().record.tip; }
+  // The connection failures left before the question.
+  void Retries(int left) { main.MemoryForTests().retriesLeft = left; }
+  int RetriesLeft() const { return main.Memory().retriesLeft; }
   std::string Balloon() { return tray.Named("Modify").back().record.info; }
 };
 

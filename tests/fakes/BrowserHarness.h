@@ -33,18 +33,6 @@ inline constexpr const char* kOldPac = "C:\\Program Files\\Umbrane\\umbrane.pac"
 
 class Browsers : public ::testing::Test {
  protected:
-  // Dialogs that can act while a notice is up, as the user can.
-  struct NoticeDialogs : FakeDialogs {
-    std::function<void()> whileNoticeUp;
-    void ShowNotice(const SkinLook& look, const std::string& caption, const std::string& button,
-                    const std::string& text) override {
-      FakeDialogs::ShowNotice(look, caption, button, text);
-      if (whileNoticeUp) {
-        std::exchange(whileNoticeUp, nullptr)();
-      }
-    }
-  };
-
   FakeInternetSettings internet;
   FakeFileSystem files;
   FakeProfile profile{files};
@@ -52,7 +40,7 @@ class Browsers : public ::testing::Test {
   FakeProcessList processes;
   FakeTopLevelWindows windows;
   FakeRegistry registry;
-  NoticeDialogs dialogs;
+  FakeDialogs dialogs;
   BrowserPorts ports{internet, files, profile, system, processes, windows, registry, dialogs};
   std::string appPath = "C:\\Program Files\\Umbrane\\";
   std::string skinFile = "C:\\Program Files\\Umbrane\\default.skn";

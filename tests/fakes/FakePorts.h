@@ -98,6 +98,26 @@ class FakeDialogs : public IDialogs {
     answers.pop_front();
     return answer;
   }
+  // Recorded as the modal box is; a question waits until Answer.
+  std::function<void(MessageAnswer)> unanswered;
+  void ShowMessageBoxLater(const std::string& text, MessageKind kind, MessageButtons buttons,
+                           std::function<void(MessageAnswer)> answered) override {
+    if (log_ != nullptr) {
+      log_->Add("MessageBox " + text);
+    }
+    boxes.push_back({text, kind, buttons});
+    if (answered) {
+      unanswered = std::move(answered);
+    }
+  }
+  // The user answers the box left open; false when none is.
+  bool Answer(MessageAnswer answer) {
+    auto answered = std::exchange(unanswered, nullptr);
+    if (answered) {
+      answered(answer);
+    }
+    return answered != nullptr;
+  }
   void ShowErrorBox(const std::string& caption, const std::string& text) override {
     if (log_ != nullptr) {
       log_->Add("ErrorBox " + text);

@@ -1,6 +1,6 @@
 // The controller's tunnel on a virtual clock, for the unit tests: the
-// program started with nothing to update, scripted agents, and dialogs that
-// can let time pass while they are up.
+// program started with nothing to update, scripted agents, and dialogs the
+// test answers.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -272,20 +272,6 @@ TEST_F(GiveBack, HotKeyOnlyWhenFirefoxIsReallyInFront) {
   EXPECT_NE(notes[0].find("Firefox"), std::string::npos);
 }
 
-TEST_F(GiveBack, ARestoreUnderAnApplysNoticeEndsThatApplySilently) {
-  processes.names = {"opera.exe"};
-  dialogs.whileNoticeUp = [this] {
-    browsers.SetSilent(true);  // Windows ends the session under the notice
-    browsers.SetBrowsersProxy(false, "", "", "");
-  };
-  browsers.SetBrowsersProxy(true, kLocalProxy, "usa", "");
-  EXPECT_EQ(dialogs.notices.size(), 1u) << "Opera's apply notice only";
-  EXPECT_EQ(files.Content(kUserJs), kUsersLines) << "Netscape was not switched after it";
-  EXPECT_EQ(internet.connections[""], users);
-  EXPECT_EQ(OperaUrl(), "http://corp/o.pac");
-  EXPECT_FALSE(browsers.HasSavedState());
-}
-
 // What an earlier version left behind when it was killed while on: its
 // state file, the "socks=" system proxy and the four user.js lines beside
 // the user's own HTTPS lines (which it neither saved nor removed).

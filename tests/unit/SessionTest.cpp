@@ -20,7 +20,7 @@ TEST_F(Tunnel, TwoAutomaticReconnectsThenTheQuestion) {
   EXPECT_EQ(calls.calls,
             (Texts{"Report Can not connect to internet", "TerminateAgent", "Report Try again"}));
   EXPECT_EQ(Log(), (Texts{"Can not connect to internet", "Try again"}));
-  EXPECT_EQ(g.RetryCount, 2);
+  EXPECT_EQ(RetriesLeft(), 2);
   EXPECT_TRUE(agents.started[0]->terminated);
   EXPECT_TRUE(agents.started[0]->released);
   EXPECT_FALSE(timers.Running(TimerId::Read));
@@ -31,15 +31,15 @@ TEST_F(Tunnel, TwoAutomaticReconnectsThenTheQuestion) {
   Tick();
   ASSERT_EQ(agents.started.size(), 2u) << "reconnect after 10 seconds";
   Fail();
-  EXPECT_EQ(g.RetryCount, 1);
+  EXPECT_EQ(RetriesLeft(), 1);
   EXPECT_TRUE(dialogs.boxes.empty());
   Tick(10000);
-  dialogs.answers.push_back(MessageAnswer::No);
   Fail();
+  EXPECT_TRUE(dialogs.Answer(MessageAnswer::No));
   ASSERT_EQ(dialogs.boxes.size(), 1u);
   EXPECT_EQ(dialogs.boxes[0].kind, MessageKind::Warning);
   EXPECT_EQ(dialogs.boxes[0].buttons, MessageButtons::YesNo);
-  EXPECT_EQ(g.RetryCount, 3) << "No resets the budget";
+  EXPECT_EQ(RetriesLeft(), 3) << "No resets the budget";
   EXPECT_FALSE(timers.Running(TimerId::Reset));
   EXPECT_EQ(Tip(), "Umbrane OFF");
   EXPECT_TRUE(menu.Enabled(kCmdUmbrane1));
@@ -69,7 +69,7 @@ TEST_F(Tunnel, ARelayNotVerifiedIsToldAsAPossibleInterceptionOncePerConnect) {
     } else {
       Tick(10000);
     }
-    g.RetryCount = 3;  // no question in between
+    Retries(3);  // no question in between
     Agent().Print("160036 a\r\n160032 b\r\n" + attempt.says + "160033 given up\r\n");
     Tick();
     ASSERT_EQ(dialogs.boxes.size(), attempt.boxes) << attempt.says;
@@ -86,28 +86,27 @@ TEST_F(Tunnel, ARelayNotVerifiedIsToldAsAPossibleInterceptionOncePerConnect) {
 }
 
 TEST_F(Tunnel, AfterYesEveryFailureAsksAndTheReconnectWaitsThirtySeconds) {
-  g.RetryCount = 1;
+  Retries(1);
   main.OnCommand(kCmdUmbrane1);
-  dialogs.answers.push_back(MessageAnswer::Yes);
   Fail();
+  EXPECT_TRUE(dialogs.Answer(MessageAnswer::Yes));
   EXPECT_EQ(Log().back(), "Try to connect to Internet");
-  EXPECT_EQ(g.RetryCount, 0);
+  EXPECT_EQ(RetriesLeft(), 0);
   EXPECT_EQ(timers.Interval(TimerId::Reset), 30000u);
   Tick(29000);
   EXPECT_EQ(agents.started.size(), 1u);
   Tick();
   ASSERT_EQ(agents.started.size(), 2u);
-  dialogs.answers.push_back(MessageAnswer::Yes);
   Fail();
   EXPECT_EQ(dialogs.boxes.size(), 2u) << "asks at once";
 }
 
 TEST_F(Tunnel, FailureAfterAnEarlierSuccessCountsAndNoPutsTheBrowsersBack) {
   ConnectAndGoOn();
-  g.RetryCount = 1;
-  dialogs.answers.push_back(MessageAnswer::No);
+  Retries(1);
   calls.calls.clear();
   Fail();
+  EXPECT_TRUE(dialogs.Answer(MessageAnswer::No));
   EXPECT_EQ(calls.calls.back(), "ReleasePort") << "off means off";
   EXPECT_EQ(calls.calls.end()[-2], "SetBrowsersProxy off [][][]") << "the port goes only after";
   EXPECT_FALSE(Marker());
@@ -222,23 +221,6 @@ TEST_F(Tunnel, UpdateErrorShowsOffWhileTheAgentRunsOn) {
   EXPECT_EQ(Tip(), "Umbrane ON");
 }
 
-TEST_F(Tunnel, ReconnectRunsUnderAQuestionLeftOpenAndTheAnswerEndsIt) {
-  g.RetryCount = 1;
-  main.OnCommand(kCmdUmbrane1);
-  dialogs.whileOpen = [this] {
-    Tick(10000);  // the 10-second reconnect fires under the open question
-    ASSERT_EQ(agents.started.size(), 2u);
-    Agent().Print("160036 again\r\n");
-    Tick();  // and its poll runs
-  };
-  dialogs.answers.push_back(MessageAnswer::No);
-  Fail();
-  EXPECT_EQ(Log(), (Texts{"Can not connect to internet", "Try again", "Searching Internet"}));
-  EXPECT_TRUE(agents.started[1]->terminated) << "the answer's Sweep ends the new agent";
-  EXPECT_FALSE(timers.Running(TimerId::Reset));
-  EXPECT_FALSE(timers.Running(TimerId::Read));
-}
-
 TEST_F(Tunnel, ReconnectThatFindsNoAgentFileTurnsTheBrowsersBack) {
   ConnectAndGoOn();
   Agent().Exit(1);
@@ -340,7 +322,7 @@ TEST_F(Tunnel, OnOnlyForWhatTheSystemTookAndAChangeOutsideTurnsItOff) {
 // (the calls, in order) and leaves the session where the row says. Rows
 // under "asking" run while the try-again question is open, as timers do.
 TEST_F(Tunnel, EachStateAndEventGivesItsActionsAndNextState) {
-  using S = Session;
+  using S = Phase;
   const auto connect = [&] { main.OnCommand(kCmdUmbrane1); };
   const auto say = [&](const char* line) {
     return [this, line] {
@@ -364,7 +346,7 @@ TEST_F(Tunnel, EachStateAndEventGivesItsActionsAndNextState) {
     const char* name;
     std::function<void()> reach, event;
     Texts calls;
-    Session next;
+    Phase next;
   } rows[] = {
       {"off, connect", nothing, connect,
        Texts{"HoldPort 7070", "Status Connecting to Internet. Please wait...", "StartAgent"},
@@ -420,7 +402,7 @@ TEST_F(Tunnel, EachStateAndEventGivesItsActionsAndNextState) {
     SCOPED_TRACE(row.name);
     main.OnCommand(kCmdStopUmbrane1);
     agents.portTakenBy.clear();
-    g.RetryCount = 3;
+    Retries(3);
     row.reach();
     calls.calls.clear();
     row.event();
@@ -429,24 +411,34 @@ TEST_F(Tunnel, EachStateAndEventGivesItsActionsAndNextState) {
   }
 }
 
-// The question is modal and the reconnect fires under it: the session is
-// asking, then connecting again beneath the box, and the answer decides.
-TEST_F(Tunnel, UnderTheQuestionTheSessionMovesAndTheAnswerDecides) {
+// Nothing runs while the question waits for its answer: no reconnect, and
+// the lines read with the failure wait too. The answer decides, and then
+// they are acted on, in the order they came.
+TEST_F(Tunnel, NothingMovesUnderTheQuestionAndTheAnswerDecides) {
   for (const auto answer : {MessageAnswer::No, MessageAnswer::Yes}) {
+    SCOPED_TRACE(answer == MessageAnswer::Yes ? "yes" : "no");
     main.OnCommand(kCmdStopUmbrane1);
-    g.RetryCount = 1;
+    Retries(1);
     main.OnCommand(kCmdUmbrane1);
-    std::vector<Session> seen;
-    dialogs.whileOpen = [&] {
-      seen.push_back(main.State());
-      Tick(10000);  // the reconnect under the open question
-      seen.push_back(main.State());
-    };
-    dialogs.answers.push_back(answer);
-    Fail();
-    EXPECT_EQ(seen, (std::vector<Session>{Session::Asking, Session::Connecting}));
-    EXPECT_EQ(main.State(), answer == MessageAnswer::Yes ? Session::RetryWait : Session::Off);
-    EXPECT_TRUE(agents.Last().terminated) << "the answer ends the agent started under it";
+    logSkip += Log().size();
+    const std::size_t agentsBefore = agents.started.size();
+    Agent().Print("160033 relay unreachable\r\n160036 after\r\n");
+    Tick();
+    Tick(60000);
+    EXPECT_EQ(main.State(), Phase::Asking);
+    EXPECT_EQ(agents.started.size(), agentsBefore) << "no reconnect under the question";
+    EXPECT_EQ(Log(), (Texts{"Can not connect to internet", "Try again"}));
+    EXPECT_TRUE(dialogs.Answer(answer));
+    const bool yes = answer == MessageAnswer::Yes;
+    Texts told = {"Can not connect to internet", "Try again", "Searching Internet"};
+    if (yes) {
+      told.insert(told.begin() + 2, "Try to connect to Internet");
+    }
+    EXPECT_EQ(Log(), told);
+    EXPECT_EQ(main.State(), yes ? Phase::RetryWait : Phase::Off);
+    Tick(30000);
+    EXPECT_EQ(agents.started.size(), agentsBefore + (yes ? 1 : 0));
+    logSkip += Log().size();
   }
 }
 

@@ -74,8 +74,7 @@ TEST_F(Startup, SettlesFoldersStateAndInterface) {
       << "the update check is the first to log";
   EXPECT_TRUE(g.LogLines->Empty()) << "what reached the file is not kept";
   EXPECT_EQ(g.LineIndex, 0);
-  EXPECT_EQ(g.AgentState, 0);
-  EXPECT_EQ(g.RetryCount, 3);
+  EXPECT_EQ(main.Memory(), SessionState{});
   EXPECT_EQ(g.VersionText, "4.01 Beta");
 
   EXPECT_EQ(form.skin, SkinLook{}) << "an empty skin file keeps the built-in look";

@@ -1,6 +1,6 @@
-// No switch inside a switch, and every way out gives the browsers back: a
-// stop, an exit or a poll that arrives while a restart notice of the switch
-// is up, and Windows ending the session.
+// Every way out gives the browsers back: an exit while the try-again
+// question is open, a close whatever its timers would still do, and Windows
+// ending the session.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -41,40 +41,6 @@ class Switch : public ::testing::Test, public AppHarness {
   }
 };
 
-TEST_F(Switch, StopUnderTheApplysNoticeWinsAndNoPollSwitchesMeanwhile) {
-  browsers.whileSwitching = [this] {
-    main.OnCommand(kCmdStopUmbrane1);
-    Agent().Print("160138 ready again\r\n");
-    timers.Advance(3000);  // the poll's ticks while the notice is up
-  };
-  Ready();
-  EXPECT_EQ(Switches(), (Texts{kOn, kOff})) << "the stop runs after the apply, never inside";
-  EXPECT_EQ(Log(), Texts{"User stopped Umbrane"}) << "no Umbrane ON";
-  EXPECT_EQ(Tip(), "Umbrane OFF");
-  EXPECT_TRUE(Agent().terminated);
-  EXPECT_FALSE(timers.Running(TimerId::Read));
-  EXPECT_FALSE(browsers.HasSavedState());
-}
-
-TEST_F(Switch, ExitUnderTheApplysNoticeClosesAfterItWithEverythingGivenBack) {
-  browsers.whileSwitching = [this] { EXPECT_FALSE(main.CloseQuery()) << "held back"; };
-  Ready();
-  EXPECT_EQ(form.closeRequests, 1) << "asked again once the switch ended";
-  const Texts log = Log();
-  EXPECT_TRUE(std::find(log.begin(), log.end(), "Umbrane ON") == log.end());
-  Agent().Print("160138\r\n");
-  timers.Advance(5000);
-  main.OnCommand(kCmdUmbrane1);
-  EXPECT_EQ(Switches(), Texts{kOn}) << "nothing switches while the close is on its way";
-  EXPECT_EQ(agents.started.size(), 1u);
-
-  ASSERT_TRUE(main.CloseQuery());
-  main.FormClose();
-  EXPECT_EQ(Switches(), (Texts{kOn, kOff}));
-  EXPECT_EQ(Log().back(), "Closing...");
-  EXPECT_TRUE(Agent().terminated);
-}
-
 TEST_F(Switch, CloseTurnsTheTimersOffBeforeItsRestore) {
   Ready();
   calls.calls.clear();
@@ -103,22 +69,14 @@ TEST_F(Switch, SessionEndRunsTheShutdownAtOnceWithoutAnyDialog) {
   EXPECT_TRUE(dialogs.boxes.empty()) << "no box may wait for a user who is leaving";
 }
 
-TEST_F(Switch, SessionEndUnderTheApplysNoticeLeavesTheBrowsersBack) {
-  browsers.whileSwitching = [this] { main.FormEndSession(true); };
-  Ready();
-  EXPECT_EQ(Switches(), (Texts{kOn, std::string(kOff) + " silent"}));
-  EXPECT_EQ(Log(), Texts{"Closing..."}) << "no Umbrane ON after the shutdown";
-  EXPECT_FALSE(main.AgentRunning());
-}
-
 TEST_F(Switch, AnExitUnderTheRetryQuestionIsTheEndWhateverTheAnswer) {
   Ready();
-  g.RetryCount = 1;
-  dialogs.whileOpen = [this] { main.FormClose(); };
-  dialogs.answers.push_back(MessageAnswer::Yes);
+  Retries(1);
   calls.calls.clear();
   Agent().Print("160033 relay unreachable\r\n");
   timers.Advance(TfrmMain::kReadInterval);
+  main.FormClose();
+  EXPECT_TRUE(dialogs.Answer(MessageAnswer::Yes));
   EXPECT_EQ(Switches(), Texts{kOff});
   EXPECT_EQ(Log().back(), "Closing...");
   EXPECT_FALSE(timers.Running(TimerId::Reset)) << "no reconnect after the close";

@@ -68,7 +68,7 @@ TEST_F(Tunnel, ReadyCodeSwitchesTheBrowsersThenLogsAndShowsOn) {
   calls.calls.clear();
   Agent().Print("160138\r\n");
   Tick();
-  EXPECT_EQ(g.AgentState, 3);
+  EXPECT_EQ(main.State(), Phase::On);
   EXPECT_EQ(calls.calls, (Texts{kApplied, "Report Umbrane ON", "Status Umbrane ON"}));
   EXPECT_EQ(Log().back(), "Umbrane ON");
   EXPECT_EQ(Tip(), "Umbrane ON");
@@ -135,14 +135,14 @@ TEST_F(Tunnel, AnAgentThatEndsOrFallsSilentWhileConnectingIsAFailedConnection) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    g.RetryCount = 3;
+    Retries(3);
     main.OnCommand(kCmdUmbrane1);
     logSkip += Log().size();
     c.act();
     Tick();
     const std::size_t started = agents.started.size();
     EXPECT_EQ(Log(), c.told);
-    EXPECT_EQ(g.RetryCount, 2);
+    EXPECT_EQ(RetriesLeft(), 2);
     EXPECT_TRUE(Agent().released);
     EXPECT_EQ(timers.Interval(TimerId::Reset), 10000u);
     Tick(10000);
@@ -151,13 +151,13 @@ TEST_F(Tunnel, AnAgentThatEndsOrFallsSilentWhileConnectingIsAFailedConnection) {
     logSkip += Log().size();
   }
   // Three early ends in a row spend the budget: the question.
-  g.RetryCount = 3;
-  dialogs.answers.push_back(MessageAnswer::No);
+  Retries(3);
   main.OnCommand(kCmdUmbrane1);
   for (int attempt = 0; attempt < 3; ++attempt) {
     Agent().Exit(1);
     Tick(11000);  // the failure at the next poll, the reconnect 10 s after it
   }
+  EXPECT_TRUE(dialogs.Answer(MessageAnswer::No));
   EXPECT_EQ(dialogs.boxes.size(), 1u);
   EXPECT_EQ(Tip(), "Umbrane OFF");
 }

@@ -140,9 +140,7 @@ TEST_F(Update, ExitDuringTheDownloadEndsTheCheckWithoutActingOnItsReply) {
   // The user picks Exit while the worker is still fetching.
   fetcher.during = [&] {
     pump.Post([&] {
-      if (main.CloseQuery()) {
-        main.FormClose();
-      }
+      main.FormClose();
       closed = true;
     });
     while (!closed) {

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <thread>
 
 #include "Screenshot.h"
@@ -62,6 +63,22 @@ class Answering {
   std::thread helper_;
 };
 
+// The program's own loop, as WinMain runs it, until `done` or 10 s.
+void ProgramLoopUntil(const std::function<bool()>& done) {
+  const ULONGLONG end = GetTickCount64() + 10000;
+  MSG msg;
+  while (!done() && GetTickCount64() < end) {
+    if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      Sleep(5);
+      continue;
+    }
+    if (!ModelessDialogMessage(msg)) {
+      (void)TranslateMessage(&msg);
+      (void)DispatchMessageA(&msg);
+    }
+  }
+}
+
 TEST(Win32Dialogs, QuestionHasYesAndNoAndEscapeAnswersNo) {
   std::string yes, no, text;
   Win32Dialogs dialogs;
@@ -76,12 +93,18 @@ TEST(Win32Dialogs, QuestionHasYesAndNoAndEscapeAnswersNo) {
       text = Text(GetDlgItem(box, 0xFFFF));
       (void)PostMessageA(box, WM_COMMAND, IDCANCEL, 0);  // what Escape sends
     });
-    answer = dialogs.ShowMessageBox(
+    // Shown without waiting: the answer comes from the program's loop.
+    std::optional<MessageAnswer> later;
+    dialogs.ShowMessageBoxLater(
         "Umbrane can not connect to internet. If you have a personal firewall please setup it to "
         "let Umbrane pass. Do you want Umbrane to try it again?",
-        MessageKind::Warning, MessageButtons::YesNo);
+        MessageKind::Warning, MessageButtons::YesNo, [&](MessageAnswer a) { later = a; });
+    EXPECT_FALSE(later.has_value()) << "returned before the user answered";
+    ProgramLoopUntil([&] { return later.has_value(); });
+    answer = later.value_or(MessageAnswer::Ok);
   }
   EXPECT_EQ(answer, MessageAnswer::No);
+  EXPECT_EQ(FindDialog("Warning"), nullptr) << "the answered box is gone";
   EXPECT_EQ(yes, "&Yes");
   EXPECT_EQ(no, "&No");
   EXPECT_EQ(text.rfind("Umbrane can not connect to internet.", 0), 0u);
@@ -163,6 +186,7 @@ TEST(Win32Dialogs, NoticeShowsItsCaptionAndButtonAndCopiesItsText) {
       (void)PostMessageA(box, WM_COMMAND, IDOK, 0);
     });
     dialogs.ShowNotice(SkinLook{}, "Umbrane", "Fine", "Please restart Opera.");
+    ProgramLoopUntil([] { return FindDialog("Umbrane") == nullptr; });
   }
   EXPECT_EQ(button, "Fine");
   EXPECT_EQ(clipboard, NoticeCopyText("Umbrane", "Please restart Opera.", {"Fine"}));
