@@ -1,6 +1,6 @@
 // For the benchmark only: an agent that asks nobody whose program a client
 // is, to measure what the question costs.
-#include "ClientOwner.h"
+#include "local/ClientOwner.h"
 
 bool warden::ServesUnnamedClients() {
   return false;

@@ -1,7 +1,7 @@
 // The agent with a clear-text connection to its relay, for the benchmark
 // only (its peer is stunnel's client mode doing the TLS): never built into
 // an agent that is shipped or tested.
-#include "RelayChannel.h"
+#include "tls/RelayChannel.h"
 
 namespace warden {
 namespace {

@@ -1,10 +1,10 @@
 // The agent's reading of client requests and its talk with the relay.
 #include <gtest/gtest.h>
 
-#include "Handshake.h"
-#include "ProcNetTcp.h"
-#include "Relay.h"
-#include "RequestStream.h"
+#include "local/Handshake.h"
+#include "local/ProcNetTcp.h"
+#include "relay/ConnectRequest.h"
+#include "local/RequestStream.h"
 
 namespace warden {
 namespace {
