@@ -26,7 +26,7 @@
 #include "relay/ConnectRequest.h"
 #include "relay/RelayAnswer.h"
 #include "relay/Relays.h"
-#include "Status.h"
+#include "common/Status.h"
 
 namespace warden {
 namespace {

@@ -16,9 +16,10 @@
 #include <vector>
 
 #include "local/Handshake.h"
-#include "local/Limits.h"
+#include "common/Limits.h"
 #include "relay/ConnectRequest.h"
 #include "local/RequestStream.h"
+#include "local/ResponseStream.h"
 
 using namespace warden;
 

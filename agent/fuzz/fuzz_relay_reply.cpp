@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "local/Limits.h"
+#include "common/Limits.h"
 #include "relay/ConnectRequest.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

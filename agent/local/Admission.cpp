@@ -2,8 +2,8 @@
 
 #include <utility>
 
-#include "local/Limits.h"
-#include "Status.h"
+#include "common/Limits.h"
+#include "common/Status.h"
 
 namespace warden {
 

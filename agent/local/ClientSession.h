@@ -14,9 +14,10 @@
 #include <string>
 
 #include "local/Handshake.h"
-#include "Options.h"
+#include "common/Options.h"
 #include "relay/RelayRace.h"
 #include "local/RequestStream.h"
+#include "local/ResponseStream.h"
 
 namespace warden {
 
@@ -111,5 +112,40 @@ class Session : public std::enable_shared_from_this<Session> {
   bool toRelay_ = false;      // requests are being written to the relay
   bool closed_ = false;
 };
+
+// The writes every part of a session makes (templates: each caller's
+// continuation is its own type).
+template <typename Then>
+void Session::SendClient(std::string data, Then then) {
+  Send(std::move(data), then, [this](asio::const_buffer bytes, RelayChannel::Done done) {
+    asio::async_write(client_, bytes, [done](asio::error_code ec, std::size_t) { done(ec); });
+  });
+}
+
+template <typename Then>
+void Session::SendRelay(std::string data, Then then) {
+  Send(std::move(data), then, [this](asio::const_buffer bytes, RelayChannel::Done done) {
+    relay_->AsyncWrite(bytes, std::move(done));
+  });
+}
+
+// `data` through `write`, kept alive until written, then `then`; a write
+// that fails ends the session.
+template <typename Then, typename Write>
+void Session::Send(std::string data, Then then, Write write) {
+  if (data.empty()) {
+    then();
+    return;
+  }
+  auto self = shared_from_this();
+  auto owned = std::make_shared<std::string>(std::move(data));
+  write(asio::buffer(*owned), [self, owned, then](asio::error_code ec) {
+    if (ec) {
+      self->Close();
+      return;
+    }
+    then();
+  });
+}
 
 }  // namespace warden

@@ -4,7 +4,7 @@
 #include <cctype>
 #include <cstdio>
 
-#include "local/Limits.h"
+#include "common/Limits.h"
 
 namespace warden {
 

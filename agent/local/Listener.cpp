@@ -4,8 +4,8 @@
 #include <thread>
 
 #include "local/ClientOwner.h"
-#include "local/Limits.h"
-#include "Status.h"
+#include "common/Limits.h"
+#include "common/Status.h"
 #include "tunnel/AgentCommand.h"
 
 namespace warden {

@@ -9,8 +9,6 @@
 
 namespace warden {
 
-std::string Base64(std::string_view data);
-
 // "CONNECT authority HTTP/1.1" with Host and Proxy-Authorization.
 std::string ConnectRequest(const std::string& authority, const std::string& user,
                            const std::string& token);

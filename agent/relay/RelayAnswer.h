@@ -5,7 +5,7 @@
 #include <array>
 #include <string>
 
-#include "local/Limits.h"
+#include "common/Limits.h"
 #include "tls/RelayChannel.h"
 
 namespace warden {

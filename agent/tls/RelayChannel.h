@@ -20,7 +20,7 @@
 
 #include <asio.hpp>
 
-#include "relay/ConnectRequest.h"
+#include "common/Base64.h"
 
 namespace warden {
 

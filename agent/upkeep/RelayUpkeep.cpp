@@ -1,6 +1,6 @@
 #include "upkeep/RelayUpkeep.h"
 
-#include "Status.h"
+#include "common/Status.h"
 #include "relay/Relays.h"
 
 namespace warden {

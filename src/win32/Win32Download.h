@@ -1,8 +1,7 @@
-// The download ports: a fetch on the worker thread (its own connection, so
-// that the service's TLS key is checked before a byte of the request leaves;
-// bounded in size and time, ended from outside by Cancel), and a wait on the
-// user-interface thread that sleeps until a window message arrives or the
-// worker wakes it, dispatching every message meanwhile.
+// The download's fetch on the worker thread: its own connection, so that
+// the service's TLS key is checked before a byte of the request leaves;
+// bounded in size and time, ended from outside by Cancel. The wait on the
+// user-interface thread is Win32MessagePump.h's.
 #pragma once
 
 #include <winsock2.h>
@@ -15,6 +14,7 @@
 #include "platform/InternetSettings.h"
 #include "platform/UrlFetcher.h"
 #include "win32/Handle.h"
+#include "win32/Win32MessagePump.h"
 
 namespace umbrane::win32 {
 
@@ -34,18 +34,6 @@ class Win32UrlFetcher final : public IUrlFetcher {
   std::mutex mutex_;
   SOCKET socket_ = INVALID_SOCKET;  // of the fetch in progress
   bool cancelled_ = false;
-};
-
-class Win32MessagePump final : public IMessagePump {
- public:
-  Win32MessagePump();
-
-  bool DispatchUntil(const std::function<bool()>& done,
-                     const std::function<void()>& quitting) override;
-  void Wake() override;
-
- private:
-  UniqueHandle wake_;  // an auto-reset event
 };
 
 }  // namespace umbrane::win32

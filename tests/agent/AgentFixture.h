@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "Loopback.h"
+#include "common/Base64.h"
 #include "relay/ConnectRequest.h"
 
 #include <algorithm>

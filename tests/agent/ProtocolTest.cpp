@@ -3,8 +3,10 @@
 
 #include "local/Handshake.h"
 #include "local/ProcNetTcp.h"
+#include "common/Base64.h"
 #include "relay/ConnectRequest.h"
 #include "local/RequestStream.h"
+#include "local/ResponseStream.h"
 
 namespace warden {
 namespace {

@@ -1,4 +1,4 @@
-#include "Options.h"
+#include "common/Options.h"
 
 #include <cstdlib>
 #include <map>

@@ -1,4 +1,4 @@
-#include "Status.h"
+#include "common/Status.h"
 
 #include <chrono>
 #include <cstdio>

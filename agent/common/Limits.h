@@ -19,6 +19,8 @@ inline constexpr std::chrono::seconds kGreetingTime{10};
 inline constexpr std::size_t kMaxClients = 2000;
 // How long accepting waits when the system has no descriptor to give.
 inline constexpr std::chrono::milliseconds kAcceptPause{100};
+// A connection with no byte either way for this long is closed.
+inline constexpr std::chrono::seconds kIdleTimeout{600};
 // Another user's program refused: told at most this often.
 inline constexpr std::chrono::seconds kRefusalNoteEvery{60};
 
