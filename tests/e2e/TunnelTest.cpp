@@ -477,6 +477,29 @@ TEST_F(TunnelProgram, AnAgentThatDiesWhileConnectingIsStartedAgainAfterTheRetryD
   EXPECT_EQ(WaitForExit(umbrane), 0u);
 }
 
+// The try-again question waits for its answer and nothing runs under it:
+// no reconnect starts while it is open, however long; the answer, given in
+// the box through the program's own loop, decides.
+TEST_F(TunnelProgram, NothingRunsUnderTheTryAgainQuestionUntilItIsAnswered) {
+  ASSERT_TRUE(InstallProgram(folder.Path(), "print 160033 a\r\nwait\r\n"));
+  umbrane = Start(folder.Path() + "umbrane.exe");
+  main = WaitForMainWindow(umbrane);
+  ASSERT_NE(main, nullptr);
+  ASSERT_TRUE(WaitForUpdateDone());
+  ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdUmbrane1, 0));
+  ASSERT_TRUE(WaitFor(
+      [&] { return BoxTexts(umbrane.id).find("try it again") != std::string::npos; }, 30000));
+  Sleep(11000);  // past the reconnect the failure armed
+  EXPECT_EQ(Count("Can not connect to internet"), 3) << "a reconnect ran under the question";
+  const auto boxes = WindowsOf(umbrane.id, "#32770");
+  ASSERT_EQ(boxes.size(), 1u);
+  ASSERT_TRUE(PostMessageA(boxes.front(), WM_COMMAND, IDYES, 0));
+  EXPECT_TRUE(WaitFor([] { return Logged("Try to connect to Internet"); }));
+  EXPECT_TRUE(WindowsOf(umbrane.id, "#32770").empty());
+  ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdExit1, 0));
+  EXPECT_EQ(WaitForExit(umbrane), 0u);
+}
+
 // An agent whose relay did not prove itself (the words of the real agent's
 // "160244"): the user is told the connection may be intercepted, the log
 // has the agent's reason, and the browsers stay as they were.
