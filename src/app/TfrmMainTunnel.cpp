@@ -1,6 +1,7 @@
-// The controller's tunnel: starting and ending the agent, the one-second
-// poll of its output, the reconnect timer, the stop command, and what each
-// status code the agent prints makes the program do.
+// The controller's tunnel: what happens (a command, a tick, a status line
+// of the agent, an answer) fed to the session as an event, and what the
+// session decides carried out (Session.h): starting and ending the agent,
+// the one-second poll of its output, the reconnect timer, the boxes.
 #include <algorithm>
 #include <deque>
 #include <stdexcept>
