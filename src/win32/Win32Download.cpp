@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 
@@ -113,9 +114,16 @@ class Exchange {
       }
       const bool more = status == SEC_E_INCOMPLETE_MESSAGE ||
                         (status == SEC_I_CONTINUE_NEEDED && received.empty());
-      if ((status != SEC_I_CONTINUE_NEEDED && status != SEC_I_INCOMPLETE_CREDENTIALS &&
-           status != SEC_E_INCOMPLETE_MESSAGE) ||
-          (more && !Receive(received))) {
+      if (status != SEC_I_CONTINUE_NEEDED && status != SEC_I_INCOMPLETE_CREDENTIALS &&
+          status != SEC_E_INCOMPLETE_MESSAGE) {
+        // Said with the system's code: a certificate it refused on its own
+        // is told apart from a connection cut on the way only by it.
+        char code[16];
+        (void)std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(status));
+        why.assign("the TLS handshake with the update service failed (").append(code).append(")");
+        return false;
+      }
+      if (more && !Receive(received)) {
         return false;
       }
     }
