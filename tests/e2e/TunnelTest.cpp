@@ -120,12 +120,16 @@ class TunnelProgram : public ::testing::Test {
     }
     (void)win32::Win32InternetSettings().SetConnection("", {kProxyTypeDirect, "", "", ""});
   }
-  void StartAndConnect() {
+  // Starts the program and, once its update check is done, connects.
+  void StartConnecting() {
     umbrane = Start(folder.Path() + "umbrane.exe");
     main = WaitForMainWindow(umbrane);
     ASSERT_NE(main, nullptr);
     ASSERT_TRUE(WaitForUpdateDone());
     ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdUmbrane1, 0));
+  }
+  void StartAndConnect() {
+    ASSERT_NO_FATAL_FAILURE(StartConnecting());
     ASSERT_TRUE(WaitFor([] { return Logged("Umbrane ON"); }, 15000));
   }
 };
@@ -375,11 +379,7 @@ TEST_F(TunnelProgram, StopWhileOperasRestartNoticeIsUpEndsOffWithEverythingBack)
   Running browser = Start(opera.Path() + "opera.exe");
   ASSERT_TRUE(browser.process.Valid());
 
-  umbrane = Start(folder.Path() + "umbrane.exe");
-  main = WaitForMainWindow(umbrane);
-  ASSERT_NE(main, nullptr);
-  ASSERT_TRUE(WaitForUpdateDone());
-  ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdUmbrane1, 0));
+  ASSERT_NO_FATAL_FAILURE(StartConnecting());
   HWND notice = nullptr;
   ASSERT_TRUE(WaitFor(
       [&] {
@@ -462,11 +462,7 @@ TEST_F(TunnelProgram, LostRelayShowsBusyItsReturnRewritesNothingAndAChangeOutsid
 // after the retry delay, as after "160033".
 TEST_F(TunnelProgram, AnAgentThatDiesWhileConnectingIsStartedAgainAfterTheRetryDelay) {
   ASSERT_TRUE(InstallProgram(folder.Path(), "print 160036 a\r\nexit 3\r\n"));
-  umbrane = Start(folder.Path() + "umbrane.exe");
-  main = WaitForMainWindow(umbrane);
-  ASSERT_NE(main, nullptr);
-  ASSERT_TRUE(WaitForUpdateDone());
-  ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdUmbrane1, 0));
+  ASSERT_NO_FATAL_FAILURE(StartConnecting());
   ASSERT_TRUE(WaitFor([] { return Count("Searching Internet") == 2; }, 16000)) << "no second start";
   std::vector<std::string> messages = MessagesAfterUpdate();
   messages.resize(5);  // the second agent may have ended meanwhile too
@@ -482,11 +478,7 @@ TEST_F(TunnelProgram, AnAgentThatDiesWhileConnectingIsStartedAgainAfterTheRetryD
 // the box through the program's own loop, decides.
 TEST_F(TunnelProgram, NothingRunsUnderTheTryAgainQuestionUntilItIsAnswered) {
   ASSERT_TRUE(InstallProgram(folder.Path(), "print 160033 a\r\nwait\r\n"));
-  umbrane = Start(folder.Path() + "umbrane.exe");
-  main = WaitForMainWindow(umbrane);
-  ASSERT_NE(main, nullptr);
-  ASSERT_TRUE(WaitForUpdateDone());
-  ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdUmbrane1, 0));
+  ASSERT_NO_FATAL_FAILURE(StartConnecting());
   ASSERT_TRUE(WaitFor(
       [&] { return BoxTexts(umbrane.id).find("try it again") != std::string::npos; }, 30000));
   Sleep(11000);  // past the reconnect the failure armed
@@ -509,11 +501,7 @@ TEST_F(TunnelProgram, ARelayThatDidNotProveItselfIsShownAsAPossibleInterception)
                              "print 160036 a\r\nprint 160032 b\r\nprint 160244 the relay could "
                              "not be verified: the relay's key is not the pinned one\r\n"
                              "print 160033 c\r\nwait\r\n"));
-  umbrane = Start(folder.Path() + "umbrane.exe");
-  main = WaitForMainWindow(umbrane);
-  ASSERT_NE(main, nullptr);
-  ASSERT_TRUE(WaitForUpdateDone());
-  ASSERT_TRUE(PostMessageA(main, WM_COMMAND, kCmdUmbrane1, 0));
+  ASSERT_NO_FATAL_FAILURE(StartConnecting());
   EXPECT_TRUE(WaitFor([&] {
     return BoxTexts(umbrane.id).find("may be intercepted") != std::string::npos;
   })) << BoxTexts(umbrane.id);
